@@ -1,0 +1,58 @@
+#pragma once
+// Package downloaders: the common base and the single-stream libcurl downloader.
+#include <memory>
+#include <string>
+
+#include "CurlClient.h"
+#include "InstallEvents.h"
+#include "Thread.h"
+
+class CDownloader {
+public:
+    virtual ~CDownloader() = default;
+    // Starts (or restarts) the download on a worker; returns at once.
+    virtual void Start() = 0;
+};
+
+class CCurlDownloader : public CDownloader {
+public:
+    static constexpr int kRetryBudget = 12;
+    static constexpr DWORD kRetryPauseMs = 500;
+
+    CCurlDownloader(InstallEventCallback handler, const std::wstring& url, const std::wstring& targetPath);
+    ~CCurlDownloader() override;
+
+    void Start() override;
+    const CurlClient& Client() const { return m_client; }
+
+    // Budget cost of one failed try: a partial transfer is resumed and costs less.
+    static int FailureCost(int code) { return code == 18 ? 1 : 2; }
+
+private:
+    void dlThreadFun();
+    void OnProgress(double speed, double percent);
+    void Raise(int code, double value, const wchar_t* text) { if (m_handler) m_handler(code, value, text); }
+
+    InstallEventCallback m_handler;
+    std::wstring m_targetPath;
+    std::wstring m_url;
+    CurlClient m_client;
+    std::unique_ptr<Utils::Thread> m_worker;
+    // A worker that restarted the download from its own event; joined later.
+    std::unique_ptr<Utils::Thread> m_retired;
+    bool m_retriedOnce = false;
+};
+
+// Stands for a download type whose downloader this build does not have: it fails at
+// once with a clear event instead of downloading by another road.
+class CUnavailableDownloader : public CDownloader {
+public:
+    CUnavailableDownloader(InstallEventCallback handler, int downloadType);
+    ~CUnavailableDownloader() override;
+    void Start() override;
+
+private:
+    InstallEventCallback m_handler;
+    int m_type;
+    std::unique_ptr<Utils::Thread> m_worker;
+};

@@ -1,0 +1,57 @@
+#pragma once
+// One owner type for system handles: the empty value and the close function are part
+// of the type, so no caller ever closes a handle by hand.
+#include <windows.h>
+#include <utility>
+
+template <typename T, typename Traits>
+class UniqueRes {
+public:
+    UniqueRes() noexcept : m_value(Traits::Empty()) {}
+    explicit UniqueRes(T value) noexcept : m_value(value) {}
+    ~UniqueRes() { Reset(); }
+    UniqueRes(const UniqueRes&) = delete;
+    UniqueRes& operator=(const UniqueRes&) = delete;
+    UniqueRes(UniqueRes&& other) noexcept : m_value(other.Release()) {}
+    UniqueRes& operator=(UniqueRes&& other) noexcept
+    {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+
+    T Get() const noexcept { return m_value; }
+    explicit operator bool() const noexcept { return m_value != Traits::Empty(); }
+    // Closes any old value first, then hands out the slot for an out-parameter.
+    T* Put() noexcept { Reset(); return &m_value; }
+    T Release() noexcept { T v = m_value; m_value = Traits::Empty(); return v; }
+    void Reset(T value = Traits::Empty()) noexcept
+    {
+        if (m_value != Traits::Empty()) Traits::Close(m_value);
+        m_value = value;
+    }
+
+private:
+    T m_value;
+};
+
+struct NullHandleTraits {
+    static HANDLE Empty() { return nullptr; }
+    static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FileHandleTraits {
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+struct RegKeyTraits {
+    static HKEY Empty() { return nullptr; }
+    static void Close(HKEY h) { ::RegCloseKey(h); }
+};
+struct ModuleTraits {
+    static HMODULE Empty() { return nullptr; }
+    static void Close(HMODULE h) { ::FreeLibrary(h); }
+};
+
+using UniqueHandle = UniqueRes<HANDLE, NullHandleTraits>;   // events, threads, mutexes, pipes, processes
+using UniqueFile = UniqueRes<HANDLE, FileHandleTraits>;     // CreateFile, snapshots
+using UniqueRegKey = UniqueRes<HKEY, RegKeyTraits>;
+using UniqueModule = UniqueRes<HMODULE, ModuleTraits>;

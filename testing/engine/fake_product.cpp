@@ -1,0 +1,22 @@
+// Stand-in for the installed product "TallowmereDataRecovery.exe":
+//   fake-product MS [STARTED_FILE] [ENDED_FILE]
+// creates STARTED_FILE, stays running for MS milliseconds (default 2000), then creates
+// ENDED_FILE, so a test can see the installer wait for the running product.
+#include <windows.h>
+
+#include <cwchar>
+
+static void Touch(const wchar_t* path)
+{
+    HANDLE f = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    DWORD ms = argc > 1 ? DWORD(std::wcstoul(argv[1], nullptr, 10)) : 2000;
+    if (argc > 2) Touch(argv[2]);
+    ::Sleep(ms);
+    if (argc > 3) Touch(argv[3]);
+    return 0;
+}

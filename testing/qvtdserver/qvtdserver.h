@@ -1,0 +1,153 @@
+// Stand-in for the maker's core disk library "qvtdserver.dll", over raw image files.
+// This header states every signature and opaque layout the stand-in uses; the
+// product (Intermediate) declares its own function types and never includes it.
+//
+// All exports are undecorated cdecl functions (see qvtdserver.def).
+//
+// Which files are disks: the environment variable QVTD_IMAGES holds image paths
+// separated by ';' (disk 0, 1, ...). When it is unset, "qvtdserver.ini" beside the
+// DLL is read: section [disks], keys image0, image1, ... Each image is one disk:
+// MBR (with extended partitions), GPT, or a bare volume (one partition, number 1).
+#pragma once
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QVTD_API __cdecl
+
+// DiskRecord: 280 bytes, filled by EnumDisks.
+//   0-3   disk index (int32)         4-7   sector size (u32)
+//   8-15  disk size in bytes (u64)
+//   16-143  first text: model ("QVTD Virtual Disk N"), NUL-terminated
+//   144-271 second text: serial number ("QVTD-<hex of path hash>"), NUL-terminated
+//   272-275 disk context (opaque pointer of the stand-in)
+//   276-279 whole-disk partition handle (opaque pointer)
+typedef struct QvtdDiskRecord {
+  int32_t  index;
+  uint32_t sectorSize;
+  uint64_t size;
+  char     model[128];
+  char     serial[128];
+  void*    context;
+  void*    wholeDisk;
+} QvtdDiskRecord;
+
+// PartitionRecord: 368 bytes, filled by EnumPartitions.
+//   0    partition number (int32, 1-based in table order; bare volume: 1)
+//   4    partition table kind: 0 bare, 1 MBR primary, 2 MBR logical, 3 GPT (u32)
+//   8    first byte on the disk (u64)
+//   16   MBR type byte / 0 (u32)
+//   20   size in bytes (u64)
+//   28   first sector (u64)
+//   36   sector size (u32)
+//   40   flags: bit 0 bootable/active (u32)
+//   44   file-system type (u16): 1 FAT12, 2 FAT16, 4 FAT32, 256 NTFS, 512 exFAT, 0 unknown
+//   46   drive letter (one byte, 0 = none)
+//   47   reserved
+//   48   volume label (wide, 32 characters)
+//   112  GPT type GUID (16 bytes), 128 GPT partition GUID (16 bytes)
+//   144-367 reserved, zero
+typedef struct QvtdPartitionRecord {
+  int32_t  number;
+  uint32_t tableKind;
+  uint64_t firstByte;
+  uint32_t mbrType;
+  uint64_t size;
+  uint64_t firstSector;
+  uint32_t sectorSize;
+  uint32_t flags;
+  uint16_t fsType;
+  uint8_t  driveLetter;
+  uint8_t  reserved0;
+  wchar_t  label[32];
+  uint8_t  gptType[16];
+  uint8_t  gptId[16];
+  uint8_t  reserved[224];
+} __attribute__((packed)) QvtdPartitionRecord;
+
+// Host read-error callback: called on the reading thread when a read meets a bad
+// sector range; the core then calls the wait function, whose result decides:
+// 0 retry the read, 1 skip (the bad bytes read as zeros), anything else abort the read.
+typedef void (QVTD_API *QvtdScanErrorHandler)(int diskIndex, uint64_t byteOffset, uint32_t length,
+                                              uint32_t errorCode);
+typedef int (QVTD_API *QvtdErrorWait)(void);
+
+// Disk contexts and partition handles stay valid until the DLL unloads, also across
+// EnumDisks calls; an unchanged image (same path, size and write time) keeps its context.
+// Every handle argument is checked: a value this core did not issue is refused, never used.
+//
+// Return values (negative errors are -(Windows error code)):
+//   InitBitLockerReader, SetPartBitLocker, SetErrorHandler: 0.
+//   InitLog: 0, or -(error) when the log file cannot be opened.
+//   EnumDisks: the number of disks n (may exceed capacity; min(capacity, n) records are
+//     filled). Images that cannot be opened are left out (and logged).
+//   EnumPartitions: first is 0-based (the partition numbered first + 1), count records at
+//     most; *found = records written (0 past the end). 0 on success, -87 for a null
+//     disk/found, first < 0, count < 0 or a null out with count > 0, -6 for a disk record
+//     whose context is not a disk of this core.
+//   GetPartition: partitionIndex is the partition number (1-based); 0x2000 gives the
+//     whole-disk handle (type 0). Null for anything else; *type = 0 then.
+//   GetPartitionInfo: the partition is the handle, or else partitionIndex on diskContext.
+//     partitionBlock (368 bytes, may be null) receives its PartitionRecord, *partCount = 1,
+//     serial the disk's serial, bootSector the partition's first 512 bytes. 0, or -6.
+//   GetDiskBySerialNo: 0 and *realDiskIndex = the disk's index when the serial is this
+//     disk's; 1 when it is another's; -87 null serial, -6 unknown disk.
+//   GetDiskDeepScanSize: the partition's size for a partition handle (the disk's size for
+//     the whole-disk handle); else the disk's size for a disk context; else 0.
+//   ReadPartition: bytes read, clamped at the partition end (0 at or after it); -6 unknown
+//     handle, -87 length above INT32_MAX or null buffer, -23 read failure (a bad sector
+//     without a handler, or the host's abort). diskContext is not needed and may be null.
+//   ReleaseCacheBuffer, ReleaseDirBuffer: accept any value; nothing is freed. 0.
+//   CharSetTransfer: wide characters written (terminated, truncated to targetBytes / 2 - 1);
+//     sourceBytes < 0 means NUL-terminated; a charsetContext that is a valid code page
+//     number selects it, else the OEM code page. -87 bad arguments.
+int      QVTD_API InitBitLockerReader(void);
+int      QVTD_API InitLog(void);
+// One line per call: "level<TAB>source<TAB>function<TAB>line<TAB>message" (message on one line).
+void     QVTD_API WriteLog(int level, const char* source, const char* function, int line, const char* format, ...);
+// Wide format with the Microsoft runtime's rules (%s = wide string); written as UTF-8.
+void     QVTD_API WriteLogW(int level, const char* source, const char* function, int line, const wchar_t* format, ...);
+
+int      QVTD_API EnumDisks(int capacity, QvtdDiskRecord* table);
+int      QVTD_API EnumPartitions(QvtdDiskRecord* disk, int first, int count, QvtdPartitionRecord* out, int* found);
+void*    QVTD_API GetPartition(QvtdDiskRecord* disk, int partitionIndex, uint16_t* type);
+int      QVTD_API GetPartitionInfo(void* diskContext, void* partition, int partitionIndex, void* partitionBlock,
+                                   int* partCount, char serial[128], uint8_t bootSector[512]);
+int      QVTD_API GetDiskBySerialNo(QvtdDiskRecord* disk, const char* serial, uint64_t startSector,
+                                    const uint8_t* bootSector, int* realDiskIndex);
+uint64_t QVTD_API GetDiskDeepScanSize(void* diskContext, void* wholeDisk);
+
+int      QVTD_API ReadPartition(void* partition, void* diskContext, uint64_t byteOffset, uint32_t length, void* buffer);
+int      QVTD_API ReleaseCacheBuffer(void* buffer);
+void     QVTD_API ReleaseDirBuffer(void* handle);
+int      QVTD_API SetPartBitLocker(void* partition, int value);
+int      QVTD_API CharSetTransfer(void* charsetContext, const char* source, int sourceBytes, wchar_t* target, int targetBytes);
+// The host callback gets the disk index, the disk-relative offset of the first bad byte
+// of the read, the length up to its last bad byte, and error code 23 (ERROR_CRC).
+// A null host or wait removes the handler: bad reads then simply fail.
+int      QVTD_API SetErrorHandler(QvtdScanErrorHandler host, QvtdErrorWait wait);
+
+// Test hooks (not part of the core's interface; used by tests through GetProcAddress).
+// QvtdSetImages: replaces the image list (';'-separated) before the next EnumDisks;
+// it wins over QVTD_IMAGES and the INI file. Null goes back to those. Returns 0.
+int      QVTD_API QvtdSetImages(const char* paths);
+// QvtdInjectBadRange: reads that touch [byteOffset, byteOffset+length) of disk diskIndex
+// fail until cleared (length 0 clears all ranges of that disk; diskIndex -1 all disks).
+// Disk indices are those of the last EnumDisks. 0, or -87 for no such disk.
+int      QVTD_API QvtdInjectBadRange(int diskIndex, uint64_t byteOffset, uint64_t length);
+// QvtdSetRecordDelay: milliseconds slept before each record a scan routine hands over
+// (0 = none). 0, or -87 when negative.
+int      QVTD_API QvtdSetRecordDelay(int milliseconds);
+// QvtdInjectFault: 1 makes the next scan routine raise an access violation inside the core
+// (0 = none). 0, or -87 when negative.
+int      QVTD_API QvtdInjectFault(int kind);
+// QvtdLogPath: where WriteLog appends (default "qvtdserver.log" beside the DLL, or QVTD_LOG,
+// read at each write). Returns the path's length, or -122 when it does not fit with its NUL.
+int      QVTD_API QvtdLogPath(char* buffer, int capacity);
+
+#ifdef __cplusplus
+}
+#endif
