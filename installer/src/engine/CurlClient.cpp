@@ -100,17 +100,26 @@ int CurlClient::ProgressCallback(void* selfPtr, curl_off_t total, curl_off_t now
     return 0;
 }
 
-CURL* CurlClient::Head(const std::string& url)
+// A HEAD request with the connect and stall limits of every transfer; the length probe
+// reads the headers of the address as given, the others follow redirects.
+CURLcode CurlClient::SetProbeOptions(CURL* h, const std::string& url, bool followRedirects)
 {
-    CURL* h = curl_easy_init();
-    if (!h) return nullptr;
     CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::Discard);
     if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    if (rc == CURLE_OK && followRedirects) rc = curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    if (rc == CURLE_OK && !followRedirects) rc = curl_easy_setopt(h, CURLOPT_HEADER, 1L);
     if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     if (rc == CURLE_OK) rc = SetStallLimit(h);
+    return rc;
+}
+
+CURL* CurlClient::Head(const std::string& url)
+{
+    CURL* h = curl_easy_init();
+    if (!h) return nullptr;
+    CURLcode rc = SetProbeOptions(h, url, true);
     if (rc == CURLE_OK) {
         rc = curl_easy_perform(h);
         if (rc != CURLE_OK)
@@ -144,13 +153,7 @@ std::string CurlClient::GetRealUrl_Str(const std::string& url)
     CURL* h = curl_easy_init();
     if (!h) return url;
     std::string effective;
-    CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::Discard);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    if (rc == CURLE_OK) rc = SetStallLimit(h);
+    CURLcode rc = SetProbeOptions(h, url, true);
     if (rc == CURLE_OK) {
         rc = curl_easy_perform(h);
         if (rc != CURLE_OK)
@@ -167,13 +170,7 @@ double CurlClient::GetDownloadFileLength_Str(const std::string& url)
     CURL* h = curl_easy_init();
     if (!h) return -1.0;
     double length = -1.0;
-    CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::Discard);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_HEADER, 1L);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    if (rc == CURLE_OK) rc = SetStallLimit(h);
+    CURLcode rc = SetProbeOptions(h, url, false);
     if (rc == CURLE_OK && curl_easy_perform(h) == CURLE_OK) {
         curl_off_t value = -1;
         if (curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) == CURLE_OK && value >= 0)

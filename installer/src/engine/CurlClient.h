@@ -50,6 +50,7 @@ private:
     static int ProgressCallback(void* self, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t);
     // A silent server must not hang the install: the stall limit of every request.
     static CURLcode SetStallLimit(CURL* handle);
+    static CURLcode SetProbeOptions(CURL* handle, const std::string& url, bool followRedirects);
 
     std::wstring m_url;
     std::wstring m_targetPath;

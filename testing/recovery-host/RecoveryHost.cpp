@@ -1,0 +1,449 @@
+// recovery-host: stands for the recovery application. Loads Intermediate.dll, takes
+// every export by name and drives it from a stable command line:
+//   recovery-host disks IMAGE...
+//   recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART
+//   recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART OUTDIR
+// Results go to standard output as UTF-8 lines; the library's own console messages
+// and the host's diagnostics go to standard error.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "qvtdserver.h"
+
+namespace {
+
+#define HOST_EXPORTS(X)                                                                                       \
+  X(ServiceInitialize, int(__cdecl*)())                                                                       \
+  X(ListDisks, int(__cdecl*)(int, int, void*, int*))                                                             \
+  X(ListPartitions, int(__cdecl*)(int, int, int, void*, int*))                                                \
+  X(StartScanTask, int(__cdecl*)(int, int, int, int*))                                                        \
+  X(StartScanFormattedTask, int(__cdecl*)(int, int, int, int*))                                               \
+  X(StartDeepScanTask, int(__cdecl*)(int, int, int, int, const wchar_t*, int*))                               \
+  X(StartFSDeepScanTask, int(__cdecl*)(int, int, int, int*))                                                  \
+  X(StartDiskDeepScanTask, int(__cdecl*)(int, int*))                                                          \
+  X(StartRecoverPartScan, int(__cdecl*)(int, int, int*))                                                      \
+  X(StartRepairDiskPartTable, int(__cdecl*)(int, int*))                                                       \
+  X(StartRepairPartition, int(__cdecl*)(int, int, int*))                                                      \
+  X(RepairDiskPartTable, int(__cdecl*)(int))                                                                  \
+  X(GetScanProgress, int(__cdecl*)(int, int*, int*, int*, int*))                                              \
+  X(GetRecoverProgress, int(__cdecl*)(int, int*, int*))                                                       \
+  X(GetRecoverPartProgress, int(__cdecl*)(int, int*, void*, int, int*))                                       \
+  X(PauseWork, int(__cdecl*)(int, int))                                                                       \
+  X(StopWork, int(__cdecl*)(int))                                                                             \
+  X(RetryWork, int(__cdecl*)(int, int))                                                                       \
+  X(SetScanErrorHandler, int(__cdecl*)(QvtdScanErrorHandler))                                                 \
+  X(EnumScannedFiles, int(__cdecl*)(int, const wchar_t*, int, void*, int*, int*, int*, int*, uint64_t*,       \
+                                    uint64_t*, int*))                                                         \
+  X(ContinueEnumScannedFiles, int(__cdecl*)(int, int, int, void*, int*))                                      \
+  X(GlobalEnumScannedFiles, int(__cdecl*)(int, int, int, void*, int*, int*))                                  \
+  X(ContinueGlobalEnumScannedFiles, int(__cdecl*)(int, int, int, void*, int*))                                \
+  X(GlobalFilterScannedFiles, int(__cdecl*)(int, int, const void*, int, void*, int*, int*))                   \
+  X(ContinueGlobalFilterScannedFiles, int(__cdecl*)(int, int, int, void*, int*))                              \
+  X(CloseEnumHandle, int(__cdecl*)(int, int))                                                                 \
+  X(EnumFileTypes, int(__cdecl*)(int, int, int, int*, int*, void*))                                           \
+  X(QueryFileName, int(__cdecl*)(int, uint64_t, int, uint64_t*, wchar_t*))                                    \
+  X(QueryFileFullPath, int(__cdecl*)(int, uint64_t, wchar_t*))                                                \
+  X(GetLastFileInformation, int(__cdecl*)(int, wchar_t*, uint64_t*, uint64_t*))                               \
+  X(SetTargetPath, int(__cdecl*)(int, const wchar_t*, int*))                                                  \
+  X(RecoverFile, int(__cdecl*)(int, int, int, const wchar_t*, const wchar_t*, const int*))                    \
+  X(RecoverFileByID, int(__cdecl*)(int, int, const wchar_t*, const void*))                                    \
+  X(GetLoadFileInfo, int(__cdecl*)(const wchar_t*, int*, int*, wchar_t*, uint16_t*))                          \
+  X(GetResultFileName, int(__cdecl*)(int, wchar_t*))                                                          \
+  X(CloseScanTask, int(__cdecl*)(int))
+
+struct Library {
+#define HOST_FIELD(name, type) \
+  using name##Fn = type;        \
+  name##Fn name = nullptr;
+  HOST_EXPORTS(HOST_FIELD)
+#undef HOST_FIELD
+};
+
+// Page and id records of the library's boundary.
+#pragma pack(push, 4)
+struct ScanFileRecord {
+  uint64_t globalId, id, parentId, size, time;
+  uint32_t attributes, taskId;
+  wchar_t name[256];
+};
+struct RecoverIdItem {
+  uint64_t id;
+  const wchar_t* name;
+  uint32_t source;
+};
+#pragma pack(pop)
+static_assert(sizeof(ScanFileRecord) == 560, "ScanFileRecord");
+static_assert(sizeof(RecoverIdItem) == 16, "RecoverIdItem");
+
+constexpr size_t kHostDiskBytes = 272;
+constexpr size_t kPartitionBytes = 368;
+
+FILE* g_out = nullptr;  // the real standard output
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], bytes, nullptr, nullptr);
+  return out;
+}
+
+// A fixed-width text of the core (system code page) without its blank padding.
+std::string DiskText(const uint8_t* field, size_t width) {
+  size_t length = width;
+  while (length > 0 && (field[length - 1] == ' ' || field[length - 1] == '\0')) --length;
+  std::string narrow(reinterpret_cast<const char*>(field), length);
+  narrow.resize(std::strlen(narrow.c_str()));
+  if (narrow.empty()) return narrow;
+  int chars = MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), nullptr, 0);
+  std::wstring wide(size_t(chars), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), &wide[0], chars);
+  return Utf8(wide);
+}
+
+// "/tmp/x.img" -> "Z:\tmp\x.img": Wine serves the Linux root as drive Z:.
+std::wstring WindowsPath(std::wstring path) {
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+bool ParseInt(const wchar_t* text, int* value) {
+  wchar_t* end = nullptr;
+  long v = std::wcstol(text, &end, 0);
+  if (!end || end == text || *end) return false;
+  *value = int(v);
+  return true;
+}
+
+int Usage() {
+  std::fputs("usage: recovery-host disks IMAGE...\n"
+             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART\n"
+             "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
+             "OUTDIR\n",
+             stderr);
+  return 2;
+}
+
+bool LoadLibraryExports(Library* lib) {
+  HMODULE module = LoadLibraryW(L"Intermediate.dll");
+  if (!module) {
+    std::fprintf(stderr, "cannot load Intermediate.dll (error %lu)\n", GetLastError());
+    return false;
+  }
+  bool ok = true;
+#define HOST_BIND(name, type)                                                                   \
+  lib->name = reinterpret_cast<Library::name##Fn>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
+  if (!lib->name) {                                                                             \
+    std::fprintf(stderr, "Intermediate.dll lacks %s\n", #name);                                \
+    ok = false;                                                                                 \
+  }
+  HOST_EXPORTS(HOST_BIND)
+#undef HOST_BIND
+  return ok;
+}
+
+// The stand-in core serves these images as disks 0, 1, ...
+void HandImagesToCore(const std::vector<std::wstring>& images) {
+  std::wstring list;
+  for (const std::wstring& image : images) {
+    if (!list.empty()) list += L';';
+    list += WindowsPath(image);
+  }
+  SetEnvironmentVariableW(L"QVTD_IMAGES", list.c_str());
+  _wputenv_s(L"QVTD_IMAGES", list.c_str());
+}
+
+Library g_lib;
+
+// Read errors: say so and skip the bad bytes, so that an unattended run goes on.
+void __cdecl OnReadError(int disk, uint64_t offset, uint32_t length, uint32_t error) {
+  std::fprintf(stderr, "read error on disk %d at %llu (%u bytes, error %u): skipped\n", disk,
+               static_cast<unsigned long long>(offset), length, error);
+  g_lib.RetryWork(0, 1);
+}
+
+int Disks(const std::vector<std::wstring>& images) {
+  HandImagesToCore(images);
+  const int count = g_lib.ServiceInitialize();
+  if (count <= 0) {
+    std::fprintf(stderr, "no disks\n");
+    return count < 0 ? 1 : 0;
+  }
+  std::vector<uint8_t> disks(size_t(count) * kHostDiskBytes);
+  int copied = 0;
+  g_lib.ListDisks(0, count, disks.data(), &copied);
+  for (int i = 0; i < copied; ++i) {
+    const uint8_t* record = disks.data() + size_t(i) * kHostDiskBytes;
+    uint64_t size;
+    std::memcpy(&size, record + 8, sizeof size);
+    std::fprintf(g_out, "disk\t%d\t%llu\t%s\t%s\n", i, static_cast<unsigned long long>(size),
+                 DiskText(record + 16, 128).c_str(), DiskText(record + 144, 128).c_str());
+    constexpr int kPage = 32;
+    std::vector<uint8_t> parts(kPage * kPartitionBytes);
+    for (int first = 0;;) {
+      int found = 0;
+      int rc = g_lib.ListPartitions(i, first, kPage, parts.data(), &found);
+      if (rc != 0) {
+        std::fprintf(stderr, "ListPartitions(%d): %d\n", i, rc);
+        return 1;
+      }
+      for (int p = 0; p < found; ++p) {
+        const uint8_t* part = parts.data() + size_t(p) * kPartitionBytes;
+        int32_t number;
+        uint64_t partSize;
+        uint16_t type;
+        std::memcpy(&number, part, 4);
+        std::memcpy(&partSize, part + 20, 8);
+        std::memcpy(&type, part + 44, 2);
+        const char letter = char(part[46]);
+        std::fprintf(g_out, "part\t%d\t%d\t%u\t%llu\t", i, number, unsigned(type),
+                     static_cast<unsigned long long>(partSize));
+        if (letter) {
+          std::fprintf(g_out, "%c\n", letter);
+        } else {
+          std::fputs("-\n", g_out);
+        }
+      }
+      if (found < kPage) break;
+      first += found;
+    }
+  }
+  return 0;
+}
+
+struct Found {
+  bool deleted;
+  bool folder;
+  uint64_t size;
+  uint64_t time;
+  uint64_t id;
+  uint32_t source;
+  std::string pathUtf8;
+  std::wstring path;
+};
+
+enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
+
+int StartTask(Mode mode, int disk, int part, int* task) {
+  switch (mode) {
+    case Mode::kScan:
+      return g_lib.StartScanTask(disk, part, 0, task);
+    case Mode::kFormatted:
+      return g_lib.StartScanFormattedTask(disk, part, 0, task);
+    case Mode::kDeep:
+      return g_lib.StartDeepScanTask(disk, part, 0, 0, nullptr, task);
+    case Mode::kFsDeep:
+      return g_lib.StartFSDeepScanTask(disk, part, 0, task);
+    case Mode::kDisk:
+      return g_lib.StartDiskDeepScanTask(disk, task);
+  }
+  return -87;
+}
+
+const char* StarterName(Mode mode) {
+  switch (mode) {
+    case Mode::kScan: return "StartScanTask";
+    case Mode::kFormatted: return "StartScanFormattedTask";
+    case Mode::kDeep: return "StartDeepScanTask";
+    case Mode::kFsDeep: return "StartFSDeepScanTask";
+    case Mode::kDisk: return "StartDiskDeepScanTask";
+  }
+  return "?";
+}
+
+// Runs the scan to its end and collects every entry of the name list.
+int Scan(Mode mode, const std::wstring& image, int disk, int part, int* task, std::vector<Found>* found) {
+  HandImagesToCore({image});
+  g_lib.SetScanErrorHandler(&OnReadError);
+  if (g_lib.ServiceInitialize() <= disk) {
+    std::fprintf(stderr, "no disk %d\n", disk);
+  }
+  int rc = StartTask(mode, disk, part, task);
+  if (rc != 0) {
+    std::fprintf(stderr, "%s(%d, %d): %d\n", StarterName(mode), disk, part, rc);
+    return rc;
+  }
+  for (int lastShown = -1;;) {
+    int progress = 0, files = 0, deleted = 0, finished = 0;
+    rc = g_lib.GetScanProgress(*task, &progress, &files, &deleted, &finished);
+    if (rc != 0) {
+      std::fprintf(stderr, "GetScanProgress: %d\n", rc);
+      return rc;
+    }
+    if (finished) break;
+    if (progress != lastShown) {
+      std::fprintf(stderr, "progress %d, files %d, deleted %d\n", progress, files, deleted);
+      lastShown = progress;
+    }
+    Sleep(100);
+  }
+  constexpr int kPage = 256;
+  std::vector<ScanFileRecord> page(kPage);
+  int handle = 0;
+  int got = 0;
+  rc = g_lib.GlobalEnumScannedFiles(*task, 0, kPage, page.data(), &got, &handle);
+  std::vector<wchar_t> path(32768);
+  while (rc == 0 && got > 0) {
+    for (int i = 0; i < got; ++i) {
+      const ScanFileRecord& r = page[size_t(i)];
+      path[0] = L'\0';
+      g_lib.QueryFileFullPath(*task, r.id, path.data());
+      Found f;
+      f.deleted = (r.attributes & 0x2000000) != 0;
+      f.folder = (r.attributes & 0x10000010) != 0;
+      f.size = r.size;
+      f.time = r.time;
+      f.id = r.id;
+      f.source = r.taskId;
+      f.path.assign(path.data());
+      f.pathUtf8 = Utf8(f.path);
+      found->push_back(std::move(f));
+    }
+    if (got < kPage) break;
+    rc = g_lib.ContinueGlobalEnumScannedFiles(*task, handle, kPage, page.data(), &got);
+  }
+  if (handle) g_lib.CloseEnumHandle(*task, handle);
+  if (rc != 0) {
+    std::fprintf(stderr, "GlobalEnumScannedFiles: %d\n", rc);
+    return rc;
+  }
+  std::sort(found->begin(), found->end(), [](const Found& a, const Found& b) {
+    return a.pathUtf8 != b.pathUtf8 ? a.pathUtf8 < b.pathUtf8 : a.id < b.id;
+  });
+  return 0;
+}
+
+bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, bool allowDeletedOnly, Mode* mode,
+                   bool* deletedOnly, std::vector<std::wstring>* rest) {
+  *mode = Mode::kScan;
+  *deletedOnly = false;
+  for (const std::wstring& a : args) {
+    if (a == L"--formatted") *mode = Mode::kFormatted;
+    else if (a == L"--deep") *mode = Mode::kDeep;
+    else if (a == L"--fsdeep") *mode = Mode::kFsDeep;
+    else if (a == L"--disk") *mode = Mode::kDisk;
+    else if (allowDeletedOnly && a == L"--deleted-only") *deletedOnly = true;
+    else if (a.size() > 1 && a[0] == L'-' && a[1] == L'-') return false;
+    else rest->push_back(a);
+  }
+  return rest->size() == positional;
+}
+
+int List(const std::vector<std::wstring>& args) {
+  Mode mode;
+  bool deletedOnly;
+  std::vector<std::wstring> rest;
+  int disk, part;
+  if (!ParseScanArgs(args, 3, false, &mode, &deletedOnly, &rest) || !ParseInt(rest[1].c_str(), &disk) ||
+      !ParseInt(rest[2].c_str(), &part))
+    return Usage();
+  int task = 0;
+  std::vector<Found> found;
+  if (Scan(mode, rest[0], disk, part, &task, &found) != 0) return 1;
+  for (const Found& f : found) {
+    std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s\n", f.deleted ? 1 : 0, f.folder ? 1 : 0,
+                 static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(f.time),
+                 f.pathUtf8.c_str());
+  }
+  std::fprintf(g_out, "entries: %u\n", unsigned(found.size()));
+  g_lib.CloseScanTask(task);
+  return 0;
+}
+
+bool MakeFolders(const std::wstring& path) {
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == L'\\') {
+      std::wstring prefix = path.substr(0, i);
+      if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+  }
+  return true;
+}
+
+int Recover(const std::vector<std::wstring>& args) {
+  Mode mode;
+  bool deletedOnly;
+  std::vector<std::wstring> rest;
+  int disk, part;
+  if (!ParseScanArgs(args, 4, true, &mode, &deletedOnly, &rest) || !ParseInt(rest[1].c_str(), &disk) ||
+      !ParseInt(rest[2].c_str(), &part))
+    return Usage();
+  const std::wstring outDir = WindowsPath(rest[3]);
+  if (!MakeFolders(outDir)) {
+    std::fprintf(stderr, "cannot create %s (error %lu)\n", Utf8(outDir).c_str(), GetLastError());
+    return 1;
+  }
+  int task = 0;
+  std::vector<Found> found;
+  if (Scan(mode, rest[0], disk, part, &task, &found) != 0) return 1;
+
+  std::vector<std::wstring> names;
+  std::vector<RecoverIdItem> items;
+  for (const Found& f : found) {
+    if (f.folder || (deletedOnly && !f.deleted)) continue;
+    std::wstring name = f.path;
+    while (!name.empty() && name[0] == L'/') name.erase(0, 1);
+    names.push_back(name);
+    items.push_back(RecoverIdItem{f.id, nullptr, f.source});
+  }
+  for (size_t i = 0; i < items.size(); ++i) items[i].name = names[i].c_str();
+
+  int freeMB[2] = {0, 0};
+  g_lib.SetTargetPath(task, outDir.c_str(), freeMB);
+  int recovered = 0;
+  if (!items.empty()) {
+    int rc = g_lib.RecoverFileByID(task, int(items.size()), L"/", items.data());
+    if (rc != 0) {
+      std::fprintf(stderr, "RecoverFileByID: %d\n", rc);
+      g_lib.CloseScanTask(task);
+      return 1;
+    }
+    for (;;) {
+      int finished = 0;
+      if (g_lib.GetRecoverProgress(task, &recovered, &finished) != 0 || finished) break;
+      Sleep(100);
+    }
+  }
+  const int failed = int(items.size()) - recovered;
+  std::fprintf(g_out, "recovered: %d failed: %d\n", recovered, failed);
+  g_lib.CloseScanTask(task);
+  return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  // Keep standard output for results: the library prints to the process's console.
+  std::fflush(stdout);
+  const int results = _dup(1);
+  _dup2(2, 1);
+  g_out = results >= 0 ? _fdopen(results, "wb") : nullptr;
+  if (!g_out) return 1;
+  _setmode(_fileno(g_out), _O_BINARY);
+
+  if (argc < 2) return Usage();
+  const std::wstring command = argv[1];
+  std::vector<std::wstring> args(argv + 2, argv + argc);
+  if (command != L"disks" && command != L"list" && command != L"recover") return Usage();
+  if (command == L"disks" && args.empty()) return Usage();
+  if (!LoadLibraryExports(&g_lib)) return 1;
+
+  int rc = 1;
+  if (command == L"disks") rc = Disks(args);
+  else if (command == L"list") rc = List(args);
+  else rc = Recover(args);
+  std::fflush(g_out);
+  std::fflush(stdout);
+  return rc;
+}
