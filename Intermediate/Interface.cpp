@@ -281,7 +281,12 @@ int32_t CStorage::StartTask(const StartRequest& request, int32_t* taskId) {
     return kResultNoMemory;
   }
 
-  std::shared_ptr<CScanTask> shared(std::move(task));
+  // The last owner stops the indexer before the task is freed, so that its PostScan
+  // never runs on a half-destroyed task.
+  std::shared_ptr<CScanTask> shared(task.release(), [](CScanTask* t) {
+    t->StopIndexer();
+    delete t;
+  });
   {
     std::lock_guard<std::recursive_mutex> hold(m_lock);
     // Another thread may have started the same task since the first check.
@@ -290,6 +295,11 @@ int32_t CStorage::StartTask(const StartRequest& request, int32_t* taskId) {
       return kResultBadArgument;
     }
     m_tasks.push_back(shared);
+  }
+  if (!shared->StartIndexer()) {
+    std::lock_guard<std::recursive_mutex> hold(m_lock);
+    m_tasks.erase(std::find(m_tasks.begin(), m_tasks.end(), shared));
+    return kResultNoMemory;
   }
   shared->Worker()->Start();
   *taskId = params.taskId;
@@ -650,22 +660,6 @@ BOOL IVolumeWorker::Start() {
 
 DWORD WINAPI IVolumeWorker::ThreadMain(void* self) { return static_cast<IVolumeWorker*>(self)->Run(); }
 
-CStorage::CScanTask::CScanTask(const TaskParams& params)
-    : m_options(params.options),
-      m_storage(params.storage),
-      m_taskId(params.taskId),
-      m_disk(params.disk),
-      m_partition(params.partition),
-      m_partitionType(params.partitionType),
-      m_diskContext(params.diskContext),
-      m_partitionHandle(params.partitionHandle),
-      m_waitEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-CStorage::CScanTask::~CScanTask() {
-  m_worker.reset();
-  if (m_waitEvent) ::CloseHandle(m_waitEvent);
-}
-
 void CStorage::CScanTask::WaitStep(DWORD milliseconds) const {
   if (m_waitEvent) {
     ::WaitForSingleObject(m_waitEvent, milliseconds);
@@ -676,12 +670,6 @@ void CStorage::CScanTask::WaitStep(DWORD milliseconds) const {
 
 int32_t CStorage::CScanTask::PauseWork(int32_t value) {
   m_pause.store(value);
-  return 1;
-}
-
-int32_t CStorage::CScanTask::StopWork() {
-  m_running.store(0);
-  while (!IsFinished()) WaitStep();
   return 1;
 }
 

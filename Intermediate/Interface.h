@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "BoundaryRecords.h"
+#include "FileTree.h"
+#include "Lists.h"
+#include "ScanTask.h"
 
 // Results at the export boundary.
 enum ExportCode : int32_t {
@@ -187,8 +190,10 @@ class IVolumeWorker {
   std::atomic<DWORD> m_threadId{0};
 };
 
-// The interface of every scan task. The operations come in the order of the task
-// table; the file-tree ones are the task classes' own.
+// The base of every scan task: identity, the flags the host polls, the result tree
+// and its id map, the name store, the pending queue and its indexer thread, the four
+// global lists and the file-type table, the enumeration contexts. The virtual
+// operations come in the order of the task table.
 class CStorage::CScanTask {
  public:
   explicit CScanTask(const TaskParams& params);
@@ -214,25 +219,65 @@ class CStorage::CScanTask {
   virtual int32_t RecoverFile(int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
                               const int32_t* sources) = 0;
   virtual int32_t RecoverFileByID(int32_t count, const wchar_t* target, const RecoverIdItem* items) = 0;
-  virtual int32_t Close() = 0;
+  // Stops the indexer and waits for it; 87 while enumerations are open, else frees the
+  // tree, names, id pages and type table and releases the core's buffers.
+  virtual int32_t Close();
   virtual void SetTargetPath(const wchar_t* path);
   virtual void PostScan() = 0;
   virtual int32_t RepairDiskPartTable();
   virtual int32_t GetResultFileName(wchar_t* buffer);
-  virtual void ScanInit() {}
+  // 1 when every folder of the path (up to its last '\') exists or was made, else 0.
+  virtual int32_t CreateDirectoryPath(const wchar_t* path);
+  // Turns path into "name_(n).ext" with the first n that names no existing file.
+  virtual void MakeUniqueTargetName(wchar_t* path, size_t capacity);
+  // Record callback of the raw and formatted scanners; the running flag.
+  virtual int32_t OnRecordFound(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh,
+                                uint32_t parentLow, uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh,
+                                uint32_t timeLow, uint32_t timeHigh, uint32_t attributes, int32_t deleted,
+                                int32_t progress);
+  virtual void ScanInit();
   virtual void WorkFinishRoutine(int32_t value) = 0;
+  // The id's cell, its page made when absent; null when memory ran out.
+  virtual CFileEntry** GetIdCell(uint64_t id);
+  // Writes one found file to target root + relative path; 0 on success.
+  virtual int32_t RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath);
+  virtual CFileEntry* GetEntryById(uint64_t id);
+  // Record callback of the NTFS scanners (kind = name namespace, 2 = short name).
+  virtual int32_t AddScannedEntry(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh,
+                                  uint32_t parentLow, uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh,
+                                  uint32_t timeLow, uint32_t timeHigh, uint32_t attributes, int32_t deleted,
+                                  int32_t progress);
+  virtual wchar_t* InternName(const wchar_t* text);
+  // A folder record for an id whose cell already holds an entry: the entry that now
+  // stands for the folder (placed by the caller), or null to drop the record.
+  virtual CFileEntry* FillPlaceholder(CFileEntry** cell, const wchar_t* name, uint32_t kind, uint64_t id,
+                                      uint64_t parentId, uint64_t size, uint32_t time1, uint32_t time2,
+                                      uint32_t attributes);
+  // A file record for an id whose cell already holds an entry: the entry to place
+  // under the record's parent, or null when nothing more is to be done.
+  virtual CFileEntry* MergeSameId(CFileEntry** cell, CFileEntry* entry);
   virtual int32_t GetTaskId() const { return m_taskId; }
-  uint64_t MakeGlobalId(uint32_t low, uint32_t high) const;
+  virtual uint64_t MakeGlobalId(uint32_t low, uint32_t high) const;
+  // Stores a link target on the entry of the id and queues it for the link pass.
+  virtual void QueueLink(uint64_t id, const wchar_t* target);
 
   // Queries by id of the tree; the ids here are internal.
   virtual int32_t QueryFileFullPath(uint64_t id, wchar_t* buffer) = 0;
-  // Name and ids of the entry found last; false when there is none yet.
-  virtual bool GetLastFileInformation(wchar_t* name, uint64_t* id, uint64_t* parentId) = 0;
+  // Name (at most 255 characters) and ids of the entry found last; false when none yet.
+  virtual bool GetLastFileInformation(wchar_t* name, uint64_t* id, uint64_t* parentId);
   // Partition-search progress; tasks that are not partition searches log and give
   // only their progress and finished values.
   virtual void GetRecoverPartProgress(int32_t* progress, void* partitions, int32_t count, int32_t* finished);
   // Asks the work to end without waiting (combined tasks forward it).
   virtual void RequestStop() { m_running.store(0); }
+
+  // The indexer runs from here on; the registry starts it once the task is accepted,
+  // so that a start that fails never frees a task under its indexer.
+  bool StartIndexer();
+  // Clears the indexer's run flag and waits until it has drained, run PostScan and
+  // ended; returns at once when it never started.
+  void StopIndexer();
+  bool IndexerDone() const { return m_indexerDone.load() != 0; }
 
   int32_t TaskId() const { return m_taskId; }
   int32_t Disk() const { return m_disk; }
@@ -247,25 +292,104 @@ class CStorage::CScanTask {
   // One timed wait of the task (100 ms steps); returns at once when the task's event is set.
   void WaitStep(DWORD milliseconds = 100) const;
 
+  uint64_t RootId() const { return m_rootId; }
+  void SetRootId(uint64_t id) { m_rootId = id; }
+  CVirtualRoot* VirtualRoot() { return &m_virtualRoot; }
+  CPathEntry* UnknownFolder() { return m_unknownFolder; }
+  CListGroup& GlobalList(int index) { return m_lists[index & 3]; }
+  const CFileTypeTable& FileTypes() const { return m_fileTypes; }
+  int32_t PendingCount() const { return m_pendingCount.load(); }
+  size_t EnumContextCount() const { return m_contexts.size(); }
+  uint32_t* ProgressBlock() { return m_progressBlock; }
+
  protected:
+  uint64_t NextSequence() { return m_sequence++; }
+  // Appends the entry's name node to the pending queue (under the task's lock).
+  void QueuePending(CFileEntry* entry);
+  // Indexes one entry now: the four lists and, for a file, its type record.
+  void IndexEntry(CFileEntry* entry);
+  // Takes an indexed file out of the lists and its type record.
+  void UnindexEntry(CFileEntry* entry);
+  // The folder that takes children of parentId: the cell's folder, else a placeholder
+  // under "UnknownPath" (a file in the cell goes under "UnknownPath" too).
+  CPathEntry* ParentFolderFor(uint64_t parentId);
+  // Puts the entry under folder, out of wherever it was; an entry that would become its
+  // own ancestor goes under "UnknownPath" instead.
+  void PlaceEntry(CFileEntry* entry, CPathEntry* folder);
+  // The pause loop of the record callbacks: ends when resumed or stopped.
+  void WaitWhilePaused();
+  // Hangs the root folder (cell of the root id) and "UnknownPath" under the virtual
+  // root and recounts the whole tree.
+  void AttachTreeToVirtualRoot();
+  // Running = 0, indexer drained and done, then finished = 1.
+  void FinishWork();
+  // A new enumeration context (handle assigned); null when memory ran out.
+  EnumContext* OpenEnumContext();
+  EnumContext* FindEnumContext(int32_t handle);
+  bool RemoveEnumContext(int32_t handle);
+
   uint32_t m_options;
-  CStorage* m_storage;
-  int32_t m_taskId;
-  int32_t m_disk;
-  int32_t m_partition;
-  uint16_t m_partitionType;
-  void* m_diskContext;
-  void* m_partitionHandle;
-  std::unique_ptr<IVolumeWorker> m_worker;
-  std::wstring m_targetRoot;  // set by SetTargetPath, '\\' separators
+  uint64_t m_rootId = 0;
+  // Recovery state.
+  int32_t m_recoverCount = 0;
+  std::wstring m_recoverFolder;
+  std::unique_ptr<wchar_t[]> m_recoverNames;
+  std::unique_ptr<uint64_t[]> m_recoverIds;
+  std::atomic<int32_t> m_recovered{0};
+  std::atomic<CFileEntry*> m_lastEntry{nullptr};
+  uint32_t m_progressBlock[16] = {};  // the core's; word 0 is its directory-buffer handle
+  std::wstring m_targetRoot;          // set by SetTargetPath, '\\' separators
+  const wchar_t m_slash[2] = {L'/', 0};
+  std::atomic<int32_t> m_fileCount{0};
+  std::atomic<int32_t> m_deletedCount{0};
   HANDLE m_waitEvent;
   std::atomic<int32_t> m_running{1};
   std::atomic<int32_t> m_finished{0};
   std::atomic<int32_t> m_pause{0};
+  int32_t m_nextHandle = 1;
+  CStorage* m_storage;
+  int32_t m_taskId;
+  int32_t m_disk;
+  int32_t m_partition;
+  void* m_diskContext;
+  void* m_partitionHandle;
+  std::unique_ptr<IVolumeWorker> m_worker;
+  // Indexer block.
+  std::atomic<int32_t> m_indexerRun{1};
+  std::atomic<int32_t> m_indexerDone{0};
+  std::atomic<int32_t> m_indexerStarted{0};
+  std::atomic<int32_t> m_skipPostScan{0};
+  std::atomic<int32_t> m_pendingCount{0};
+  CListGroup m_pending;
+  CListGroup m_batch;
+  // Guards the pending queue, and (held by the indexer per chunk) the global lists and
+  // the type table, which the record callbacks reach when they requeue an entry.
+  CRITICAL_SECTION m_lock;
+  CListGroup m_lists[4];
+  CScanTask* m_self = this;
+  CEntryArena m_arena;
+  CNameStore m_names;
+  CVirtualRoot m_virtualRoot;
+  CPathEntry m_unknownPath;
+  CPathEntry* m_unknownFolder = &m_unknownPath;
+  CIdMap m_idMap;
   std::atomic<int32_t> m_progress{0};
-  std::atomic<int32_t> m_fileCount{0};
-  std::atomic<int32_t> m_deletedCount{0};
-  std::atomic<int32_t> m_recovered{0};
+  uint16_t m_partitionType;
+  std::vector<std::unique_ptr<EnumContext>> m_contexts;
+  CFileTypeTable m_fileTypes;
+  uint64_t m_sequence = 1;
+  CListGroup m_linkQueue;
+  int32_t m_recoverMode = 0;
+  bool m_closed = false;
+
+ private:
+  static DWORD WINAPI IndexerMain(void* self);
+  void IndexerThread();
+  void InitTaskLists();
+  // Tree part of the record callbacks, shared by both.
+  CFileEntry* NewFile(const wchar_t* name, uint32_t kind, uint64_t id, uint64_t parentId, uint64_t size,
+                      uint32_t time1, uint32_t time2, uint32_t attributes);
+  void CountFile(const CFileEntry* entry, int sign);
 };
 
 // The wait function handed to the core with the host's read-error callback.

@@ -589,6 +589,48 @@ TEST_F(QvtdTest, ThreadsMeetingBadSectorsEachGetTheHandshake)
   EXPECT_EQ(zeros.load(), 80);
 }
 
+// The host answers from another thread while the reading thread waits, as a host
+// with a user dialog does.
+std::atomic<int> g_asyncDecision{-1};
+std::atomic<int> g_asyncCalls{0};
+
+TEST_F(QvtdTest, ReadingThreadWaitsForTheHostsAnswer)
+{
+  auto disks = Serve({Image("fat16")});
+  ASSERT_EQ(disks.size(), 1u);
+  QvtdDiskRecord d = disks[0];
+  struct Local {
+    static void QVTD_API Host(int, uint64_t, uint32_t, uint32_t) { ++g_asyncCalls; }
+    static int QVTD_API Wait()
+    {
+      for (int waited = 0; waited < 20000; waited += 10) {
+        const int decision = g_asyncDecision.exchange(-1);
+        if (decision != -1) return decision;
+        Sleep(10);
+      }
+      return 2;
+    }
+  };
+  g_asyncCalls = 0;
+  g_asyncDecision = -1;
+  Core().SetErrorHandler(Local::Host, Local::Wait);
+  ASSERT_EQ(Core().QvtdInjectBadRange(0, 4096, 512), 0);
+  const auto want = FileBytes(Image("fat16"), 0, 8192);
+  std::vector<uint8_t> data(8192, 0xAA);
+  std::atomic<int> result{-100};
+  std::thread reader([&] { result = Core().ReadPartition(d.wholeDisk, d.context, 0, 8192, data.data()); });
+  for (int i = 0; i < 2000 && g_asyncCalls.load() == 0; ++i) Sleep(10);
+  EXPECT_EQ(g_asyncCalls.load(), 1);
+  Sleep(200);
+  EXPECT_EQ(result.load(), -100) << "the read waits for the host";
+  Core().QvtdInjectBadRange(0, 0, 0);
+  g_asyncDecision = 0;  // retry after the range healed
+  reader.join();
+  EXPECT_EQ(result.load(), 8192);
+  EXPECT_EQ(data, want);
+  EXPECT_EQ(g_asyncCalls.load(), 1);
+}
+
 // ---- corrupt and unusual tables ----
 
 std::vector<uint8_t> MbrEntry(uint8_t boot, uint8_t type, uint32_t start, uint32_t count)
