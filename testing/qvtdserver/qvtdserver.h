@@ -130,6 +130,64 @@ int      QVTD_API CharSetTransfer(void* charsetContext, const char* source, int 
 // A null host or wait removes the handler: bad reads then simply fail.
 int      QVTD_API SetErrorHandler(QvtdScanErrorHandler host, QvtdErrorWait wait);
 
+// NTFS walk. Record block: what NTFSEnumVirtualFRs hands to the record callback and to the
+// finish callback, and what NTFSReadVirtualMFT takes as its context (40 bytes):
+//   0   number of the MFT record in the buffer (u64)
+//   8   number of MFT records in the volume (u64; formatted walk: partition size / the boot
+//       sector's record size, 1024 when it is unreadable)
+//   16  size of one file record in bytes (u32; formatted walk: that record's allocated size)
+//   20  bytes per cluster (u32; formatted walk on an unreadable boot sector: 4096)
+//   24  the task given to NTFSEnumVirtualFRs
+//   28  the partition handle walked (the product does not use it)
+//   32  pointer to the record buffer: the record as it lies on disk, fixups NOT applied
+// The block and its buffer belong to the core and stay valid until the DLL unloads.
+typedef struct QvtdNtfsRecordBlock {
+  uint64_t recordNumber;
+  uint64_t recordCount;
+  uint32_t recordSize;
+  uint32_t bytesPerCluster;
+  void*    task;
+  void*    partition;
+  uint8_t* buffer;
+} QvtdNtfsRecordBlock;
+
+// Called once per record; its result is the task's running flag: 0 stops the walk.
+typedef int  (QVTD_API *QvtdNtfsRecordCallback)(QvtdNtfsRecordBlock* block);
+// Called exactly once per NTFSEnumVirtualFRs call that has a finish callback: after the
+// last record, after a stop, and also when the volume is refused (record count 0 then).
+typedef void (QVTD_API *QvtdNtfsFinishCallback)(void* task, QvtdNtfsRecordBlock* block);
+
+// NTFSEnumVirtualFRs: context is the disk context (not needed, may be null). formatted 0
+// walks $MFT (located from the boot sector, its run list decoded from record 0 and, when
+// its data goes on in extension records, from those that a resident $ATTRIBUTE_LIST names)
+// and hands over every record 0..N-1, in use or not, N = $MFT data
+// size / record size; records lying in unmapped or unreadable clusters are left out.
+// The record count is capped at what $MFT's runs and the partition can hold.
+// formatted 1 scans the whole partition for "FILE" records at 512-byte steps (header checked:
+// allocated size a power of two 512..64 KiB, update sequence offset and count = size/512+1,
+// first attribute offset) and hands each over under its own number (0x2C when the first
+// attribute offset is above 0x30 and the number is not 0), else under the number its place
+// in the current $MFT gives, else (no number field) partition offset / record size.
+// progressBlock (may be null): an array of u32; word 0 is the directory-buffer handle (left
+// alone), word 1 receives the progress 0..10000 (records handed over / bytes scanned); it
+// is 10000 when a walk ends without a stop.
+// QvtdSetRecordDelay sleeps before each record; QvtdInjectFault(1) raises an access
+// violation on the calling thread right after the 16th record (or after the last, when
+// there are fewer), with no lock held; the finish callback is then not called.
+// Returns 0 (also after a stop), -6 unknown partition handle, -87 null record callback,
+// -1005 (unrecognised volume) for a refused boot sector, -1392 (file corrupt) for an
+// unusable $MFT record 0 or run list, -23 when the boot sector or record 0 cannot be read.
+int      QVTD_API NTFSEnumVirtualFRs(void* partition, void* context, int formatted, QvtdNtfsRecordCallback onRecord,
+                                     QvtdNtfsFinishCallback onFinish, void* task, uint32_t* progressBlock);
+// NTFSReadVirtualMFT: reads MFT record recordNumber as it lies on disk (fixups not applied)
+// into buffer, which must hold the record size. context is a record block of a walk (its
+// walk's map: the $MFT run list, or for a formatted walk the records it found, first find
+// of a number wins), a partition handle (its last normal walk's run list, decoded now when
+// there was none), or a disk context (the partition of that disk walked last).
+// Returns the record size (> 0), 0 for a record past the end or not mapped, -6 unknown
+// context, -87 null buffer, -23 read failure, -1005/-1392 as above.
+int      QVTD_API NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buffer);
+
 // Test hooks (not part of the core's interface; used by tests through GetProcAddress).
 // QvtdSetImages: replaces the image list (';'-separated) before the next EnumDisks;
 // it wins over QVTD_IMAGES and the INI file. Null goes back to those. Returns 0.
