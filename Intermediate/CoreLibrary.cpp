@@ -100,6 +100,25 @@ std::optional<int> SetErrorHandler(void* hostCallback, ErrorWaitFn wait) {
   return fn(hostCallback, wait);
 }
 
+std::optional<int> NTFSEnumVirtualFRs(void* partition, void* context, int formatted, NtfsRecordFn onRecord,
+                                      NtfsFinishFn onFinish, void* task, uint32_t* progressBlock) {
+  auto fn = Get<NTFSEnumVirtualFRsFn>("NTFSEnumVirtualFRs");
+  if (!fn) return std::nullopt;
+  return fn(partition, context, formatted, onRecord, onFinish, task, progressBlock);
+}
+
+std::optional<int> NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buffer) {
+  auto fn = Get<NTFSReadVirtualMFTFn>("NTFSReadVirtualMFT");
+  if (!fn) return std::nullopt;
+  return fn(context, recordNumber, buffer);
+}
+
+void WriteLogWText(int level, const char* source, const char* function, int line, const wchar_t* text) {
+  auto fn = Get<WriteLogWFn>("WriteLogW");
+  if (!fn) return;
+  fn(level, source, function, line, L"%s", text ? text : L"");
+}
+
 void WriteLogV(int level, const char* source, const char* function, int line, const char* format,
                va_list args) {
   auto fn = Get<WriteLogFn>("WriteLog");

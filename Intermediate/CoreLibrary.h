@@ -66,6 +66,19 @@ void ReleaseDirBuffer(void* handle);
 std::optional<int> SetPartBitLocker(void* partition, int value);
 std::optional<int> SetErrorHandler(void* hostCallback, ErrorWaitFn wait);
 
+// NTFS walk: the record callback gets the core's record block (its running flag stops
+// the walk at 0); the finish callback gets the task and the block, once.
+using NtfsRecordFn = int(__cdecl*)(void* block);
+using NtfsFinishFn = void(__cdecl*)(void* task, int32_t block);
+using NTFSEnumVirtualFRsFn = int(__cdecl*)(void* partition, void* context, int formatted, NtfsRecordFn onRecord,
+                                           NtfsFinishFn onFinish, void* task, uint32_t* progressBlock);
+using NTFSReadVirtualMFTFn = int(__cdecl*)(void* context, uint64_t recordNumber, void* buffer);
+using WriteLogWFn = void(__cdecl*)(int level, const char* source, const char* function, int line,
+                                   const wchar_t* format, ...);
+std::optional<int> NTFSEnumVirtualFRs(void* partition, void* context, int formatted, NtfsRecordFn onRecord,
+                                      NtfsFinishFn onFinish, void* task, uint32_t* progressBlock);
+std::optional<int> NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buffer);
+
 // Log levels of the core's log.
 enum LogLevel { kLogInfo = 0, kLogWarning = -1, kLogError = -2 };
 
@@ -73,6 +86,8 @@ enum LogLevel { kLogInfo = 0, kLogWarning = -1, kLogError = -2 };
 // disk text is ever read by the core as a format. Silent when the core has no log.
 void WriteLog(int level, const char* source, const char* function, int line, const char* format, ...)
     __attribute__((format(printf, 5, 6)));
+// A finished wide text to the core's wide log (handed over as "%s", never as a format).
+void WriteLogWText(int level, const char* source, const char* function, int line, const wchar_t* text);
 void WriteLogV(int level, const char* source, const char* function, int line, const char* format,
                va_list args);
 

@@ -81,6 +81,8 @@ struct TaskParams {
 class CStorage {
  public:
   class CScanTask;
+  class CNTFSScanTask;
+  class CNTFSScanFormattedTask;
 
   // Builds the task (and its worker) for one starter; 0, -8 or -87.
   using TaskBuilder = int32_t (*)(const TaskParams& params, std::unique_ptr<CScanTask>& task);
@@ -203,19 +205,19 @@ class CStorage::CScanTask {
 
   virtual int32_t EnumScannedFiles(const wchar_t* path, int32_t handle, int32_t count, ScanFileRecord* records,
                                    int32_t* got, int32_t* childCount, int32_t* fileCount, int32_t* deletedCount,
-                                   uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle) = 0;
+                                   uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle);
   virtual int32_t GlobalEnumScannedFiles(int32_t list, int32_t handle, int32_t count, ScanFileRecord* records,
-                                         int32_t* got, int32_t* outHandle) = 0;
+                                         int32_t* got, int32_t* outHandle);
   virtual int32_t GlobalFilterScannedFiles(int32_t handle, int32_t filterCount, const ScanFilter* filters,
                                            int32_t count, ScanFileRecord* records, int32_t* got,
-                                           int32_t* outHandle) = 0;
+                                           int32_t* outHandle);
   virtual int32_t PauseWork(int32_t value);
   virtual int32_t StopWork();
   virtual void GetRecoverProgress(int32_t* recovered, int32_t* finished);
   virtual int32_t EnumFileTypes(int32_t start, int32_t count, int32_t* total, int32_t* got,
-                                FileTypeRecord* records) = 0;
-  virtual int32_t QueryFileName(uint64_t id, uint32_t source, uint64_t* parentId, wchar_t* name) = 0;
-  virtual int32_t CloseEnumHandle(int32_t handle) = 0;
+                                FileTypeRecord* records);
+  virtual int32_t QueryFileName(uint64_t id, uint32_t source, uint64_t* parentId, wchar_t* name);
+  virtual int32_t CloseEnumHandle(int32_t handle);
   virtual int32_t RecoverFile(int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
                               const int32_t* sources) = 0;
   virtual int32_t RecoverFileByID(int32_t count, const wchar_t* target, const RecoverIdItem* items) = 0;
@@ -262,7 +264,7 @@ class CStorage::CScanTask {
   virtual void QueueLink(uint64_t id, const wchar_t* target);
 
   // Queries by id of the tree; the ids here are internal.
-  virtual int32_t QueryFileFullPath(uint64_t id, wchar_t* buffer) = 0;
+  virtual int32_t QueryFileFullPath(uint64_t id, wchar_t* buffer);
   // Name (at most 255 characters) and ids of the entry found last; false when none yet.
   virtual bool GetLastFileInformation(wchar_t* name, uint64_t* id, uint64_t* parentId);
   // Partition-search progress; tasks that are not partition searches log and give
@@ -327,6 +329,10 @@ class CStorage::CScanTask {
   EnumContext* OpenEnumContext();
   EnumContext* FindEnumContext(int32_t handle);
   bool RemoveEnumContext(int32_t handle);
+  // Blocks until the indexer has filled the lists (at once when it never ran).
+  void WaitForIndex() const;
+  // The next page of an enumeration; moves its cursor past every node it reads.
+  int32_t FillEnumPage(EnumContext& context, int32_t count, ScanFileRecord* records, int32_t* got);
 
   uint32_t m_options;
   uint64_t m_rootId = 0;

@@ -164,8 +164,10 @@ TEST_F(EntryTest, StartersRefuseWithoutTaskClassesAndBadDisks) {
   auto repairTable = Get<Start2Fn>("StartRepairDiskPartTable");
   auto repairPart = Get<Start3Fn>("StartRepairPartition");
   std::vector<std::function<int(int disk, int* id)>> starters = {
-      [&](int d, int* id) { return scan(d, 1, 0, id); },
-      [&](int d, int* id) { return formatted(d, 2, 0, id); },
+      // The file-system scans have task classes (NTFS) now: a partition that does not
+      // open is refused on every disk.
+      [&](int d, int* id) { return scan(d, 99, 0, id); },
+      [&](int d, int* id) { return formatted(d, 99, 0, id); },
       [&](int d, int* id) { return fsDeep(d, 1, 0, id); },
       [&](int d, int* id) { return fsDeep(d, 0x2000, 0, id); },
       [&](int d, int* id) { return deep(d, 1, 0, 0, nullptr, id); },

@@ -1,0 +1,708 @@
+#include "NTFSTask.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
+#include "CoreLibrary.h"
+#include "Enumeration.h"
+
+namespace {
+
+// Every raw byte of a record is read through these, after the caller has checked that
+// the bytes lie inside the view it holds.
+uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint64_t U64(const uint8_t* p) { return uint64_t(U32(p)) | uint64_t(U32(p + 4)) << 32; }
+void PutU16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+// A bounded view of bytes.
+struct View {
+  const uint8_t* p = nullptr;
+  uint32_t n = 0;
+  bool Has(uint32_t offset, uint32_t bytes) const { return offset <= n && bytes <= n - offset; }
+};
+
+// Text of `bytes` bytes of UTF-16 at p (any alignment), terminated.
+std::wstring WideFrom(const uint8_t* p, uint32_t bytes) {
+  std::wstring text(bytes / 2, L'\0');
+  for (uint32_t i = 0; i < bytes / 2; ++i) text[i] = wchar_t(U16(p + 2 * i));
+  return text;
+}
+
+// Record header fields.
+constexpr uint32_t kUsaOffset = 0x04;
+constexpr uint32_t kUsaCount = 0x06;
+constexpr uint32_t kFirstAttribute = 0x14;
+constexpr uint32_t kFlags = 0x16;
+constexpr uint32_t kUsedSize = 0x18;
+constexpr uint32_t kAllocatedSize = 0x1C;
+constexpr uint32_t kBaseRecord = 0x20;
+constexpr uint32_t kBaseSequence = 0x26;
+constexpr uint32_t kOwnNumber = 0x2C;
+
+// Attribute headers: a resident one ends after its value offset, a non-resident one
+// after its sizes.
+constexpr uint32_t kResidentHeader = 0x18;
+constexpr uint32_t kNonResidentHeader = 0x40;
+constexpr uint32_t kMaxAttributeType = 0x10000;
+
+// $FILE_NAME value.
+constexpr uint32_t kNameValueMin = 0x42;
+
+constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+}  // namespace
+
+namespace Ntfs {
+
+bool RecordHeaderOk(const uint8_t* record, uint32_t recordSize) {
+  if (!record || recordSize < kSectorBytes || recordSize > kMaxRecordBytes) return false;
+  if (std::memcmp(record, "FILE", 4) != 0) return false;
+  const uint32_t usaOffset = U16(record + kUsaOffset);
+  const uint32_t usaCount = U16(record + kUsaCount);
+  const uint32_t first = U16(record + kFirstAttribute);
+  if (usaCount != recordSize / kSectorBytes + 1) return false;
+  if (usaOffset < kUsaCount + 2 || (usaOffset & 1) != 0 || usaOffset >= first) return false;
+  // The whole array lies in the header, before the first attribute.
+  if (usaCount > (first - usaOffset) / 2) return false;
+  if (first >= recordSize) return false;
+  return true;
+}
+
+bool RecordMatches(const uint8_t* record, uint32_t recordSize, uint64_t number) {
+  if (!RecordHeaderOk(record, recordSize)) return false;
+  const uint32_t first = U16(record + kFirstAttribute);
+  if (first > kOwnNumber + 4 && (U32(record + kOwnNumber) != uint32_t(number) || (number >> 32) != 0)) return false;
+  if (U32(record + kAllocatedSize) != recordSize) return false;
+  return true;
+}
+
+bool ApplyFixups(uint8_t* record, uint32_t recordSize) {
+  if (!RecordHeaderOk(record, recordSize)) return false;
+  const uint32_t usaOffset = U16(record + kUsaOffset);
+  const uint32_t usaCount = U16(record + kUsaCount);
+  const uint16_t check = U16(record + usaOffset);
+  // Check every sector before changing any, so that a torn record stays as it was read.
+  for (uint32_t i = 1; i < usaCount; ++i) {
+    if (U16(record + i * kSectorBytes - 2) != check) return false;
+  }
+  for (uint32_t i = 1; i < usaCount; ++i) PutU16(record + i * kSectorBytes - 2, U16(record + usaOffset + 2 * i));
+  return true;
+}
+
+uint64_t FileTimeToUnix(uint64_t fileTime) { return (fileTime - kUnixEpochAsFileTime) / 10000000ull; }
+
+}  // namespace Ntfs
+
+// ---------------------------------------------------------------------------------
+// Task
+
+CStorage::CNTFSScanTask::CNTFSScanTask(const TaskParams& params) : CScanTask(params) {
+  SetRootId(5);
+  // The drive letter of the partition, for links that name a drive.
+  DiskRecord disk = params.diskRecord;
+  if (params.partition > 0 && disk.diskContext) {
+    PartitionRecord records[16] = {};
+    int found = 0;
+    if (Core::EnumPartitions(&disk, 0, 16, records, &found).value_or(-1) == 0) {
+      for (int i = 0; i < found && i < 16; ++i) {
+        if (records[i].Number() == params.partition && records[i].DriveLetter())
+          m_driveLetter = wchar_t(records[i].DriveLetter());
+      }
+    }
+  }
+}
+
+CStorage::CNTFSScanTask::~CNTFSScanTask() = default;
+
+int __cdecl CStorage::CNTFSScanTask::OnFileRecord(NtfsRecordBlock* block) {
+  if (!block || !block->task) return 0;
+  return static_cast<CNTFSScanTask*>(static_cast<CScanTask*>(block->task))->ParseFileRecord(*block);
+}
+
+int32_t CStorage::CNTFSScanTask::ParseFileRecord(const NtfsRecordBlock& block) {
+  const uint32_t size = block.recordSize & 0xFFFF;
+  if (!block.buffer || size < Ntfs::kSectorBytes) return m_running.load();
+  // The core's buffer stays as it was handed over; fixups go into a copy.
+  if (m_record.size() < size) m_record.resize(size);
+  std::memcpy(m_record.data(), block.buffer, size);
+  if (!Ntfs::ApplyFixups(m_record.data(), size)) return m_running.load();
+  ParseAttributes(m_record.data(), size, block);
+  return m_running.load();
+}
+
+void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block) {
+  const uint16_t flags = U16(record + kFlags);
+  const uint64_t base = uint64_t(U32(record + kBaseRecord)) | uint64_t(U16(record + kBaseRecord + 4)) << 32;
+  // A reference with number 0 but a sequence (an extension record of $MFT) still names
+  // record 0 as its base.
+  const bool hasBase = base != 0 || U16(record + kBaseSequence) != 0;
+  const uint64_t entryId = hasBase ? base : block.recordNumber;
+  const uint64_t progress =
+      block.recordCount ? std::min<uint64_t>(block.recordNumber * 10000ull / block.recordCount, 10000) : 0;
+  // Without standard information a record stays deleted, except an extension record in
+  // use: its file is live, and its names must not show as deleted.
+  bool deleted = !(hasBase && (flags & Ntfs::kRecordInUse) != 0);
+
+  // Attributes end where the record's used bytes end, and never past the record.
+  const uint32_t used = U32(record + kUsedSize);
+  const uint32_t limit = used < size ? used : size;
+  uint32_t offset = U16(record + kFirstAttribute);
+  while (offset < limit && limit - offset >= 4) {
+    const uint8_t* a = record + offset;
+    const uint32_t type = U32(a);
+    if (type == Ntfs::kEndMarker) break;
+    if (limit - offset < 16) break;
+    const uint32_t length = U32(a + 4);
+    const uint8_t nonResident = a[8];
+    if (nonResident > 1) break;
+    const uint32_t header = nonResident ? kNonResidentHeader : kResidentHeader;
+    // A length below its header would never move on: the record ends here.
+    if (length < header || length > limit - offset) break;
+    if ((offset & 7) != 0 || (length & 7) != 0 || (type & 15) != 0 || type > kMaxAttributeType) break;
+    const uint8_t nameLength = a[9];
+    View value;
+    if (!nonResident) {
+      const uint32_t valueLength = U32(a + 0x10);
+      const uint32_t valueOffset = U16(a + 0x14);
+      if (valueOffset <= length && valueLength <= length - valueOffset) value = View{a + valueOffset, valueLength};
+    }
+    switch (type) {
+      case Ntfs::kStandardInformation: {
+        deleted = (flags & Ntfs::kRecordInUse) == 0;
+        if (CFileEntry** cell = GetIdCell(block.recordNumber)) {
+          if (CFileEntry* held = *cell) {
+            if (deleted) {
+              held->attributes |= kAttrDeleted;
+            } else {
+              held->attributes &= ~kAttrDeleted;
+            }
+          }
+        }
+        break;
+      }
+      case Ntfs::kFileName: {
+        if (nonResident || !value.p || !value.Has(0, kNameValueMin)) break;
+        const uint32_t chars = value.p[0x40];
+        if (!value.Has(kNameValueMin, chars * 2)) break;
+        wchar_t name[256];
+        for (uint32_t i = 0; i < chars; ++i) name[i] = wchar_t(U16(value.p + kNameValueMin + 2 * i));
+        name[chars] = 0;
+        const uint32_t nameSpace = value.p[0x41];
+        const uint64_t time = Ntfs::FileTimeToUnix(U64(value.p + 0x10));
+        const uint64_t dataSize = U64(value.p + 0x30);
+        AddScannedEntry(name, nameSpace, uint32_t(entryId), uint32_t(entryId >> 32), U32(value.p), U16(value.p + 4),
+                        uint32_t(dataSize), uint32_t(dataSize >> 32), uint32_t(time), uint32_t(time >> 32),
+                        U32(value.p + 0x38), deleted ? 1 : 0, int32_t(progress));
+        break;
+      }
+      case Ntfs::kReparsePoint:
+        if (!nonResident && nameLength == 0 && value.p) OnReparseAttribute(value.p, value.n, entryId);
+        break;
+      case Ntfs::kData:
+        if (nameLength == 0 && (nonResident || value.p))
+          OnDataAttribute(nonResident ? a : value.p, nonResident ? length : value.n, !nonResident, entryId,
+                          block.recordNumber, flags, hasBase, deleted, block.bytesPerCluster);
+        break;
+      default:
+        break;
+    }
+    offset += length;
+  }
+}
+
+void CStorage::CNTFSScanTask::OnReparseAttribute(const uint8_t* value, uint32_t length, uint64_t entryId) {
+  View v{value, length};
+  if (!v.Has(0, 16)) return;
+  uint32_t pathBuffer = 0;
+  switch (U32(value)) {
+    case 0xA0000003:
+      pathBuffer = 16;
+      break;
+    case 0x80000007:
+    case 0x8000000A:
+    case 0xA000000C:
+    case 0xC0000004:
+      pathBuffer = 20;
+      break;
+    default:
+      return;
+  }
+  if (!v.Has(pathBuffer, 0)) return;
+  const View names{value + pathBuffer, length - pathBuffer};
+  const uint32_t substituteOffset = U16(value + 8), substituteLength = U16(value + 10);
+  const uint32_t printOffset = U16(value + 12), printLength = U16(value + 14);
+  if (!names.Has(substituteOffset, substituteLength) || !names.Has(printOffset, printLength)) return;
+  std::wstring print = WideFrom(names.p + printOffset, printLength);
+  std::wstring substitute = WideFrom(names.p + substituteOffset, substituteLength);
+  // An embedded NUL ends a name, as it ends the terminated copy the host would read.
+  print.resize(std::wcslen(print.c_str()));
+  substitute.resize(std::wcslen(substitute.c_str()));
+  if (print.empty()) {
+    // Without a print name the substitute name tells the target, less its NT prefix.
+    print = substitute.compare(0, 4, L"\\??\\") == 0 ? substitute.substr(4) : substitute;
+  }
+  // An empty target would resolve to the link's own folder.
+  if (print.empty()) return;
+  QueueLink(entryId, print.c_str());
+}
+
+void CStorage::CNTFSScanTask::OnDataAttribute(const uint8_t* attribute, uint32_t length, bool resident,
+                                              uint64_t entryId, uint64_t recordNumber, uint16_t recordFlags,
+                                              bool hasBase, bool deleted, uint32_t bytesPerCluster) {
+  uint64_t firstVcn = 0;
+  uint64_t size = 0;
+  if (resident) {
+    size = length;
+  } else {
+    firstVcn = U64(attribute + 0x10);
+    const uint64_t lastVcn = U64(attribute + 0x18);
+    if (firstVcn == 0) {
+      size = U64(attribute + 0x30);
+    } else {
+      size = lastVcn >= firstVcn ? (lastVcn - firstVcn + 1) * uint64_t(bytesPerCluster) : 0;
+    }
+  }
+  CFileEntry** cell = GetIdCell(entryId);
+  if (!cell) return;
+  CFileEntry* holder = *cell;
+  if (holder) {
+    // A record parsed again (the finishing pass) must not add its extent twice.
+    const CListData<uint64_t> key(firstVcn);
+    CList* same = holder->runList.Find(key);
+    for (; same && !holder->runList.IsTail(same); same = same->next) {
+      const CDataEntry* run = CDataEntry::FromNode(same);
+      if (run->node.value != firstVcn) break;
+      if (run->recordNumber == recordNumber) return;
+    }
+  } else if (!hasBase && (recordFlags & Ntfs::kRecordInUse) == 0) {
+    return;
+  }
+  CDataEntry* run = ArenaNew<CDataEntry>(m_arena, firstVcn, recordNumber, size);
+  if (!run) return;
+  if (holder) {
+    AddDataRun(holder, run);
+    return;
+  }
+  const uint32_t attributes = deleted ? kAttrDeleted : 0;
+  CFileEntry* placeholder = nullptr;
+  if (recordFlags & Ntfs::kRecordDirectory) {
+    placeholder = NewPathEntry(m_arena, attributes | kAttrFolder, L"", 0, NextSequence(), entryId, kNoEntryId, size,
+                               0, 0);
+  } else {
+    placeholder = NewFileEntry(m_arena, attributes, L"", 0, NextSequence(), entryId, kNoEntryId, size, 0, 0);
+  }
+  if (!placeholder) return;
+  *cell = placeholder;
+  AddDataRun(placeholder, run);
+  AddChild(m_unknownFolder, placeholder);
+}
+
+// ---------------------------------------------------------------------------------
+// Record re-reads
+
+int32_t CStorage::CNTFSScanTask::ReadMftRecord(NtfsRecordBlock* block, uint64_t* cache, uint32_t numberLow,
+                                               uint32_t numberHigh, uint8_t* buffer) {
+  const uint64_t number = uint64_t(numberHigh) << 32 | numberLow;
+  if (cache && *cache == number) return 1;
+  if (!block || !buffer) return 0;
+  const uint32_t size = block->recordSize & 0xFFFF;
+  if (Core::NTFSReadVirtualMFT(block, number, buffer).value_or(0) <= 0) return 0;
+  if (!Ntfs::RecordMatches(buffer, size, number) || !Ntfs::ApplyFixups(buffer, size)) return 0;
+  // Only a record that passed is remembered: a failed read must be tried again.
+  if (cache) *cache = number;
+  return 1;
+}
+
+int32_t CStorage::CNTFSScanTask::ReadPlainRuns(uint64_t, const uint8_t*, uint32_t, HANDLE, uint32_t) {
+  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
+}
+
+int32_t CStorage::CNTFSScanTask::ReadCompressedRuns(uint32_t, const uint8_t*, uint32_t, uint32_t,
+                                                    CNTFSCompressedStream*) {
+  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
+}
+
+int32_t CStorage::CNTFSScanTask::RecoverFile(int32_t, int32_t, const wchar_t*, const wchar_t*, const int32_t*) {
+  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
+}
+
+int32_t CStorage::CNTFSScanTask::RecoverFileByID(int32_t, const wchar_t* target, const RecoverIdItem*) {
+  const size_t length = target ? std::wcslen(target) : 0;
+  if (!length || target[length - 1] != L'/') return kResultBadArgument;
+  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
+}
+
+// ---------------------------------------------------------------------------------
+// Placeholders and aliases
+
+int32_t CStorage::CNTFSScanTask::AddScannedEntry(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh,
+                                                 uint32_t parentLow, uint32_t parentHigh, uint32_t sizeLow,
+                                                 uint32_t sizeHigh, uint32_t timeLow, uint32_t timeHigh,
+                                                 uint32_t attributes, int32_t deleted, int32_t progress) {
+  const uint64_t id = uint64_t(idHigh) << 32 | idLow;
+  uint64_t parentId = uint64_t(parentHigh) << 32 | parentLow;
+  if (parentId == 0) parentId = m_rootId;
+  const bool folder = (attributes & kAttrFolderMask) != 0;
+  CFileEntry** cell = folder || !name || !name[0] || (kind & 3) == 2 ? nullptr : m_idMap.FindCell(id);
+  CFileEntry* held = cell ? *cell : nullptr;
+  if (!held || held->AsPath() || held == m_unknownFolder || held->parentId != parentId || (held->kind & 3) == 2 ||
+      !held->name[0]) {
+    return CScanTask::AddScannedEntry(name, kind, idLow, idHigh, parentLow, parentHigh, sizeLow, sizeHigh, timeLow,
+                                      timeHigh, attributes, deleted, progress);
+  }
+  // A name seen before (the record parsed again) changes nothing.
+  for (CList* p = &FirstInLinkChain(held)->linkChainNode; p; p = p->next) {
+    const CFileEntry* seen = CFileEntry::FromLinkChainNode(p);
+    if (seen->parentId == parentId && std::wcscmp(seen->name, name) == 0) {
+      WaitWhilePaused();
+      return m_running.load();
+    }
+  }
+  m_progress.store(progress);
+  if (deleted) attributes |= kAttrDeleted;
+  wchar_t* interned = InternName(name);
+  wchar_t* extension = InternName(name);
+  if (!interned || !extension) return m_running.load();
+  LowerCaseExtension(extension);
+  const uint64_t size = uint64_t(sizeHigh) << 32 | sizeLow;
+  CFileEntry* alias =
+      NewFileEntry(m_arena, attributes, interned, kind, NextSequence(), id, parentId, size, timeLow, timeHigh);
+  if (!alias) return m_running.load();
+  SetExtensionView(alias, extension);
+  ++m_fileCount;
+  if (alias->IsDeleted()) ++m_deletedCount;
+  CFileEntry* placed = MergeSameId(cell, alias);
+  if (placed && id != m_rootId && !FindParentFolder(placed)) PlaceEntry(placed, ParentFolderFor(parentId));
+  QueuePending(alias);
+  WaitWhilePaused();
+  m_lastEntry.store(alias);
+  return m_running.load();
+}
+
+CFileEntry* CStorage::CNTFSScanTask::FillPlaceholder(CFileEntry** cell, const wchar_t* name, uint32_t kind,
+                                                     uint64_t id, uint64_t parentId, uint64_t size, uint32_t time1,
+                                                     uint32_t time2, uint32_t attributes) {
+  CFileEntry* held = *cell;
+  if (CPathEntry* folder = held->AsPath()) {
+    if (folder->time1 != 0 || folder->time2 != 0) {
+      // Already named: this is a further name of the folder.
+      CPathEntry* alias = NewPathEntry(m_arena, attributes | kAttrFolder, name, kind, NextSequence(), id, parentId,
+                                       size, time1, time2);
+      if (alias) ChainAfter(folder, alias);
+      return alias;
+    }
+    const uint32_t kept = (folder->kind & ~3u) | (kind & 3u);
+    RenameEntry(name, folder, kept, folder->sequence, id, parentId, size, time1, time2, attributes | kAttrFolder);
+    if (CPathEntry* current = FindParentFolder(folder)) RemoveChild(current, folder);
+    return folder;
+  }
+  // A file holds the folder's id: the file goes to the holding folder, the folder
+  // takes the cell.
+  if (CPathEntry* current = FindParentFolder(held)) RemoveChild(current, held);
+  AddChild(m_unknownFolder, held);
+  CPathEntry* folder = NewPathEntry(m_arena, attributes | kAttrFolder, name, kind, NextSequence(), id, parentId, 0,
+                                    time1, time2);
+  if (folder) *cell = folder;
+  return folder;
+}
+
+CFileEntry* CStorage::CNTFSScanTask::MergeSameId(CFileEntry** cell, CFileEntry* entry) {
+  CFileEntry* held = *cell;
+  if (held->AsPath()) {
+    // A folder keeps the id; the file waits in the holding folder for the finishing pass.
+    AddChild(m_unknownFolder, entry);
+    return entry;
+  }
+  ChainAfter(held, entry);
+  return entry;
+}
+
+// ---------------------------------------------------------------------------------
+// Finishing pass
+
+uint32_t CStorage::CNTFSScanTask::ReinitializeChildren(CPathEntry* source, NtfsRecordBlock* block) {
+  CListGroup folders;
+  CListGroup files;
+  std::unordered_set<uint64_t> fileIds;
+  CListGroup& children = source->childList;
+  for (CList* p = children.First(); p && !children.IsTail(p); p = p->next) {
+    CFileEntry* entry = CFileEntry::FromChildNode(p);
+    if (entry->AsPath()) {
+      folders.Append(&entry->spareNode);
+    } else {
+      files.Append(&entry->spareNode);
+      fileIds.insert(entry->ownId);
+    }
+  }
+  for (CList* p = folders.First(); p && !folders.IsTail(p);) {
+    CList* next = p->next;
+    if (fileIds.count(CFileEntry::FromSpareNode(p)->ownId)) UnlinkNode(p);
+    p = next;
+  }
+
+  uint32_t reread = 0;
+  uint32_t visited = 0;
+  auto visit = [&](CListGroup& list) {
+    visited = 0;
+    for (CList* p = list.First(); p && !list.IsTail(p);) {
+      CList* next = p->next;
+      CFileEntry* entry = CFileEntry::FromSpareNode(p);
+      UnlinkNode(p);
+      ++visited;
+      if (block && entry->time1 == 0 && entry->time2 == 0 && m_rereadIds.insert(entry->ownId).second) {
+        if (m_reread.size() < Ntfs::kMaxRecordBytes + 1) m_reread.resize(Ntfs::kMaxRecordBytes + 1);
+        if (ReadMftRecord(block, &m_rereadCache, uint32_t(entry->ownId), uint32_t(entry->ownId >> 32),
+                          m_reread.data())) {
+          NtfsRecordBlock again = *block;
+          again.recordNumber = entry->ownId;
+          again.buffer = m_reread.data();
+          ParseAttributes(m_reread.data(), block->recordSize & 0xFFFF, again);
+          ++reread;
+        }
+      }
+      p = next;
+    }
+  };
+  visit(files);
+  const uint32_t visitedFiles = visited;
+  visit(folders);
+  const uint32_t shown = block ? (visited ? visited : visitedFiles) : 0;
+  std::printf("Found %d path entry need to reinitialized\n", int(shown));
+  std::fflush(stdout);
+  return reread;
+}
+
+namespace {
+
+// Moves every child of from to the end of to's children.
+void MoveChildren(CPathEntry* from, CPathEntry* to) {
+  CListGroup& list = from->childList;
+  for (CList* p = list.First(); p && !list.IsTail(p);) {
+    CList* next = p->next;
+    CFileEntry* child = CFileEntry::FromChildNode(p);
+    RemoveChild(from, child);
+    AddChild(to, child);
+    p = next;
+  }
+}
+
+}  // namespace
+
+void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
+  // The core calls this once; the worker calls it too when the core could not.
+  int32_t expected = 0;
+  if (!m_finishEntered.compare_exchange_strong(expected, 1)) return;
+  NtfsRecordBlock* block = reinterpret_cast<NtfsRecordBlock*>(uintptr_t(uint32_t(value)));
+  if (block && (block->recordSize & 0xFFFF) < Ntfs::kSectorBytes) block = nullptr;
+
+  CPathEntry* const unknown = &m_unknownPath;
+  CPathEntry* temporary =
+      NewPathEntry(m_arena, kAttrFolder, L"", 0, NextSequence(), kNoEntryId, kNoEntryId, 0, 0, 0);
+  CPathEntry* leftovers =
+      NewPathEntry(m_arena, kAttrFolder, L"", 0, NextSequence(), kNoEntryId, kNoEntryId, 0, 0, 0);
+  if (temporary && leftovers) {
+    CPathEntry* source = unknown;
+    CPathEntry* holding = temporary;
+    for (;;) {
+      m_unknownFolder = holding;
+      const uint32_t reread = ReinitializeChildren(source, block);
+      // Nothing new to look at, or nothing read again that could bring anything new.
+      if (holding->childList.IsEmpty() || reread == 0) break;
+      MoveChildren(source, leftovers);
+      std::swap(source, holding);
+    }
+    // What stayed in either temporary folder is as lost as the leftovers.
+    MoveChildren(temporary, unknown);
+    MoveChildren(leftovers, unknown);
+  }
+  m_unknownFolder = unknown;
+
+  // A file in "UnknownPath" whose id a folder took back gets its cell and, when its
+  // parent is a known folder, its place.
+  CListGroup listed;
+  for (CList* p = unknown->childList.First(); p && !unknown->childList.IsTail(p); p = p->next)
+    listed.Append(&CFileEntry::FromChildNode(p)->spareNode);
+  for (CList* p = listed.First(); p && !listed.IsTail(p);) {
+    CList* next = p->next;
+    CFileEntry* file = CFileEntry::FromSpareNode(p);
+    UnlinkNode(p);
+    p = next;
+    if (file->AsPath() || file->IsFolder()) continue;
+    CFileEntry** cell = m_idMap.FindCell(file->ownId);
+    CPathEntry* folder = cell && *cell ? (*cell)->AsPath() : nullptr;
+    if (!folder || folder == unknown) continue;
+    *cell = file;
+    folder->parentId = kNoEntryId;
+    PlaceEntry(folder, unknown);
+    CFileEntry** parentCell = m_idMap.FindCell(file->parentId);
+    CPathEntry* parent = parentCell && *parentCell ? (*parentCell)->AsPath() : nullptr;
+    if (parent && parent != unknown) PlaceEntry(file, parent);
+  }
+
+  // Names for what stays nameless.
+  int32_t pathNumber = 1;
+  int32_t fileNumber = 1;
+  for (CList* p = unknown->childList.First(); p && !unknown->childList.IsTail(p);) {
+    CList* next = p->next;
+    CFileEntry* entry = CFileEntry::FromChildNode(p);
+    p = next;
+    if (entry->name && entry->name[0]) continue;
+    wchar_t text[32];
+    if (CPathEntry* folder = entry->AsPath()) {
+      if (folder->childList.IsEmpty()) {
+        RemoveChild(unknown, folder);
+        continue;
+      }
+      std::swprintf(text, 32, L"UnknownPath%d", int(pathNumber++));
+      if (const wchar_t* name = InternName(text)) SetEntryName(name, folder);
+      continue;
+    }
+    std::swprintf(text, 32, L"UnknownFile%d", int(fileNumber++));
+    const wchar_t* name = InternName(text);
+    wchar_t* extension = InternName(text);
+    if (!name || !extension) continue;
+    LowerCaseExtension(extension);
+    SetEntryName(name, entry);
+    SetExtensionView(entry, extension);
+    ++m_fileCount;
+    if (entry->IsDeleted()) ++m_deletedCount;
+    QueuePending(entry);
+  }
+
+  // The root: made when its record gave nothing, named "Root" in any case.
+  CFileEntry** rootCell = GetIdCell(m_rootId);
+  CPathEntry* root = rootCell && *rootCell ? (*rootCell)->AsPath() : nullptr;
+  if (!root && rootCell) {
+    root = NewPathEntry(m_arena, kAttrFolderMask, L"Root", 0, NextSequence(), m_rootId, m_rootId, 0, 0, 0);
+    if (root) *rootCell = root;
+  }
+  if (root) {
+    if (const wchar_t* name = InternName(L"Root")) {
+      // The root may sit in the indexer's batch right now.
+      ::EnterCriticalSection(&m_lock);
+      SetEntryName(name, root);
+      ::LeaveCriticalSection(&m_lock);
+    }
+    if (CPathEntry* current = FindParentFolder(root)) RemoveChild(current, root);
+    AddChild(&m_virtualRoot, root);
+  }
+  AddChild(&m_virtualRoot, unknown);
+  std::printf("Directories counted.\n");
+  std::fflush(stdout);
+  FinishWork();
+}
+
+// ---------------------------------------------------------------------------------
+// After indexing
+
+void CStorage::CNTFSScanTask::RemoveEntryById(uint64_t id) {
+  CFileEntry** cell = m_idMap.FindCell(id);
+  if (!cell || !*cell) return;
+  CFileEntry* entry = *cell;
+  if (entry == &m_unknownPath || entry == &m_virtualRoot) return;
+  if (CPathEntry* parent = FindParentFolder(entry)) RemoveChild(parent, entry);
+  UnlinkNode(&entry->linkChainNode);
+  UnlinkNode(&entry->linkNode);
+  if (CPathEntry* folder = entry->AsPath()) {
+    CListGroup& list = folder->childList;
+    for (CList* p = list.First(); p && !list.IsTail(p);) {
+      CList* next = p->next;
+      CFileEntry* child = CFileEntry::FromChildNode(p);
+      RemoveChild(folder, child);
+      child->parentId = kNoEntryId;
+      AddChild(&m_unknownPath, child);
+      p = next;
+    }
+  } else if (entry->name && entry->name[0]) {
+    // Counted when it was found; the host must not see it in the totals either.
+    --m_fileCount;
+    if (entry->IsDeleted()) --m_deletedCount;
+  }
+  UnindexEntry(entry);
+  *cell = nullptr;
+}
+
+void CStorage::CNTFSScanTask::PostScan() {
+  for (uint64_t id = 0; id < 16; ++id) {
+    if (id != m_rootId) RemoveEntryById(id);
+  }
+  HandleLinker();
+  m_virtualRoot.Recount(false);
+}
+
+CPathEntry* CStorage::CNTFSScanTask::ResolveLinkStart(CFileEntry* entry, const wchar_t*& rest) {
+  CFileEntry** rootCell = m_idMap.FindCell(m_rootId);
+  CPathEntry* root = rootCell && *rootCell ? (*rootCell)->AsPath() : nullptr;
+  CPathEntry* parent = FindParentFolder(entry);
+  const wchar_t* t = rest;
+  if (((t[0] >= L'A' && t[0] <= L'Z') || (t[0] >= L'a' && t[0] <= L'z')) && t[1] == L':' && t[2] == L'\\') {
+    const wchar_t letter = wchar_t(std::towupper(t[0]));
+    if (!m_driveLetter || letter != wchar_t(std::towupper(m_driveLetter))) return nullptr;
+    rest = t + 3;
+    return root;
+  }
+  if (t[0] == L'.' && t[1] == L'.' && t[2] == L'\\') {
+    CPathEntry* at = parent;
+    while (at && t[0] == L'.' && t[1] == L'.' && t[2] == L'\\') {
+      at = at == root ? nullptr : FindParentFolder(at);
+      t += 3;
+    }
+    rest = t;
+    return at;
+  }
+  if (t[0] == L'\\') {
+    rest = t + 1;
+    return root;
+  }
+  return parent;
+}
+
+void CStorage::CNTFSScanTask::HandleLinker() {
+  for (CList* p = m_linkQueue.First(); p && !m_linkQueue.IsTail(p);) {
+    CList* next = p->next;
+    CFileEntry* entry = CFileEntry::FromLinkNode(p);
+    const wchar_t* text = entry->linkTarget ? entry->linkTarget : L"";
+    const wchar_t* rest = text;
+    CPathEntry* folder = ResolveLinkStart(entry, rest);
+    const bool otherDrive = !folder && rest == text && text[0] && text[1] == L':' && text[2] == L'\\';
+    if (otherDrive) {
+      std::wstring line = L"Can not found original path ";
+      line += text;
+      line += L" of entry ";
+      line += entry->name ? entry->name : L"";
+      line += L"\n";
+      Core::WriteLogWText(Core::kLogWarning, "NTFSTask", "CStorage::CNTFSScanTask::HandleLinker", 365, line.c_str());
+    }
+    CFileEntry* target = folder;
+    const wchar_t* part = rest;
+    while (target && *part) {
+      const wchar_t* end = part;
+      while (*end && *end != L'\\') ++end;
+      const size_t length = size_t(end - part);
+      if (length) {
+        CPathEntry* in = ChildFolderOf(target);
+        target = in ? FindChildEntryWithoutID(in, part, length) : nullptr;
+      }
+      part = *end ? end + 1 : end;
+    }
+    if (target && target != entry) {
+      ChainAppend(target, entry);
+      entry->baseEntry = target;
+      if (target->IsFolder()) {
+        entry->attributes |= kAttrFolderMask;
+      } else {
+        entry->attributes &= ~kAttrFolderMask;
+      }
+      UnlinkNode(p);
+    }
+    p = next;
+  }
+}

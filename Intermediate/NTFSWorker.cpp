@@ -1,0 +1,60 @@
+#include "NTFSWorker.h"
+
+#include <new>
+
+#include "CoreLibrary.h"
+#include "FaultGuard.h"
+#include "NTFSTask.h"
+
+DWORD CNTFSWorker::ScanRoutine() {
+  auto* task = static_cast<CStorage::CNTFSScanTask*>(m_task);
+  task->ScanInit();
+  bool walked = false;
+  const bool returned = RunGuardedCall([&] {
+    walked = Core::NTFSEnumVirtualFRs(task->PartitionHandle(), task->DiskContext(), m_formatted,
+                                      reinterpret_cast<Core::NtfsRecordFn>(&CStorage::CNTFSScanTask::OnFileRecord),
+                                      &TaskFinishCallback, static_cast<CStorage::CScanTask*>(task),
+                                      task->ProgressBlock())
+                 .has_value();
+  });
+  if (!returned) {
+    ScanRoutineHandler();
+  } else if (!task->FinishDone()) {
+    // A core without the walk, or one that returned without its finish call: the task
+    // must still finish, or StopWork and Close would wait for ever.
+    if (!walked)
+      CORE_LOG(Core::kLogError, "CNTFSWorker::ScanRoutine", "NTFSEnumVirtualFRs error %lu",
+               static_cast<unsigned long>(Core::MissingError("NTFSEnumVirtualFRs")));
+    task->WorkFinishRoutine(0);
+  }
+  return 0;
+}
+
+void CNTFSWorker::ScanRoutineHandler() {
+  Core::WriteLog(Core::kLogError, "NTFSWorker", "CNTFSWorker::ScanRoutine", 96, "Exception occur in NTFSEnumVirtualFRs");
+  m_task->WorkFinishRoutine(0);
+}
+
+namespace {
+
+template <class Task, class Worker>
+int32_t Build(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
+  std::unique_ptr<Task> made(new (std::nothrow) Task(params));
+  if (!made) return kResultNoMemory;
+  if (!AllocationShouldFail()) {
+    std::unique_ptr<IVolumeWorker> worker(new (std::nothrow) Worker(params.storage, made.get()));
+    made->SetWorker(std::move(worker));
+  }
+  task = std::move(made);
+  return kResultOk;
+}
+
+}  // namespace
+
+int32_t BuildNtfsScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
+  return Build<CStorage::CNTFSScanTask, CNTFSWorker>(params, task);
+}
+
+int32_t BuildNtfsScanFormattedTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
+  return Build<CStorage::CNTFSScanFormattedTask, CNTFSFormattedWorker>(params, task);
+}
