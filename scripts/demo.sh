@@ -17,10 +17,8 @@ host="$build/wine-run $build/bin/recovery-host.exe"
 
 echo "== disks and partitions of $image"
 $host disks "$image" < /dev/null
-echo "== files found on disk 0, partition 1"
+echo "== files found on disk 0, partition 1 (deleted, folder, size, time, path)"
 status=0
 $host list "$image" 0 1 < /dev/null || status=$?
-if [ $status -ne 0 ]; then
-  echo "(listing answered $status: file-system scans are not built yet)"
-fi
 wineserver -k > /dev/null 2>&1 || true
+exit $status
