@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <ctype.h>
 #include <algorithm>
 
 namespace qvtd {
@@ -116,7 +117,15 @@ std::vector<Disk*> Core::Enumerate()
   const std::vector<std::string> images = ImageList();
   std::unique_lock<std::shared_mutex> held(m_lock);
   std::vector<Disk*> next;
-  for (const std::string& image : images) {
+  for (const std::string& item : images) {
+    // "path|C": the image stands for a mounted volume with that drive letter.
+    std::string image = item;
+    char letter = 0;
+    const size_t bar = item.rfind('|');
+    if (bar != std::string::npos && bar + 2 == item.size() && isalpha(static_cast<unsigned char>(item[bar + 1]))) {
+      image = Trim(item.substr(0, bar));
+      letter = char(toupper(static_cast<unsigned char>(item[bar + 1])));
+    }
     const std::string full = FullPath(image);
     // Reuse the object of an unchanged image that this enumeration has not taken yet.
     Disk* reuse = nullptr;
@@ -145,6 +154,7 @@ std::vector<Disk*> Core::Enumerate()
       reuse = disk.get();
       m_disks.push_back(std::move(disk));
     }
+    reuse->driveLetter = letter;
     next.push_back(reuse);
   }
   for (Disk* d : m_current) d->index = -1;

@@ -69,6 +69,7 @@ public:
   std::string path;          // as listed
   std::string fullPath;      // normalised, identifies the image across enumerations
   std::string serial;
+  char driveLetter = 0;        // from a "path|C" list item; every NTFS partition shows it
   std::atomic<int> index{-1};  // position in the last enumeration, -1 when no longer listed
   Layout layout = Layout::Empty;
   Partition whole;

@@ -71,7 +71,7 @@ void FillPartitionRecord(QvtdPartitionRecord& r, const Partition& p)
   r.sectorSize = kSectorSize;
   r.flags = p.flags;
   r.fsType = p.fsType;
-  r.driveLetter = 0;  // images are never mounted
+  r.driveLetter = p.fsType == kFsNtfs && p.disk ? uint8_t(p.disk->driveLetter) : 0;
   const size_t n = std::min(p.label.size(), size_t(31));
   for (size_t i = 0; i < n; ++i) r.label[i] = p.label[i];
   memcpy(r.gptType, p.gptType, 16);

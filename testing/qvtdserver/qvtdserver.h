@@ -8,6 +8,8 @@
 // separated by ';' (disk 0, 1, ...). When it is unset, "qvtdserver.ini" beside the
 // DLL is read: section [disks], keys image0, image1, ... Each image is one disk:
 // MBR (with extended partitions), GPT, or a bare volume (one partition, number 1).
+// A path may end in "|X" (X a letter): the disk's NTFS partitions then carry drive
+// letter X, as a mounted volume would.
 #pragma once
 #include <stdint.h>
 #include <wchar.h>

@@ -257,6 +257,24 @@ TEST_F(QvtdTest, MbrKeepsPrimaryAndLogicalKindsAndTheActiveFlag)
   }
 }
 
+TEST_F(QvtdTest, DriveLetterSuffixMarksTheNtfsPartitionsOnly)
+{
+  auto disks = Serve({Image("mbr") + "|c", Image("ntfs-demo")});
+  ASSERT_EQ(disks.size(), 2u);
+  auto lettered = Partitions(disks[0]);
+  ASSERT_EQ(lettered.size(), 4u);
+  for (const auto& p : lettered) EXPECT_EQ(p.driveLetter, p.fsType == 256 ? 'C' : 0) << p.number;
+  auto bare = Partitions(disks[1]);
+  ASSERT_EQ(bare.size(), 1u);
+  EXPECT_EQ(bare[0].driveLetter, 0);
+  // A '|' that is not followed by exactly one letter is part of the path.
+  EXPECT_TRUE(Serve({Image("mbr") + "|cd"}).empty());
+  // The letter belongs to the list item, not to the disk object kept for the image.
+  disks = Serve({Image("mbr")});
+  ASSERT_EQ(disks.size(), 1u);
+  EXPECT_EQ(Partitions(disks[0])[0].driveLetter, 0);
+}
+
 TEST_F(QvtdTest, GptKeepsTypeAndPartitionGuids)
 {
   auto disks = Serve({Image("gpt")});

@@ -262,8 +262,8 @@ const char* StarterName(Mode mode) {
   return "?";
 }
 
-// Runs the scan to its end and collects every entry of the name list.
-int Scan(Mode mode, const std::wstring& image, int disk, int part, int* task, std::vector<Found>* found) {
+// Runs the scan to its end.
+int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task) {
   HandImagesToCore({image});
   g_lib.SetScanErrorHandler(&OnReadError);
   if (g_lib.ServiceInitialize() <= disk) {
@@ -288,39 +288,123 @@ int Scan(Mode mode, const std::wstring& image, int disk, int part, int* task, st
     }
     Sleep(100);
   }
+  return 0;
+}
+
+Found FoundOf(const ScanFileRecord& r, std::wstring path) {
+  Found f;
+  f.deleted = (r.attributes & 0x2000000) != 0;
+  f.folder = (r.attributes & 0x10000010) != 0;
+  f.size = r.size;
+  f.time = r.time;
+  f.id = r.id;
+  f.source = r.taskId;
+  f.path = std::move(path);
+  f.pathUtf8 = Utf8(f.path);
+  return f;
+}
+
+void SortByPath(std::vector<Found>* found) {
+  std::sort(found->begin(), found->end(), [](const Found& a, const Found& b) {
+    return a.pathUtf8 != b.pathUtf8 ? a.pathUtf8 < b.pathUtf8 : a.id < b.id;
+  });
+}
+
+// Every entry of the name list, each with the path that the library gives its id.
+int CollectByNameList(int task, std::vector<Found>* found) {
   constexpr int kPage = 256;
   std::vector<ScanFileRecord> page(kPage);
   int handle = 0;
   int got = 0;
-  rc = g_lib.GlobalEnumScannedFiles(*task, 0, kPage, page.data(), &got, &handle);
+  int rc = g_lib.GlobalEnumScannedFiles(task, 0, kPage, page.data(), &got, &handle);
   std::vector<wchar_t> path(32768);
   while (rc == 0 && got > 0) {
     for (int i = 0; i < got; ++i) {
       const ScanFileRecord& r = page[size_t(i)];
       path[0] = L'\0';
-      g_lib.QueryFileFullPath(*task, r.id, path.data());
-      Found f;
-      f.deleted = (r.attributes & 0x2000000) != 0;
-      f.folder = (r.attributes & 0x10000010) != 0;
-      f.size = r.size;
-      f.time = r.time;
-      f.id = r.id;
-      f.source = r.taskId;
-      f.path.assign(path.data());
-      f.pathUtf8 = Utf8(f.path);
-      found->push_back(std::move(f));
+      g_lib.QueryFileFullPath(task, r.id, path.data());
+      found->push_back(FoundOf(r, path.data()));
     }
     if (got < kPage) break;
-    rc = g_lib.ContinueGlobalEnumScannedFiles(*task, handle, kPage, page.data(), &got);
+    rc = g_lib.ContinueGlobalEnumScannedFiles(task, handle, kPage, page.data(), &got);
   }
-  if (handle) g_lib.CloseEnumHandle(*task, handle);
+  if (handle) g_lib.CloseEnumHandle(task, handle);
   if (rc != 0) {
     std::fprintf(stderr, "GlobalEnumScannedFiles: %d\n", rc);
     return rc;
   }
-  std::sort(found->begin(), found->end(), [](const Found& a, const Found& b) {
-    return a.pathUtf8 != b.pathUtf8 ? a.pathUtf8 < b.pathUtf8 : a.id < b.id;
-  });
+  SortByPath(found);
+  return 0;
+}
+
+// The children of the folder that treePath names, all pages.
+int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileRecord>* children) {
+  constexpr int kPage = 256;
+  std::vector<ScanFileRecord> page(kPage);
+  int handle = 0;
+  int got = 0;
+  int rc = g_lib.EnumScannedFiles(task, treePath.c_str(), kPage, page.data(), &got, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, &handle);
+  while (rc == 0 && got > 0) {
+    children->insert(children->end(), page.begin(), page.begin() + got);
+    if (got < kPage) break;
+    rc = g_lib.ContinueEnumScannedFiles(task, handle, kPage, page.data(), &got);
+  }
+  if (handle) g_lib.CloseEnumHandle(task, handle);
+  return rc;
+}
+
+std::wstring TreePart(const ScanFileRecord& r) {
+  wchar_t id[24];
+  std::swprintf(id, 24, L":%llX/", static_cast<unsigned long long>(r.id));
+  return r.name + std::wstring(id);
+}
+
+// Walks the result tree from the virtual root, so that every name of an entry (hard
+// links included) shows under the folders it was found in. The volume root's name
+// is no part of the printed path.
+int CollectByTree(int task, std::vector<Found>* found) {
+  struct Folder {
+    std::wstring treePath, shownPath;
+    uint64_t id;
+    bool virtualFolder;
+  };
+  std::vector<Folder> pending{{L":/", L"", 0, true}};
+  std::vector<uint64_t> walked;
+  while (!pending.empty()) {
+    Folder folder = std::move(pending.back());
+    pending.pop_back();
+    std::vector<ScanFileRecord> children;
+    const int rc = FolderChildren(task, folder.treePath, &children);
+    if (rc != 0) {
+      std::fprintf(stderr, "EnumScannedFiles(%s): %d\n", Utf8(folder.treePath).c_str(), rc);
+      return rc;
+    }
+    if (!folder.virtualFolder && !children.empty()) {
+      // A link to a folder lists its target's children, and a folder's further names
+      // list the same children again: each folder's content shows once, where it lies.
+      const bool own = std::any_of(children.begin(), children.end(),
+                                   [&](const ScanFileRecord& c) { return c.parentId == folder.id; });
+      const uint64_t holder = own ? folder.id : children.front().parentId;
+      if (!own || std::find(walked.begin(), walked.end(), holder) != walked.end()) {
+        std::fprintf(stderr, "%s: content of folder %llX, shown there\n", Utf8(folder.shownPath).c_str(),
+                     static_cast<unsigned long long>(holder));
+        continue;
+      }
+      walked.push_back(holder);
+    }
+    const bool atVirtualRoot = folder.treePath == L":/";
+    for (const ScanFileRecord& r : children) {
+      // The volume root is its own parent; "UnknownPath" has no id (0) at all.
+      const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
+      const std::wstring shown = volumeRoot ? std::wstring() : folder.shownPath + L"/" + r.name;
+      if (!volumeRoot) found->push_back(FoundOf(r, shown));
+      if (r.attributes & 0x10000010) {
+        pending.push_back(Folder{folder.treePath + TreePart(r), shown, r.id, atVirtualRoot && !volumeRoot});
+      }
+    }
+  }
+  SortByPath(found);
   return 0;
 }
 
@@ -350,7 +434,7 @@ int List(const std::vector<std::wstring>& args) {
     return Usage();
   int task = 0;
   std::vector<Found> found;
-  if (Scan(mode, rest[0], disk, part, &task, &found) != 0) return 1;
+  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
   for (const Found& f : found) {
     std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s\n", f.deleted ? 1 : 0, f.folder ? 1 : 0,
                  static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(f.time),
@@ -386,7 +470,7 @@ int Recover(const std::vector<std::wstring>& args) {
   }
   int task = 0;
   std::vector<Found> found;
-  if (Scan(mode, rest[0], disk, part, &task, &found) != 0) return 1;
+  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByNameList(task, &found) != 0) return 1;
 
   std::vector<std::wstring> names;
   std::vector<RecoverIdItem> items;
