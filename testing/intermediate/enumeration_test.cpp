@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "test_wait.h"
 #include "Enumeration.h"
 #include "Interface.h"
 
@@ -81,15 +82,6 @@ class EnumWorker : public IVolumeWorker {
   EnumTask* m_self;
   Body m_body;
 };
-
-bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
-  while (!done()) {
-    if (GetTickCount64() > deadline) return false;
-    Sleep(10);
-  }
-  return true;
-}
 
 TaskParams Params(int32_t taskId) {
   TaskParams p;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test_wait.h"
 #include "FaultGuard.h"
 #include "Interface.h"
 
@@ -141,15 +142,6 @@ Made MakeTask(std::function<void(FeedTask*)> body, int32_t taskId = 1) {
   made.task->SetWorker(std::move(worker));
   EXPECT_TRUE(made.task->StartIndexer());
   return made;
-}
-
-bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
-  while (!done()) {
-    if (GetTickCount64() > deadline) return false;
-    Sleep(10);
-  }
-  return true;
 }
 
 size_t ListLength(const CListGroup& list) {
