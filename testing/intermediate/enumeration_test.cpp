@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "test_wait.h"
+#include "test_support.h"
 #include "Enumeration.h"
 #include "Interface.h"
 

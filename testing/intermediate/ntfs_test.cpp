@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "Enumeration.h"
 #include "Interface.h"
 #include "NTFSTask.h"
@@ -464,16 +465,6 @@ Manifest ReadManifest(const std::string& path) {
     }
   }
   return m;
-}
-
-HMODULE CoreModule() {
-  static HMODULE core = LoadLibraryA("qvtdserver.dll");
-  return core;
-}
-
-template <class Fn>
-Fn CoreFn(const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(CoreModule(), name)));
 }
 
 wchar_t g_driveLetter = 0;

@@ -12,21 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "test_support.h"
 #include "Interface.h"
 #include "qvtdserver.h"
 
 namespace {
 
 const std::string kImages = RECOVERY_IMAGES_DIR;
-
-HMODULE CoreModule() {
-  static HMODULE core = LoadLibraryA("qvtdserver.dll");
-  return core;
-}
-template <class Fn>
-Fn CoreFn(const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(CoreModule(), name)));
-}
 
 // How a test task's worker behaves.
 enum class Work {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "test_wait.h"
+#include "test_support.h"
 #include "FaultGuard.h"
 #include "Interface.h"
 
