@@ -34,4 +34,11 @@ struct FileTraits {
 };
 using UniqueFile = UniqueRes<HANDLE, FileTraits>;
 
+// Events, mutexes, threads: empty at null.
+struct HandleTraits {
+  static HANDLE Empty() { return nullptr; }
+  static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+using UniqueHandle = UniqueRes<HANDLE, HandleTraits>;
+
 }  // namespace qvtd

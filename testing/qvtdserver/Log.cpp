@@ -2,9 +2,9 @@
 // appended to QVTD_LOG or "qvtdserver.log" beside the DLL.
 #include <windows.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <wchar.h>
-#include <mutex>
 #include <string>
 
 #include "Core.h"
@@ -17,11 +17,33 @@ namespace {
 
 constexpr size_t kMaxMessage = 4096;
 
-std::mutex& LogLock()
-{
-  static std::mutex lock;
-  return lock;
-}
+// Several processes (test programs run side by side) append to one log, and Wine's
+// append is not atomic between processes: a mutex named after the path orders them.
+class LogFileLock {
+public:
+  explicit LogFileLock(const std::string& path)
+  {
+    uint32_t hash = 2166136261u;
+    for (char c : path) hash = (hash ^ uint8_t(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
+    char name[64];
+    snprintf(name, sizeof(name), "qvtdserver-log-%08x", hash);
+    m_mutex.Reset(CreateMutexA(nullptr, FALSE, name));
+    if (m_mutex) {
+      const DWORD r = WaitForSingleObject(m_mutex.Get(), 10000);
+      m_held = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+  }
+  ~LogFileLock()
+  {
+    if (m_held) ReleaseMutex(m_mutex.Get());
+  }
+  LogFileLock(const LogFileLock&) = delete;
+  LogFileLock& operator=(const LogFileLock&) = delete;
+
+private:
+  UniqueHandle m_mutex;
+  bool m_held = false;
+};
 
 // Keeps every message on its own line.
 void Flatten(std::string& s)
@@ -54,8 +76,9 @@ bool AppendLogLine(int level, const char* source, const char* function, int line
   text += head;
   text += message;
   text += "\r\n";
-  std::lock_guard<std::mutex> held(LogLock());
-  UniqueFile f(CreateFileA(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  const std::string path = LogPath();
+  LogFileLock held(path);
+  UniqueFile f(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) return false;
   DWORD written = 0;
