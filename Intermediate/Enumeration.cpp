@@ -87,31 +87,6 @@ bool ExtensionEquals(const CFileEntry* entry, const std::wstring& text) {
   return length == 0 || std::wmemcmp(entry->extensionNode.text, text.data(), size_t(length)) == 0;
 }
 
-// Hexadecimal as "%I64X" reads it: optional blanks and "0x", digits up to the first
-// other character, wrapping like the runtime does. False when there is no digit.
-bool ParseHex(const wchar_t* text, size_t length, uint64_t* value) {
-  size_t i = 0;
-  while (i < length && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  if (i + 1 < length && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X')) i += 2;
-  uint64_t v = 0;
-  size_t digits = 0;
-  for (; i < length; ++i, ++digits) {
-    const wchar_t c = text[i];
-    uint32_t d;
-    if (c >= L'0' && c <= L'9') {
-      d = uint32_t(c - L'0');
-    } else if (c >= L'a' && c <= L'f') {
-      d = uint32_t(c - L'a' + 10);
-    } else if (c >= L'A' && c <= L'F') {
-      d = uint32_t(c - L'A' + 10);
-    } else {
-      break;
-    }
-    v = v << 4 | d;
-  }
-  *value = v;
-  return digits > 0;
-}
 
 // Members of the entry's link chain from its start, as far as the bound goes.
 template <class Visit>
@@ -140,6 +115,30 @@ bool SameText(const wchar_t* a, size_t la, const wchar_t* b, size_t lb, bool ign
 // ---------------------------------------------------------------------------------
 // Tree paths and lookups by name
 
+bool ParseHexId(const wchar_t* text, size_t length, uint64_t* value) {
+  size_t i = 0;
+  while (i < length && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  if (i + 1 < length && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X')) i += 2;
+  uint64_t v = 0;
+  size_t digits = 0;
+  for (; i < length; ++i, ++digits) {
+    const wchar_t c = text[i];
+    uint32_t d;
+    if (c >= L'0' && c <= L'9') {
+      d = uint32_t(c - L'0');
+    } else if (c >= L'a' && c <= L'f') {
+      d = uint32_t(c - L'a' + 10);
+    } else if (c >= L'A' && c <= L'F') {
+      d = uint32_t(c - L'A' + 10);
+    } else {
+      break;
+    }
+    v = v << 4 | d;
+  }
+  *value = v;
+  return digits > 0;
+}
+
 CPathEntry* ChildFolderOf(CFileEntry* entry) {
   if (!entry) return nullptr;
   CPathEntry* folder = nullptr;
@@ -150,16 +149,16 @@ CPathEntry* ChildFolderOf(CFileEntry* entry) {
   return folder;
 }
 
-int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEntry** folder) {
+int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEntry** folder, bool waitForCounts) {
   *folder = nullptr;
   if (!path || (path[0] != L'/' && path[0] != L':')) return kResultBadArgument;
   // The first part (up to the first '/' after the first character) is the host's own.
   const wchar_t* rest = path[0] ? std::wcschr(path + 1, L'/') : nullptr;
   CFileEntry* current = task.VirtualRoot();
-  auto waitCounted = [&task](CPathEntry* f) {
+  auto waitCounted = [&task, waitForCounts](CPathEntry* f) {
     // A folder that the recount never reached keeps its running totals once the
     // scan is over, rather than blocking the host for ever.
-    while (!f->IsCounted() && !task.IsFinished()) task.WaitStep();
+    while (waitForCounts && !f->IsCounted() && !task.IsFinished()) task.WaitStep();
   };
   if (rest) {
     const wchar_t* p = rest + 1;
@@ -179,7 +178,7 @@ int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEnt
           }
         }
         uint64_t id = 0;
-        const bool hasId = nameLength < partLength && ParseHex(p + nameLength + 1, partLength - nameLength - 1, &id);
+        const bool hasId = nameLength < partLength && ParseHexId(p + nameLength + 1, partLength - nameLength - 1, &id);
         const uint64_t internalId = id - 1;
         CFileEntry* match = nullptr;
         CListGroup& children = holder->childList;

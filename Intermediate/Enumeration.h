@@ -22,8 +22,14 @@ CPathEntry* ChildFolderOf(CFileEntry* entry);
 // Walks a tree path (":/Root:6/Photos:1A/", ids external and hexadecimal) from the
 // task's virtual root, waiting for each folder's totals. 0 with the folder, -87 for a
 // path that does not start with '/' or ':', -2 when a part names no child folder. A
-// part without ":id" names the first child folder of that name.
-int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEntry** folder);
+// part without ":id" names the first child folder of that name. Recovery, which runs
+// after the scan, does not wait (a folder the recount never reached stays uncounted).
+int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEntry** folder,
+                        bool waitForCounts = true);
+
+// Hexadecimal as "%I64X" reads it: optional blanks and "0x", digits up to the first
+// other character, wrapping like the runtime does. False when there is no digit.
+bool ParseHexId(const wchar_t* text, size_t length, uint64_t* value);
 
 // The child of folder (or of another folder member of its link chain) named by the
 // first length characters of name, whatever its id: a live entry before a deleted one,

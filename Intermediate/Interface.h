@@ -218,9 +218,12 @@ class CStorage::CScanTask {
                                 FileTypeRecord* records);
   virtual int32_t QueryFileName(uint64_t id, uint32_t source, uint64_t* parentId, wchar_t* name);
   virtual int32_t CloseEnumHandle(int32_t handle);
+  // Starts recovering the named children of a tree folder on a thread of its own: 0, or
+  // -87, -8, or the negated Windows error when the target cannot be written.
   virtual int32_t RecoverFile(int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
-                              const int32_t* sources) = 0;
-  virtual int32_t RecoverFileByID(int32_t count, const wchar_t* target, const RecoverIdItem* items) = 0;
+                              const int32_t* sources);
+  // The same for entries by (internal) id; target must end in '/'.
+  virtual int32_t RecoverFileByID(int32_t count, const wchar_t* target, const RecoverIdItem* items);
   // Stops the indexer and waits for it; 87 while enumerations are open, else frees the
   // tree, names, id pages and type table and releases the core's buffers.
   virtual int32_t Close();
@@ -232,6 +235,7 @@ class CStorage::CScanTask {
   virtual int32_t CreateDirectoryPath(const wchar_t* path);
   // Turns path into "name_(n).ext" with the first n that names no existing file.
   virtual void MakeUniqueTargetName(wchar_t* path, size_t capacity);
+  void MakeUniqueTargetName(std::wstring& path);
   // Record callback of the raw and formatted scanners; the running flag.
   virtual int32_t OnRecordFound(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh,
                                 uint32_t parentLow, uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh,
@@ -336,11 +340,12 @@ class CStorage::CScanTask {
 
   uint32_t m_options;
   uint64_t m_rootId = 0;
-  // Recovery state.
+  // Recovery state: one recovery at a time, between taking and giving back the
+  // finished flag.
   int32_t m_recoverCount = 0;
   std::wstring m_recoverFolder;
-  std::unique_ptr<wchar_t[]> m_recoverNames;
-  std::unique_ptr<uint64_t[]> m_recoverIds;
+  std::vector<std::wstring> m_recoverNames;  // RecoverFile: "name:id"; by id: safe relative targets
+  std::vector<uint64_t> m_recoverIds;
   std::atomic<int32_t> m_recovered{0};
   std::atomic<CFileEntry*> m_lastEntry{nullptr};
   uint32_t m_progressBlock[16] = {};  // the core's; word 0 is its directory-buffer handle
@@ -396,6 +401,23 @@ class CStorage::CScanTask {
   CFileEntry* NewFile(const wchar_t* name, uint32_t kind, uint64_t id, uint64_t parentId, uint64_t size,
                       uint32_t time1, uint32_t time2, uint32_t attributes);
   void CountFile(const CFileEntry* entry, int sign);
+
+  // Recovery threads and their walks.
+  // Waits until the work before has finished and takes the flag over (sets it to 0).
+  void TakeFinishedFlag();
+  // The target root without trailing ''; empty when none was set.
+  std::wstring TargetRoot() const;
+  // Tries the probe file in the deepest existing folder of target root + relative
+  // folder; 0 or the negated Windows error.
+  int32_t ProbeTarget(const std::wstring& relativeFolder) const;
+  // Starts body on a recovery thread that gives the finished flag back when it ends.
+  int32_t StartRecoveryThread(void (CScanTask::*body)());
+  static DWORD WINAPI RecoveryThreadMain(void* start);
+  void RecoverFileWorker();
+  void RecoverFileByIDWorker();
+  void RecoverSubPath(const std::wstring& relative, CFileEntry* folder, uint32_t depth);
+  // One file through RecoverOneFile, counted or logged.
+  void RecoverEntry(uint64_t id, const wchar_t* name, const std::wstring& relative);
 };
 
 // The wait function handed to the core with the host's read-error callback.

@@ -208,7 +208,7 @@ EXPORT SetTargetPath(int32_t taskId, const wchar_t* path, int32_t* freeMB) {
 
 EXPORT RecoverFile(int32_t taskId, int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
                    const int32_t* sources) {
-  // The task keeps 512 bytes of name text per item: refuse counts whose sizes wrap.
+  // Hosts size their name lists in 512-byte slots: counts whose sizes wrap are refused.
   if (count <= 0 || count > INT32_MAX / 512 || !folder || !names) return kResultBadArgument;
   TaskPtr task = g_storage.FindTask(taskId);
   if (!task) return kResultNoTask;

@@ -5,29 +5,14 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <functional>
 #include <string>
 
 #include "CoreLibrary.h"
 #include "Enumeration.h"
+#include "LittleEndian.h"
 
 namespace {
-
-// Every raw byte of a record is read through these, after the caller has checked that
-// the bytes lie inside the view it holds.
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint64_t U64(const uint8_t* p) { return uint64_t(U32(p)) | uint64_t(U32(p + 4)) << 32; }
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-
-// A bounded view of bytes.
-struct View {
-  const uint8_t* p = nullptr;
-  uint32_t n = 0;
-  bool Has(uint32_t offset, uint32_t bytes) const { return offset <= n && bytes <= n - offset; }
-};
 
 // Text of `bytes` bytes of UTF-16 at p (any alignment), terminated.
 std::wstring WideFrom(const uint8_t* p, uint32_t bytes) {
@@ -99,6 +84,40 @@ bool ApplyFixups(uint8_t* record, uint32_t recordSize) {
 
 uint64_t FileTimeToUnix(uint64_t fileTime) { return (fileTime - kUnixEpochAsFileTime) / 10000000ull; }
 
+void ForEachAttribute(const uint8_t* record, uint32_t size, const std::function<bool(const Attribute&)>& visit) {
+  if (!record || size < kFirstAttribute + 2) return;
+  // Attributes end where the record's used bytes end, and never past the record.
+  const uint32_t used = U32(record + kUsedSize);
+  const uint32_t limit = used < size ? used : size;
+  uint32_t offset = U16(record + kFirstAttribute);
+  while (offset < limit && limit - offset >= 4) {
+    const uint8_t* a = record + offset;
+    const uint32_t type = U32(a);
+    if (type == kEndMarker) break;
+    if (limit - offset < 16) break;
+    const uint32_t length = U32(a + 4);
+    const uint8_t nonResident = a[8];
+    if (nonResident > 1) break;
+    const uint32_t header = nonResident ? kNonResidentHeader : kResidentHeader;
+    // A length below its header would never move on: the record ends here.
+    if (length < header || length > limit - offset) break;
+    if ((offset & 7) != 0 || (length & 7) != 0 || (type & 15) != 0 || type > kMaxAttributeType) break;
+    Attribute attribute;
+    attribute.type = type;
+    attribute.header = ByteView{a, length};
+    attribute.nonResident = nonResident != 0;
+    attribute.nameLength = a[9];
+    if (!nonResident) {
+      const uint32_t valueLength = U32(a + 0x10);
+      const uint32_t valueOffset = U16(a + 0x14);
+      if (valueOffset <= length && valueLength <= length - valueOffset)
+        attribute.value = ByteView{a + valueOffset, valueLength};
+    }
+    if (!visit(attribute)) break;
+    offset += length;
+  }
+}
+
 }  // namespace Ntfs
 
 // ---------------------------------------------------------------------------------
@@ -124,7 +143,12 @@ CStorage::CNTFSScanTask::~CNTFSScanTask() = default;
 
 int __cdecl CStorage::CNTFSScanTask::OnFileRecord(NtfsRecordBlock* block) {
   if (!block || !block->task) return 0;
-  return static_cast<CNTFSScanTask*>(static_cast<CScanTask*>(block->task))->ParseFileRecord(*block);
+  auto* task = static_cast<CNTFSScanTask*>(static_cast<CScanTask*>(block->task));
+  // Recovery reads records through the core's block; a walk that ends in a fault never
+  // hands it to the finish callback.
+  NtfsRecordBlock* none = nullptr;
+  task->m_recordBlock.compare_exchange_strong(none, block);
+  return task->ParseFileRecord(*block);
 }
 
 int32_t CStorage::CNTFSScanTask::ParseFileRecord(const NtfsRecordBlock& block) {
@@ -151,30 +175,13 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
   // use: its file is live, and its names must not show as deleted.
   bool deleted = !(hasBase && (flags & Ntfs::kRecordInUse) != 0);
 
-  // Attributes end where the record's used bytes end, and never past the record.
-  const uint32_t used = U32(record + kUsedSize);
-  const uint32_t limit = used < size ? used : size;
-  uint32_t offset = U16(record + kFirstAttribute);
-  while (offset < limit && limit - offset >= 4) {
-    const uint8_t* a = record + offset;
-    const uint32_t type = U32(a);
-    if (type == Ntfs::kEndMarker) break;
-    if (limit - offset < 16) break;
-    const uint32_t length = U32(a + 4);
-    const uint8_t nonResident = a[8];
-    if (nonResident > 1) break;
-    const uint32_t header = nonResident ? kNonResidentHeader : kResidentHeader;
-    // A length below its header would never move on: the record ends here.
-    if (length < header || length > limit - offset) break;
-    if ((offset & 7) != 0 || (length & 7) != 0 || (type & 15) != 0 || type > kMaxAttributeType) break;
-    const uint8_t nameLength = a[9];
-    View value;
-    if (!nonResident) {
-      const uint32_t valueLength = U32(a + 0x10);
-      const uint32_t valueOffset = U16(a + 0x14);
-      if (valueOffset <= length && valueLength <= length - valueOffset) value = View{a + valueOffset, valueLength};
-    }
-    switch (type) {
+  Ntfs::ForEachAttribute(record, size, [&](const Ntfs::Attribute& attribute) {
+    const uint8_t* a = attribute.header.p;
+    const uint32_t length = attribute.header.n;
+    const bool nonResident = attribute.nonResident;
+    const uint8_t nameLength = attribute.nameLength;
+    const ByteView& value = attribute.value;
+    switch (attribute.type) {
       case Ntfs::kStandardInformation: {
         deleted = (flags & Ntfs::kRecordInUse) == 0;
         if (CFileEntry** cell = GetIdCell(block.recordNumber)) {
@@ -214,12 +221,12 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
       default:
         break;
     }
-    offset += length;
-  }
+    return true;
+  });
 }
 
 void CStorage::CNTFSScanTask::OnReparseAttribute(const uint8_t* value, uint32_t length, uint64_t entryId) {
-  View v{value, length};
+  ByteView v{value, length};
   if (!v.Has(0, 16)) return;
   uint32_t pathBuffer = 0;
   switch (U32(value)) {
@@ -236,7 +243,7 @@ void CStorage::CNTFSScanTask::OnReparseAttribute(const uint8_t* value, uint32_t 
       return;
   }
   if (!v.Has(pathBuffer, 0)) return;
-  const View names{value + pathBuffer, length - pathBuffer};
+  const ByteView names{value + pathBuffer, length - pathBuffer};
   const uint32_t substituteOffset = U16(value + 8), substituteLength = U16(value + 10);
   const uint32_t printOffset = U16(value + 12), printLength = U16(value + 14);
   if (!names.Has(substituteOffset, substituteLength) || !names.Has(printOffset, printLength)) return;
@@ -319,25 +326,6 @@ int32_t CStorage::CNTFSScanTask::ReadMftRecord(NtfsRecordBlock* block, uint64_t*
   // Only a record that passed is remembered: a failed read must be tried again.
   if (cache) *cache = number;
   return 1;
-}
-
-int32_t CStorage::CNTFSScanTask::ReadPlainRuns(uint64_t, const uint8_t*, uint32_t, HANDLE, uint32_t) {
-  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
-}
-
-int32_t CStorage::CNTFSScanTask::ReadCompressedRuns(uint32_t, const uint8_t*, uint32_t, uint32_t,
-                                                    CNTFSCompressedStream*) {
-  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
-}
-
-int32_t CStorage::CNTFSScanTask::RecoverFile(int32_t, int32_t, const wchar_t*, const wchar_t*, const int32_t*) {
-  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
-}
-
-int32_t CStorage::CNTFSScanTask::RecoverFileByID(int32_t, const wchar_t* target, const RecoverIdItem*) {
-  const size_t length = target ? std::wcslen(target) : 0;
-  if (!length || target[length - 1] != L'/') return kResultBadArgument;
-  return WindowsErrorCode(ERROR_NOT_SUPPORTED);
 }
 
 // ---------------------------------------------------------------------------------
@@ -502,6 +490,7 @@ void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
   if (!m_finishEntered.compare_exchange_strong(expected, 1)) return;
   NtfsRecordBlock* block = reinterpret_cast<NtfsRecordBlock*>(uintptr_t(uint32_t(value)));
   if (block && (block->recordSize & 0xFFFF) < Ntfs::kSectorBytes) block = nullptr;
+  if (block) m_recordBlock.store(block);
 
   CPathEntry* const unknown = &m_unknownPath;
   CPathEntry* temporary =

@@ -4,11 +4,15 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
 #include "Interface.h"
+#include "LittleEndian.h"
 
 // What the core hands to the record parser and takes back in NTFSReadVirtualMFT.
 struct NtfsRecordBlock {
@@ -49,9 +53,57 @@ bool ApplyFixups(uint8_t* record, uint32_t recordSize);
 // huge values, which hosts rely on.
 uint64_t FileTimeToUnix(uint64_t fileTime);
 
+// One well-formed attribute of a record: its whole header and body, and for a resident
+// one its value (empty when the value does not lie inside the attribute).
+struct Attribute {
+  uint32_t type = 0;
+  ByteView header;
+  bool nonResident = false;
+  uint8_t nameLength = 0;
+  ByteView value;
+};
+// Calls visit for each attribute of a record whose fixups are applied, in order, until
+// the end marker, the record's used bytes, the first malformed attribute, or a false
+// answer.
+void ForEachAttribute(const uint8_t* record, uint32_t size, const std::function<bool(const Attribute&)>& visit);
+
 }  // namespace Ntfs
 
-class CNTFSCompressedStream;
+
+// Writes a compressed NTFS file unit by unit: the clusters of one compression unit are
+// gathered (sparse ones only counted), then the unit is written raw when all of its
+// clusters are stored, expanded with LZNT1 when fewer are, and as zeros when none are.
+class CNTFSCompressedStream {
+ public:
+  CNTFSCompressedStream(const wchar_t* name, uint32_t unitSize, uint32_t idLow, uint32_t idHigh, HANDLE target,
+                        uint32_t sizeLow, uint32_t sizeHigh);
+  virtual ~CNTFSCompressedStream();
+  CNTFSCompressedStream(const CNTFSCompressedStream&) = delete;
+  CNTFSCompressedStream& operator=(const CNTFSCompressedStream&) = delete;
+
+  // False when the unit buffers could not be had.
+  bool Valid() const { return m_unit && m_output; }
+  // Adds length bytes of the unit sequence; null bytes stand for sparse clusters. 0, the
+  // negated Windows error of a failed write, or -605 when a unit does not expand.
+  int32_t AppendData(const uint8_t* bytes, uint32_t length);
+  // Completes a partly gathered last unit with sparse clusters and writes it.
+  int32_t Finish();
+  // File bytes not written yet.
+  uint64_t Remaining() const { return m_remaining; }
+
+ private:
+  int32_t WriteUnit();
+
+  uint64_t m_fileId;
+  const wchar_t* m_name;
+  uint64_t m_remaining;
+  std::unique_ptr<uint8_t[]> m_unit;
+  std::unique_ptr<uint8_t[]> m_output;
+  HANDLE m_target;
+  uint32_t m_unitSize;
+  uint32_t m_stored = 0;
+  uint32_t m_accounted = 0;
+};
 
 class CStorage::CNTFSScanTask : public CStorage::CScanTask {
  public:
@@ -70,13 +122,14 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
   int32_t AddScannedEntry(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh, uint32_t parentLow,
                           uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh, uint32_t timeLow,
                           uint32_t timeHigh, uint32_t attributes, int32_t deleted, int32_t progress) override;
-  // Recovery is not built for NTFS yet: both answer that it is not supported (a target
-  // without its trailing '/' is still refused as the host expects).
-  int32_t RecoverFile(int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
-                      const int32_t* sources) override;
-  int32_t RecoverFileByID(int32_t count, const wchar_t* target, const RecoverIdItem* items) override;
+  // Writes the file of the id to target root + relative path: 0, -8, -1 (a host record
+  // cannot be read), -1392 (no data attribute, or data that does not cover the file),
+  // -30 (a partition read failed), -605 (a unit does not expand) or the negated
+  // Windows error of the target file.
+  int32_t RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) override;
 
   // Used by recovery: copy an extent's clusters, plain or compressed, to the target.
+  // Plain: extentBytes are written (sparse runs as zeros); 0 or a negative error.
   virtual int32_t ReadPlainRuns(uint64_t extentBytes, const uint8_t* runs, uint32_t runBytes, HANDLE target,
                                 uint32_t clusterSize);
   virtual int32_t ReadCompressedRuns(uint32_t unitSize, const uint8_t* runs, uint32_t runBytes, uint32_t clusterSize,
@@ -120,6 +173,8 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
   std::vector<uint8_t> m_reread;    // records read again in the finishing pass
   uint64_t m_rereadCache = kNoEntryId;
   std::unordered_set<uint64_t> m_rereadIds;  // each record is read again at most once
+  // The core's record block of the walk, kept for the record reads of recovery.
+  std::atomic<NtfsRecordBlock*> m_recordBlock{nullptr};
 };
 
 class CStorage::CNTFSScanFormattedTask : public CStorage::CNTFSScanTask {

@@ -311,32 +311,6 @@ void SortByPath(std::vector<Found>* found) {
 }
 
 // Every entry of the name list, each with the path that the library gives its id.
-int CollectByNameList(int task, std::vector<Found>* found) {
-  constexpr int kPage = 256;
-  std::vector<ScanFileRecord> page(kPage);
-  int handle = 0;
-  int got = 0;
-  int rc = g_lib.GlobalEnumScannedFiles(task, 0, kPage, page.data(), &got, &handle);
-  std::vector<wchar_t> path(32768);
-  while (rc == 0 && got > 0) {
-    for (int i = 0; i < got; ++i) {
-      const ScanFileRecord& r = page[size_t(i)];
-      path[0] = L'\0';
-      g_lib.QueryFileFullPath(task, r.id, path.data());
-      found->push_back(FoundOf(r, path.data()));
-    }
-    if (got < kPage) break;
-    rc = g_lib.ContinueGlobalEnumScannedFiles(task, handle, kPage, page.data(), &got);
-  }
-  if (handle) g_lib.CloseEnumHandle(task, handle);
-  if (rc != 0) {
-    std::fprintf(stderr, "GlobalEnumScannedFiles: %d\n", rc);
-    return rc;
-  }
-  SortByPath(found);
-  return 0;
-}
-
 // The children of the folder that treePath names, all pages.
 int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileRecord>* children) {
   constexpr int kPage = 256;
@@ -470,13 +444,17 @@ int Recover(const std::vector<std::wstring>& args) {
   }
   int task = 0;
   std::vector<Found> found;
-  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByNameList(task, &found) != 0) return 1;
+  // Walked as the tree shows them, so that every hard-link name is recovered under its
+  // own path; what lies under "UnknownPath" goes to "LostPath", as the library names it.
+  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
 
   std::vector<std::wstring> names;
   std::vector<RecoverIdItem> items;
+  const std::wstring unknown = L"/UnknownPath/";
   for (const Found& f : found) {
     if (f.folder || (deletedOnly && !f.deleted)) continue;
     std::wstring name = f.path;
+    if (name.compare(0, unknown.size(), unknown) == 0) name.replace(0, unknown.size() - 1, L"/LostPath");
     while (!name.empty() && name[0] == L'/') name.erase(0, 1);
     names.push_back(name);
     items.push_back(RecoverIdItem{f.id, nullptr, f.source});

@@ -1,0 +1,441 @@
+// Recovery of one NTFS file: the $DATA extents that the scan collected are re-read
+// from their MFT records, their run lists decoded and the clusters copied through the
+// core into the target, compressed units expanded with LZNT1. A file is either written
+// exactly or reported as failed and its target deleted.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CoreLibrary.h"
+#include "FaultGuard.h"
+#include "Lznt1.h"
+#include "NTFSTask.h"
+
+namespace {
+
+// Result numbers of one file.
+constexpr int32_t kRecordUnreadable = -1;
+constexpr int32_t kFileCorrupt = -int32_t(ERROR_FILE_CORRUPT);              // -1392
+constexpr int32_t kReadFailed = -int32_t(ERROR_READ_FAULT);                 // -30
+const int32_t kBadCompressedData = -Lznt1Code(Lznt1Result::BadCompressedData);  // -605
+
+// Clusters moved per partition read of a plain run.
+constexpr uint32_t kTransferClusters = 128;
+// Units above this are not NTFS's (clusters of at most 64 KiB, units of 16 clusters).
+constexpr uint32_t kMaxUnitBytes = 1u << 20;
+
+// Non-resident attribute header fields.
+constexpr uint32_t kAttrFlags = 0x0C;
+constexpr uint32_t kFirstVcn = 0x10;
+constexpr uint32_t kLastVcn = 0x18;
+constexpr uint32_t kRunListOffset = 0x20;
+constexpr uint32_t kUnitExponent = 0x22;
+constexpr uint32_t kDataSize = 0x30;
+constexpr uint32_t kNonResidentHeaderBytes = 0x40;
+constexpr uint16_t kAttrCompressed = 0x0001;
+
+// One run of a mapping-pairs array.
+struct Run {
+  uint64_t clusters = 0;
+  int64_t lcn = 0;  // absolute start cluster; meaningless when sparse
+  bool sparse = false;
+};
+
+// Reads run after run of a mapping-pairs array, each bounded by the bytes given.
+class RunReader {
+ public:
+  RunReader(const uint8_t* runs, uint32_t bytes) : m_p(runs), m_left(bytes) {}
+  // True with the next run; false at the end marker, at the end of the bytes, or at a
+  // malformed pair (Corrupt() tells which).
+  bool Next(Run* run) {
+    if (!m_p || m_left == 0) return false;
+    const uint8_t header = m_p[0];
+    if (header == 0) return false;
+    const uint32_t lengthBytes = header & 0x0F;
+    const uint32_t offsetBytes = header >> 4;
+    if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8 || 1 + lengthBytes + offsetBytes > m_left) {
+      m_corrupt = true;
+      return false;
+    }
+    uint64_t length = 0;
+    for (uint32_t i = 0; i < lengthBytes; ++i) length |= uint64_t(m_p[1 + i]) << (8 * i);
+    int64_t delta = 0;
+    if (offsetBytes) {
+      uint64_t raw = 0;
+      for (uint32_t i = 0; i < offsetBytes; ++i) raw |= uint64_t(m_p[1 + lengthBytes + i]) << (8 * i);
+      if (offsetBytes < 8 && (raw >> (8 * offsetBytes - 1)) & 1) raw |= ~uint64_t(0) << (8 * offsetBytes);
+      delta = int64_t(raw);
+    }
+    // Lengths come unsigned; one with the top bit set is no real run.
+    if (length == 0 || int64_t(length) < 0) {
+      m_corrupt = true;
+      return false;
+    }
+    m_p += 1 + lengthBytes + offsetBytes;
+    m_left -= 1 + lengthBytes + offsetBytes;
+    run->clusters = length;
+    run->sparse = offsetBytes == 0;
+    if (!run->sparse) m_lcn += delta;
+    run->lcn = m_lcn;
+    return true;
+  }
+  bool Corrupt() const { return m_corrupt; }
+
+ private:
+  const uint8_t* m_p;
+  uint32_t m_left;
+  int64_t m_lcn = 0;
+  bool m_corrupt = false;
+};
+
+int32_t WriteAll(HANDLE target, const uint8_t* bytes, uint64_t length) {
+  while (length > 0) {
+    const DWORD piece = DWORD(std::min<uint64_t>(length, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(target, bytes, piece, &written, nullptr)) return WindowsErrorCode(::GetLastError());
+    if (written != piece) return WindowsErrorCode(ERROR_WRITE_FAULT);
+    bytes += piece;
+    length -= piece;
+  }
+  return 0;
+}
+
+int32_t WriteZeros(HANDLE target, uint64_t length) {
+  static const uint8_t zeros[64 * 1024] = {};
+  while (length > 0) {
+    const uint32_t piece = uint32_t(std::min<uint64_t>(length, sizeof zeros));
+    if (const int32_t r = WriteAll(target, zeros, piece)) return r;
+    length -= piece;
+  }
+  return 0;
+}
+
+// The unnamed $DATA attribute that holds the extent starting at firstVcn (a record holds
+// one extent of an attribute; the first unnamed $DATA when none starts there).
+bool FindDataExtent(const uint8_t* record, uint32_t recordSize, uint64_t firstVcn, Ntfs::Attribute* found) {
+  bool any = false;
+  Ntfs::ForEachAttribute(record, recordSize, [&](const Ntfs::Attribute& a) {
+    if (a.type != Ntfs::kData || a.nameLength != 0) return true;
+    if (!a.nonResident && !a.value.p) return true;
+    const uint64_t vcn = a.nonResident ? U64(a.header.p + kFirstVcn) : 0;
+    if (!any || vcn == firstVcn) {
+      *found = a;
+      any = true;
+    }
+    return vcn != firstVcn;
+  });
+  return any;
+}
+
+std::string Narrow(const wchar_t* text) {
+  if (!text || !*text) return std::string();
+  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return std::string();
+  std::string out(size_t(bytes), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], bytes, nullptr, nullptr);
+  out.resize(size_t(bytes) - 1);
+  return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Compressed units
+
+CNTFSCompressedStream::CNTFSCompressedStream(const wchar_t* name, uint32_t unitSize, uint32_t idLow, uint32_t idHigh,
+                                             HANDLE target, uint32_t sizeLow, uint32_t sizeHigh)
+    : m_fileId(uint64_t(idHigh) << 32 | idLow),
+      m_name(name),
+      m_remaining(uint64_t(sizeHigh) << 32 | sizeLow),
+      m_unit(TryAllocateArray<uint8_t>(unitSize)),
+      m_output(TryAllocateArray<uint8_t>(unitSize)),
+      m_target(target),
+      m_unitSize(unitSize) {}
+
+CNTFSCompressedStream::~CNTFSCompressedStream() = default;
+
+int32_t CNTFSCompressedStream::AppendData(const uint8_t* bytes, uint32_t length) {
+  if (!Valid()) return kResultNoMemory;
+  while (length > 0) {
+    const uint32_t take = std::min(length, m_unitSize - m_accounted);
+    if (bytes) {
+      std::memcpy(m_unit.get() + m_stored, bytes, take);
+      m_stored += take;
+      bytes += take;
+    }
+    m_accounted += take;
+    length -= take;
+    if (m_accounted == m_unitSize) {
+      if (const int32_t r = WriteUnit()) return r;
+    }
+  }
+  return 0;
+}
+
+int32_t CNTFSCompressedStream::Finish() {
+  if (!Valid() || m_accounted == 0) return 0;
+  return AppendData(nullptr, m_unitSize - m_accounted);
+}
+
+int32_t CNTFSCompressedStream::WriteUnit() {
+  const uint32_t length = uint32_t(std::min<uint64_t>(m_unitSize, m_remaining));
+  const uint8_t* data = m_unit.get();
+  if (m_stored == 0) {
+    // A unit without clusters is a hole: zeros.
+    std::memset(m_output.get(), 0, m_unitSize);
+    data = m_output.get();
+  } else if (m_stored < m_unitSize) {
+    // Fewer clusters than the unit holds: the unit is stored compressed.
+    size_t produced = 0;
+    Lznt1Result result = Lznt1Result::BadCompressedData;
+    const bool returned = RunGuardedCall([&] {
+      result = Lznt1Codec::Decompress(Lznt1::kFormatLznt1, m_output.get(), m_unitSize, m_unit.get(), m_stored,
+                                      &produced);
+    });
+    if (!returned) {
+      std::printf("fail to decompress data for file %llXH, %s\n", static_cast<unsigned long long>(m_fileId),
+                  Narrow(m_name).c_str());
+    }
+    if (!returned || result != Lznt1Result::Ok) {
+      Core::WriteLog(Core::kLogWarning, "NTFSTask", "CNTFSCompressedStream::AppendData", 1002,
+                     "Fail to decompress data");
+      return kBadCompressedData;
+    }
+    // The chunks may end before the unit does (the file's last unit): the rest is zeros.
+    if (produced < m_unitSize) std::memset(m_output.get() + produced, 0, m_unitSize - produced);
+    data = m_output.get();
+  }
+  m_stored = 0;
+  m_accounted = 0;
+  if (length == 0) return 0;
+  m_remaining -= length;
+  return WriteAll(m_target, data, length);
+}
+
+// ---------------------------------------------------------------------------------
+// Runs
+
+int32_t CStorage::CNTFSScanTask::ReadPlainRuns(uint64_t extentBytes, const uint8_t* runs, uint32_t runBytes,
+                                               HANDLE target, uint32_t clusterSize) {
+  if (clusterSize == 0) return kFileCorrupt;
+  const uint32_t bufferBytes = clusterSize * kTransferClusters;
+  std::unique_ptr<uint8_t[]> buffer = TryAllocateArray<uint8_t>(bufferBytes);
+  if (!buffer) return kResultNoMemory;
+  RunReader reader(runs, runBytes);
+  uint64_t left = extentBytes;
+  Run run;
+  while (left > 0) {
+    if (!reader.Next(&run)) return kFileCorrupt;  // the runs end before the extent's data
+    // The run as far as the extent still needs it, in whole clusters.
+    uint64_t runBytesLeft = run.clusters * clusterSize;
+    if (run.clusters > ~uint64_t(0) / clusterSize || runBytesLeft > left)
+      runBytesLeft = (left + clusterSize - 1) / clusterSize * clusterSize;
+    if (run.sparse) {
+      const uint64_t zeros = std::min(runBytesLeft, left);
+      if (const int32_t r = WriteZeros(target, zeros)) return r;
+      left -= zeros;
+      continue;
+    }
+    if (run.lcn < 0) return kReadFailed;
+    uint64_t offset = uint64_t(run.lcn) * clusterSize;
+    while (runBytesLeft > 0 && left > 0) {
+      const uint32_t want = uint32_t(std::min<uint64_t>(runBytesLeft, bufferBytes));
+      const int got = Core::ReadPartition(m_partitionHandle, m_diskContext, offset, want, buffer.get()).value_or(0);
+      if (got < 1) return kReadFailed;
+      const uint32_t read = std::min(uint32_t(got), want);
+      const uint32_t keep = uint32_t(std::min<uint64_t>(read, left));
+      if (const int32_t r = WriteAll(target, buffer.get(), keep)) return r;
+      left -= keep;
+      offset += read;
+      runBytesLeft -= read;
+    }
+  }
+  return 0;
+}
+
+int32_t CStorage::CNTFSScanTask::ReadCompressedRuns(uint32_t unitSize, const uint8_t* runs, uint32_t runBytes,
+                                                    uint32_t clusterSize, CNTFSCompressedStream* stream) {
+  if (!stream || !stream->Valid()) return kResultNoMemory;
+  if (clusterSize == 0 || unitSize == 0) return kFileCorrupt;
+  std::unique_ptr<uint8_t[]> buffer = TryAllocateArray<uint8_t>(unitSize);
+  if (!buffer) return kResultNoMemory;
+  RunReader reader(runs, runBytes);
+  Run run;
+  while (reader.Next(&run)) {
+    if (run.clusters > ~uint64_t(0) / clusterSize) return kFileCorrupt;
+    uint64_t bytes = run.clusters * clusterSize;
+    if (run.sparse) {
+      while (bytes > 0) {
+        const uint32_t piece = uint32_t(std::min<uint64_t>(bytes, unitSize));
+        if (const int32_t r = stream->AppendData(nullptr, piece)) return r;
+        bytes -= piece;
+      }
+      continue;
+    }
+    if (run.lcn < 0) return kReadFailed;
+    uint64_t offset = uint64_t(run.lcn) * clusterSize;
+    while (bytes > 0) {
+      const uint32_t want = uint32_t(std::min<uint64_t>(bytes, unitSize));
+      const int got = Core::ReadPartition(m_partitionHandle, m_diskContext, offset, want, buffer.get()).value_or(0);
+      if (got < 1) return kReadFailed;
+      const uint32_t read = std::min(uint32_t(got), want);
+      if (const int32_t r = stream->AppendData(buffer.get(), read)) return r;
+      offset += read;
+      bytes -= read;
+    }
+    // Past the file's end nothing more is written.
+    if (stream->Remaining() == 0) return 0;
+  }
+  if (reader.Corrupt()) return kFileCorrupt;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------
+// One file
+
+int32_t CStorage::CNTFSScanTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
+  CFileEntry* entry = FirstInLinkChain(GetEntryById(id));
+  NtfsRecordBlock* block = m_recordBlock.load();
+  if (!entry || !block) return kRecordUnreadable;
+  const uint32_t recordSize = block->recordSize & 0xFFFF;
+  const uint32_t clusterSize = block->bytesPerCluster;
+  if (recordSize < Ntfs::kSectorBytes || clusterSize == 0 || (clusterSize & (clusterSize - 1)) != 0)
+    return kRecordUnreadable;
+  std::unique_ptr<uint8_t[]> record = TryAllocateArray<uint8_t>(recordSize);
+  if (!record) return kResultNoMemory;
+
+  std::wstring path = targetRoot ? targetRoot : L"";
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  if (relativePath && relativePath[0] != L'\\') path += L'\\';
+  path += relativePath ? relativePath : L"";
+  CreateDirectoryPath(path.c_str());
+  MakeUniqueTargetName(path);
+  HANDLE target = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (target == INVALID_HANDLE_VALUE) return WindowsErrorCode(::GetLastError());
+
+  Core::SetPartBitLocker(m_partitionHandle, int(reinterpret_cast<intptr_t>(m_diskContext)));
+
+  int32_t result = 0;
+  uint64_t fileSize = GetEntrySize(entry);
+  uint64_t written = 0;  // plain file bytes written (a compressed file counts in its stream)
+  uint64_t expectedVcn = 0;
+  uint64_t cache = kNoEntryId;
+  std::unique_ptr<CNTFSCompressedStream> stream;
+  bool resident = false;
+  CDataList& runs = entry->runList;
+  for (CList* n = runs.First(); n && !runs.IsTail(n) && result == 0 && !resident; n = n->next) {
+    const CDataEntry* extent = CDataEntry::FromNode(n);
+    const uint64_t firstVcn = extent->node.value;
+    // Without the first extent the file's size is unknown.
+    if (n == runs.First() && firstVcn != 0) {
+      result = kFileCorrupt;
+      break;
+    }
+    if (firstVcn != expectedVcn) {
+      char line[160];
+      std::snprintf(line, sizeof line, "Multiple $DATA Error? Host FR %llXH, %llXH/%llXH, Size %llXH\n",
+                    static_cast<unsigned long long>(extent->recordNumber), static_cast<unsigned long long>(firstVcn),
+                    static_cast<unsigned long long>(expectedVcn), static_cast<unsigned long long>(extent->size));
+      ::OutputDebugStringA(line);
+      std::fputs(line, stdout);
+      // Clusters claimed twice cannot be placed; missing ones were never written: a hole.
+      if (firstVcn < expectedVcn || firstVcn - expectedVcn > ~uint64_t(0) / clusterSize) {
+        result = kFileCorrupt;
+        break;
+      }
+      const uint64_t gap = (firstVcn - expectedVcn) * clusterSize;
+      if (stream) {
+        for (uint64_t left = gap; left > 0 && result == 0;) {
+          const uint32_t piece = uint32_t(std::min<uint64_t>(left, 1u << 20));
+          result = stream->AppendData(nullptr, piece);
+          left -= piece;
+        }
+      } else {
+        const uint64_t zeros = std::min(gap, fileSize > written ? fileSize - written : 0);
+        result = WriteZeros(target, zeros);
+        written += zeros;
+      }
+      if (result != 0) break;
+    }
+    if (!ReadMftRecord(block, &cache, uint32_t(extent->recordNumber), uint32_t(extent->recordNumber >> 32),
+                       record.get())) {
+      result = kRecordUnreadable;
+      break;
+    }
+    Ntfs::Attribute data;
+    if (!FindDataExtent(record.get(), recordSize, firstVcn, &data)) {
+      result = kFileCorrupt;
+      break;
+    }
+    if (!data.nonResident) {
+      // The whole file lies in the record.
+      fileSize = data.value.n;
+      result = WriteAll(target, data.value.p, data.value.n);
+      written = data.value.n;
+      resident = true;
+      break;
+    }
+    const uint8_t* a = data.header.p;
+    const uint64_t attributeFirst = U64(a + kFirstVcn);
+    const uint64_t lastVcn = U64(a + kLastVcn);
+    if (attributeFirst != firstVcn) {
+      result = kFileCorrupt;
+      break;
+    }
+    if (firstVcn == 0) fileSize = U64(a + kDataSize);
+    const uint32_t runOffset = U16(a + kRunListOffset);
+    if (runOffset < kNonResidentHeaderBytes || runOffset > data.header.n) {
+      result = kFileCorrupt;
+      break;
+    }
+    const uint8_t* runList = a + runOffset;
+    const uint32_t runListBytes = data.header.n - runOffset;
+    const uint8_t unitExponent = a[kUnitExponent];
+    const uint16_t flags = U16(a + kAttrFlags);
+    // An empty attribute has its last VCN one below its first.
+    const uint64_t clusters = lastVcn + 1 >= firstVcn ? lastVcn + 1 - firstVcn : 0;
+    if (clusters > ~uint64_t(0) / clusterSize) {
+      result = kFileCorrupt;
+      break;
+    }
+    const bool compressed = (flags & kAttrCompressed) != 0 && unitExponent != 0;
+    // All extents of one attribute share its compression.
+    if (stream ? !compressed : compressed && firstVcn != 0) {
+      result = kFileCorrupt;
+      break;
+    }
+    if (compressed && !stream) {
+      const uint32_t unitSize = unitExponent < 31 && (uint64_t(clusterSize) << unitExponent) <= kMaxUnitBytes
+                                    ? clusterSize << unitExponent
+                                    : 0;
+      if (unitSize == 0) {
+        result = kFileCorrupt;
+        break;
+      }
+      stream.reset(new (std::nothrow) CNTFSCompressedStream(entry->name, unitSize, uint32_t(id), uint32_t(id >> 32),
+                                                            target, uint32_t(fileSize), uint32_t(fileSize >> 32)));
+      if (!stream || !stream->Valid()) {
+        result = kResultNoMemory;
+        break;
+      }
+    }
+    if (compressed) {
+      result = ReadCompressedRuns(clusterSize << unitExponent, runList, runListBytes, clusterSize, stream.get());
+    } else {
+      // The extent as far as the file still needs it: never the slack behind its end.
+      const uint64_t extentBytes = std::min(clusters * clusterSize, fileSize > written ? fileSize - written : 0);
+      result = ReadPlainRuns(extentBytes, runList, runListBytes, target, clusterSize);
+      if (result == 0) written += extentBytes;
+    }
+    expectedVcn = lastVcn + 1;
+  }
+  if (result == 0 && stream) result = stream->Finish();
+  // Data that ends before the file does cannot give the file back.
+  if (result == 0 && (stream ? stream->Remaining() != 0 : written != fileSize)) result = kFileCorrupt;
+  stream.reset();
+  ::CloseHandle(target);
+  if (result < 0) ::DeleteFileW(path.c_str());
+  return result;
+}
