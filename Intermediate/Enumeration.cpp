@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CoreLibrary.h"
+#include "TextConvert.h"
 
 namespace {
 
@@ -52,16 +53,6 @@ void CopyHostName(wchar_t* out, const wchar_t* name) {
   out[n] = 0;
 }
 
-std::string Utf8(const wchar_t* text, size_t maxChars = 512) {
-  if (!text) return "(null)";
-  const int length = int(wcsnlen(text, maxChars));
-  if (length == 0) return std::string();
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::string();
-  std::string out(size_t(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], bytes, nullptr, nullptr);
-  return out;
-}
 
 CFileEntry* EntryOfNode(int32_t listKind, CList* node) {
   switch (listKind) {
@@ -396,7 +387,7 @@ int32_t CStorage::CScanTask::GlobalFilterScannedFiles(int32_t handle, int32_t fi
       char line[768];
       std::snprintf(line, sizeof line, "Filter %d, %d, %llXH, %llXH, %s\n", i, f.kind,
                     static_cast<unsigned long long>(f.low), static_cast<unsigned long long>(f.high),
-                    Utf8(f.value).c_str());
+                    NarrowText(f.value, CP_UTF8, 512).c_str());
       ::OutputDebugStringA(line);
     }
     // Only the first filter decides.
@@ -463,7 +454,7 @@ int32_t CStorage::CScanTask::QueryFileName(uint64_t id, uint32_t, uint64_t* pare
   if (!entry) return kResultNoTask;
   if (!entry->IsFolder()) {
     CORE_LOG(Core::kLogInfo, "CStorage::CScanTask::QueryFileName", "ID: %llxH, fileName: %s",
-             static_cast<unsigned long long>(id), Utf8(entry->name).c_str());
+             static_cast<unsigned long long>(id), NarrowText(entry->name, CP_UTF8, 512).c_str());
     // A file whose record turned out to be a folder's: the folder that stands under
     // "UnknownPath" with that id answers.
     CListGroup& lost = m_unknownFolder->childList;

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "CoreLibrary.h"
+#include "TextConvert.h"
 #include "NTFSWorker.h"
 
 namespace {
@@ -495,21 +496,13 @@ struct StatementFinalizer {
   void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
 
-std::string WideToUtf8(const wchar_t* text) {
-  int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::string();
-  std::string out(size_t(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
-  out.resize(size_t(bytes - 1));
-  return out;
-}
 
 // 0 with the row, 1 when the file holds no partition row, or -error when it cannot be opened.
 int32_t ReadStoredPartition(const wchar_t* path, StoredPartition* row) {
   // Loading must never create a result file: open existing files only, read-only.
   if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return WindowsErrorCode(::GetLastError());
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(WideToUtf8(path).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  int rc = sqlite3_open_v2(NarrowText(path, CP_UTF8).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   std::unique_ptr<sqlite3, SqliteCloser> db(raw);
   if (rc != SQLITE_OK) {
     std::printf("%s [%d]\n", raw ? sqlite3_errmsg(raw) : "out of memory", rc);

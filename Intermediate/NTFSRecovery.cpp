@@ -12,6 +12,7 @@
 #include "FaultGuard.h"
 #include "Lznt1.h"
 #include "NTFSTask.h"
+#include "TextConvert.h"
 
 namespace {
 
@@ -129,15 +130,6 @@ bool FindDataExtent(const uint8_t* record, uint32_t recordSize, uint64_t firstVc
   return any;
 }
 
-std::string Narrow(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return std::string();
-  std::string out(size_t(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], bytes, nullptr, nullptr);
-  out.resize(size_t(bytes) - 1);
-  return out;
-}
 
 }  // namespace
 
@@ -196,7 +188,7 @@ int32_t CNTFSCompressedStream::WriteUnit() {
     });
     if (!returned) {
       std::printf("fail to decompress data for file %llXH, %s\n", static_cast<unsigned long long>(m_fileId),
-                  Narrow(m_name).c_str());
+                  NarrowText(m_name).c_str());
     }
     if (!returned || result != Lznt1Result::Ok) {
       Core::WriteLog(Core::kLogWarning, "NTFSTask", "CNTFSCompressedStream::AppendData", 1002,

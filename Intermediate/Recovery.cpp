@@ -14,6 +14,7 @@
 #include "CoreLibrary.h"
 #include "Enumeration.h"
 #include "Interface.h"
+#include "TextConvert.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ const wchar_t* const kDeviceNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM
 
 bool IsRefusedChar(wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"/\\|?*", c) != nullptr; }
 
-// Text in the system code page, for the console and the log.
-std::string Narrow(const wchar_t* text, size_t maxChars = 1024) {
-  if (!text) return std::string();
-  const int length = int(wcsnlen(text, maxChars));
-  if (length == 0) return std::string();
-  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::string();
-  std::string out(size_t(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, length, &out[0], bytes, nullptr, nullptr);
-  return out;
-}
 
 bool IsDirectory(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -244,7 +234,7 @@ DWORD WINAPI CStorage::CScanTask::RecoveryThreadMain(void* start) {
   delete static_cast<RecoveryStart*>(start);
   CScanTask* task = run.task;
   if (!task->m_recoverNames.empty())
-    std::printf("First file %s\n", Narrow(task->m_recoverNames.front().c_str()).c_str());
+    std::printf("First file %s\n", NarrowText(task->m_recoverNames.front().c_str()).c_str());
   (task->*run.body)();
   task->m_recoverNames.clear();
   task->m_recoverIds.clear();
@@ -301,8 +291,8 @@ int32_t CStorage::CScanTask::RecoverFile(int32_t mode, int32_t count, const wcha
     m_finished.store(1);
     return probe;
   }
-  std::printf("Recover File %d, Path %s, File %s\n", count, Narrow(folderPath.c_str()).c_str(),
-              Narrow(items.front().c_str()).c_str());
+  std::printf("Recover File %d, Path %s, File %s\n", count, NarrowText(folderPath.c_str()).c_str(),
+              NarrowText(items.front().c_str()).c_str());
   m_recoverMode = mode;
   m_recovered.store(0);
   m_recoverCount = count;
@@ -338,7 +328,7 @@ int32_t CStorage::CScanTask::RecoverFileByID(int32_t count, const wchar_t* targe
     m_finished.store(1);
     return probe;
   }
-  std::printf("Recover File by ID %d, Path %s\n", count, Narrow(target).c_str());
+  std::printf("Recover File by ID %d, Path %s\n", count, NarrowText(target).c_str());
   m_recovered.store(0);
   m_recoverCount = count;
   m_recoverNames.swap(texts);
@@ -355,14 +345,14 @@ void CStorage::CScanTask::RecoverEntry(uint64_t id, const wchar_t* name, const s
     return;
   }
   CORE_LOG(Core::kLogWarning, "CStorage::CScanTask::RecoverEntry", "Fail to recover file %s.\n",
-           Narrow(name).c_str());
+           NarrowText(name).c_str());
 }
 
 void CStorage::CScanTask::RecoverFileWorker() {
   CPathEntry* folder = nullptr;
   if (ResolveTreePath(*this, m_recoverFolder.c_str(), &folder, false) != kResultOk || !folder) {
     CORE_LOG(Core::kLogError, "CStorage::CScanTask::RecoverFileWorker", "Can not find path %s\n",
-             Narrow(m_recoverFolder.c_str()).c_str());
+             NarrowText(m_recoverFolder.c_str()).c_str());
     return;
   }
   const std::wstring relativeFolder = RelativeTargetFolder(m_recoverFolder);
@@ -374,7 +364,7 @@ void CStorage::CScanTask::RecoverFileWorker() {
     uint64_t id = 0;
     if (!SplitNameAndId(item, &name, &id)) {
       CORE_LOG(Core::kLogError, "CStorage::CScanTask::RecoverFileWorker", "no id file %s\n",
-               Narrow(item.c_str()).c_str());
+               NarrowText(item.c_str()).c_str());
       continue;
     }
     CFileEntry* match = nullptr;
@@ -409,13 +399,13 @@ void CStorage::CScanTask::RecoverSubPath(const std::wstring& relative, CFileEntr
       chosen = candidate;
     } else if (error != 0) {
       CORE_LOG(Core::kLogWarning, "CStorage::CScanTask::RecoverSubPath", "Can not use folder %s (error %lu)\n",
-               Narrow(candidate.c_str()).c_str(), static_cast<unsigned long>(error));
+               NarrowText(candidate.c_str()).c_str(), static_cast<unsigned long>(error));
       return;
     }
   }
   if (chosen.empty()) {
     CORE_LOG(Core::kLogWarning, "CStorage::CScanTask::RecoverSubPath", "No free name for folder %s\n",
-             Narrow(relative.c_str()).c_str());
+             NarrowText(relative.c_str()).c_str());
     return;
   }
   CListGroup& children = holder->childList;
