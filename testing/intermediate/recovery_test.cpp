@@ -1,0 +1,728 @@
+// File recovery through Intermediate.dll's exports, as a host drives it: a scan of the
+// ntfs-tree image (disk 0) and, for the hostile names, of ntfs-badnames (disk 1), then
+// recoveries into fresh folders under the build's test work folder, checked file by
+// file against the images' manifests.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "BoundaryRecords.h"
+
+namespace {
+
+const std::string kImages = RECOVERY_IMAGES_DIR;
+
+std::wstring FromUtf8(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
+  std::wstring w(size_t(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], n);
+  return w;
+}
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring WindowsPath(const std::string& path) {
+  std::wstring w = FromUtf8(path);
+  std::replace(w.begin(), w.end(), L'/', L'\\');
+  return w;
+}
+
+std::wstring Hex(uint64_t v) {
+  wchar_t text[24];
+  std::swprintf(text, 24, L"%llX", static_cast<unsigned long long>(v));
+  return text;
+}
+
+// ---------------------------------------------------------------------------------
+// Files on the host side
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+void MakeFolders(const std::wstring& path) {
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+  }
+}
+
+// Every file below root, '/'-joined relative paths, sorted.
+std::vector<std::wstring> ListFiles(const std::wstring& root, const std::wstring& prefix = L"") {
+  std::vector<std::wstring> out;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return out;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      for (std::wstring& sub : ListFiles(root + L"\\" + name, prefix + name + L"/")) out.push_back(std::move(sub));
+    } else {
+      out.push_back(prefix + name);
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string ReadAll(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string data;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  CloseHandle(file);
+  return data;
+}
+
+void WriteAll(const std::wstring& path, const std::string& data) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << Utf8(path);
+  DWORD written = 0;
+  WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string Sha256(const std::string& data) {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  std::string hex;
+  if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+      BYTE digest[32];
+      DWORD length = sizeof digest;
+      if (CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size()), 0) &&
+          CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) {
+        char two[3];
+        for (DWORD i = 0; i < length; ++i) {
+          std::snprintf(two, sizeof two, "%02x", digest[i]);
+          hex += two;
+        }
+      }
+      CryptDestroyHash(hash);
+    }
+    CryptReleaseContext(provider, 0);
+  }
+  return hex;
+}
+
+// ---------------------------------------------------------------------------------
+// Manifests: every file (hard-link names too) by its path from the volume root
+
+struct ManifestFile {
+  uint64_t size = 0;
+  std::string sha256;
+  bool deleted = false;
+};
+
+std::map<std::wstring, ManifestFile> ManifestFiles(const std::string& path) {
+  std::map<std::wstring, ManifestFile> files;
+  std::map<uint64_t, ManifestFile> byRecord;
+  std::vector<std::pair<std::wstring, uint64_t>> aliases;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream cols(line);
+    for (std::string col; std::getline(cols, col, '\t');) f.push_back(col);
+    if (f.size() >= 9 && f[0] == "entry" && f[5] == "0") {
+      ManifestFile file{std::stoull(f[2]), f[3], f[4] == "1"};
+      files[FromUtf8(f[1])] = file;
+      byRecord[std::stoull(f[7])] = file;
+    } else if (f.size() >= 3 && f[0] == "alias") {
+      aliases.emplace_back(FromUtf8(f[1]), std::stoull(f[2]));
+    }
+  }
+  for (const auto& alias : aliases) files[alias.first] = byRecord[alias.second];
+  return files;
+}
+
+const std::map<std::wstring, ManifestFile>& TreeFiles() {
+  static const auto files = ManifestFiles(kImages + "/ntfs/ntfs-tree.manifest");
+  return files;
+}
+
+// Every file under `root` exactly the listed ones (relative path -> manifest path), each
+// with the manifest's content.
+void ExpectFiles(const std::wstring& root, const std::map<std::wstring, std::wstring>& want,
+                 const std::map<std::wstring, ManifestFile>& manifest) {
+  std::vector<std::wstring> expected;
+  for (const auto& w : want) expected.push_back(w.first);
+  EXPECT_EQ(ListFiles(root), expected) << Utf8(root);
+  for (const auto& w : want) {
+    const auto m = manifest.find(w.second);
+    ASSERT_NE(m, manifest.end()) << Utf8(w.second);
+    std::wstring path = root + L"\\" + w.first;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    const std::string data = ReadAll(path);
+    EXPECT_EQ(data.size(), m->second.size) << Utf8(w.first);
+    EXPECT_EQ(Sha256(data), m->second.sha256) << Utf8(w.first);
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// The DLL
+
+struct Exports {
+  HMODULE dll = LoadLibraryW(L"Intermediate.dll");
+  template <class Fn>
+  Fn Get(const char* name) const {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  }
+};
+
+const Exports& Dll() {
+  static Exports exports;
+  return exports;
+}
+
+int SetTargetPath(int task, const std::wstring& root) {
+  int freeMB[2] = {0, 0};
+  return Dll().Get<int(__cdecl*)(int, const wchar_t*, int*)>("SetTargetPath")(task, root.c_str(), freeMB);
+}
+int RecoverFile(int task, int mode, int count, const wchar_t* folder, const wchar_t* names, const int* sources) {
+  return Dll().Get<int(__cdecl*)(int, int, int, const wchar_t*, const wchar_t*, const int*)>("RecoverFile")(
+      task, mode, count, folder, names, sources);
+}
+int RecoverFileByID(int task, int count, const wchar_t* target, const RecoverIdItem* items) {
+  return Dll().Get<int(__cdecl*)(int, int, const wchar_t*, const RecoverIdItem*)>("RecoverFileByID")(
+      task, count, target, items);
+}
+int StopWork(int task) { return Dll().Get<int(__cdecl*)(int)>("StopWork")(task); }
+int CloseScanTask(int task) { return Dll().Get<int(__cdecl*)(int)>("CloseScanTask")(task); }
+
+struct Progress {
+  int result = -1;
+  int recovered = -1;
+  int finished = -1;
+};
+Progress RecoverProgress(int task) {
+  Progress p;
+  p.result = Dll().Get<int(__cdecl*)(int, int*, int*)>("GetRecoverProgress")(task, &p.recovered, &p.finished);
+  return p;
+}
+
+// Waits for the recovery's end; the number of files it wrote, -1 when it did not end.
+int WaitRecovered(int task) {
+  Progress p;
+  if (!WaitFor([&] { return (p = RecoverProgress(task)).finished == 1; }, 120000)) return -1;
+  return p.recovered;
+}
+
+// Scans disk `disk`, partition 1 to its end; the task id, 0 on failure.
+int ScanToEnd(int disk) {
+  int task = 0;
+  if (Dll().Get<int(__cdecl*)(int, int, int, int*)>("StartScanTask")(disk, 1, 0, &task) != 0) return 0;
+  int progress = 0, files = 0, deleted = 0, finished = 0;
+  const bool done = WaitFor(
+      [&] {
+        return Dll().Get<int(__cdecl*)(int, int*, int*, int*, int*)>("GetScanProgress")(task, &progress, &files,
+                                                                                          &deleted, &finished) != 0 ||
+               finished == 1;
+      },
+      60000);
+  return done && finished == 1 ? task : 0;
+}
+
+std::vector<ScanFileRecord> Children(int task, const std::wstring& treePath) {
+  using EnumFn = int(__cdecl*)(int, const wchar_t*, int, ScanFileRecord*, int*, int*, int*, int*, uint64_t*,
+                               uint64_t*, int*);
+  std::vector<ScanFileRecord> page(64), all;
+  int got = 0, handle = 0;
+  int r = Dll().Get<EnumFn>("EnumScannedFiles")(task, (treePath + L"/").c_str(), int(page.size()), page.data(), &got,
+                                                nullptr, nullptr, nullptr, nullptr, nullptr, &handle);
+  while (r == 0 && got > 0) {
+    all.insert(all.end(), page.begin(), page.begin() + got);
+    r = Dll().Get<int(__cdecl*)(int, int, int, ScanFileRecord*, int*)>("ContinueEnumScannedFiles")(
+        task, handle, int(page.size()), page.data(), &got);
+  }
+  if (handle) Dll().Get<int(__cdecl*)(int, int)>("CloseEnumHandle")(task, handle);
+  return all;
+}
+
+const ScanFileRecord* Named(const std::vector<ScanFileRecord>& records, const wchar_t* name) {
+  for (const ScanFileRecord& r : records) {
+    if (std::wcscmp(r.name, name) == 0) return &r;
+  }
+  return nullptr;
+}
+
+// "name:ID" as RecoverFile's names take it, and a tree path step.
+std::wstring Item(const ScanFileRecord& r) { return r.name + (L":" + Hex(r.id)); }
+std::wstring Under(const std::wstring& treePath, const ScanFileRecord& r) { return treePath + L"/" + Item(r); }
+
+// RecoverFile's names: NUL-separated texts.
+struct NameList {
+  explicit NameList(const std::vector<std::wstring>& names, int task) {
+    for (const std::wstring& n : names) text += n + L'\0';
+    sources.assign(names.size(), task);
+  }
+  std::wstring text;
+  std::vector<int> sources;
+};
+
+int RecoverByName(int task, int mode, const std::wstring& folder, const std::vector<std::wstring>& names) {
+  NameList list(names, task);
+  return RecoverFile(task, mode, int(names.size()), folder.c_str(), list.text.c_str(), list.sources.data());
+}
+
+// The volume root's tree path (":/Root:6"), without the trailing '/'.
+std::wstring RootTreePath(int task) {
+  for (const ScanFileRecord& r : Children(task, L":")) {
+    if (r.id != 0 && r.id == r.parentId) return L":/" + Item(r);
+  }
+  return std::wstring();
+}
+
+// Items recovered from the volume root's folder may come under "Root" in the target.
+std::wstring RootCopies(const std::wstring& target) {
+  return Exists(target + L"\\Root") ? target + L"\\Root" : target;
+}
+
+class RecoveryDll : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!Dll().dll || !CoreModule() || !CoreFn<void*>("NTFSEnumVirtualFRs")) return;
+    const std::string images = kImages + "/ntfs/ntfs-tree.img;" + kImages + "/ntfs/ntfs-badnames.img";
+    CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(images.c_str());
+    if (Dll().Get<int(__cdecl*)()>("ServiceInitialize")() != 2) return;
+    s_task = ScanToEnd(0);
+    if (s_task) s_root = RootTreePath(s_task);
+  }
+  static void TearDownTestSuite() {
+    if (s_task) CloseScanTask(s_task);
+    s_task = 0;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(Dll().dll, nullptr);
+    ASSERT_NE(CoreModule(), nullptr);
+    if (!CoreFn<void*>("NTFSEnumVirtualFRs")) GTEST_SKIP() << "the stand-in core has no NTFS walk";
+    ASSERT_NE(s_task, 0) << "the scan of ntfs-tree did not finish";
+    ASSERT_FALSE(s_root.empty());
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_work = WindowsPath(RECOVERY_TEST_WORK_DIR) + L"\\recovery\\" + FromUtf8(info->name());
+    RemoveTree(m_work);
+    MakeFolders(m_work);
+    ASSERT_TRUE(Exists(m_work));
+    // Every recovery starts from an idle task: a start would otherwise wait for ever.
+    ASSERT_EQ(RecoverProgress(s_task).finished, 1);
+  }
+
+  // A fresh target root below the test's work folder.
+  std::wstring Target(const std::wstring& name) {
+    const std::wstring target = m_work + L"\\" + name;
+    MakeFolders(target);
+    return target;
+  }
+
+  const ScanFileRecord& At(const std::wstring& folderTreePath, const wchar_t* name) {
+    static std::map<std::wstring, std::vector<ScanFileRecord>> cache;
+    auto& records = cache[folderTreePath];
+    if (records.empty()) records = Children(s_task, folderTreePath);
+    const ScanFileRecord* r = Named(records, name);
+    static const ScanFileRecord none{};
+    EXPECT_NE(r, nullptr) << Utf8(folderTreePath) << " " << Utf8(name);
+    return r ? *r : none;
+  }
+
+  static int s_task;
+  static std::wstring s_root;
+  std::wstring m_work;
+};
+
+int RecoveryDll::s_task = 0;
+std::wstring RecoveryDll::s_root;
+
+TEST_F(RecoveryDll, BadArgumentsAnswerAtOnceAndLeaveTheTaskIdle) {
+  const std::wstring target = Target(L"target");
+  SetTargetPath(s_task, target);
+  const ScanFileRecord& readme = At(s_root, L"readme.txt");
+  const RecoverIdItem item{readme.id, L"readme.txt", uint32_t(s_task)};
+  const NameList one({Item(readme)}, s_task);
+  const wchar_t* names = one.text.c_str();
+  const int* sources = one.sources.data();
+  const int t = s_task;
+  const wchar_t* root = s_root.c_str();
+
+  struct Case {
+    const char* name;
+    std::function<int()> call;
+    int expected;
+  } const cases[] = {
+      {"by id, count 0", [&] { return RecoverFileByID(t, 0, L"/", &item); }, -87},
+      {"by id, count -1", [&] { return RecoverFileByID(t, -1, L"/", &item); }, -87},
+      {"by id, no target folder", [&] { return RecoverFileByID(t, 1, nullptr, &item); }, -87},
+      {"by id, target folder without '/'", [&] { return RecoverFileByID(t, 1, L"sub", &item); }, -87},
+      {"by id, empty target folder", [&] { return RecoverFileByID(t, 1, L"", &item); }, -87},
+      {"by id, no items", [&] { return RecoverFileByID(t, 1, L"/", nullptr); }, -87},
+      {"by id, unknown task", [&] { return RecoverFileByID(t + 100, 1, L"/", &item); }, -2},
+      {"by name, count 0", [&] { return RecoverFile(t, 0, 0, root, names, sources); }, -87},
+      {"by name, count -1", [&] { return RecoverFile(t, 0, -1, root, names, sources); }, -87},
+      {"by name, no folder", [&] { return RecoverFile(t, 0, 1, nullptr, names, sources); }, -87},
+      {"by name, no names", [&] { return RecoverFile(t, 0, 1, root, nullptr, sources); }, -87},
+      {"by name, count with bit 0x800000", [&] { return RecoverFile(t, 0, 0x800001, root, names, sources); }, -8},
+      {"by name, unknown task", [&] { return RecoverFile(t + 100, 0, 1, root, names, sources); }, -2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.call(), c.expected) << c.name;
+    const Progress p = RecoverProgress(s_task);
+    EXPECT_EQ(p.result, 0) << c.name;
+    ASSERT_EQ(p.finished, 1) << c.name << ": no recovery runs after a refusal";
+    EXPECT_EQ(ListFiles(target), std::vector<std::wstring>()) << c.name;
+  }
+  // The task still recovers.
+  ASSERT_EQ(RecoverFileByID(s_task, 1, L"/", &item), 0);
+  EXPECT_EQ(WaitRecovered(s_task), 1);
+  ExpectFiles(target, {{L"readme.txt", L"readme.txt"}}, TreeFiles());
+}
+
+TEST_F(RecoveryDll, UnwritableTargetFailsAtOnceAndCreatesNothing) {
+  const ScanFileRecord& readme = At(s_root, L"readme.txt");
+  const ScanFileRecord& docs = At(s_root, L"docs");
+  const RecoverIdItem item{readme.id, L"sub/readme.txt", uint32_t(s_task)};
+  const std::wstring docsPath = Under(s_root, docs);
+  const std::wstring report = Item(At(docsPath, L"report.txt"));
+
+  const std::wstring missing = m_work + L"\\missing\\deeper";
+  SetTargetPath(s_task, missing);
+  int r = RecoverFileByID(s_task, 1, L"/", &item);
+  EXPECT_TRUE(r == -3 || r == -2) << r;
+  EXPECT_EQ(RecoverProgress(s_task).finished, 1);
+  r = RecoverByName(s_task, 0, docsPath, {report});
+  EXPECT_TRUE(r == -3 || r == -2) << r;
+  EXPECT_EQ(RecoverProgress(s_task).finished, 1);
+  EXPECT_FALSE(Exists(m_work + L"\\missing"));
+
+  // Wine refuses to create files under /proc even for root: a folder that exists and
+  // cannot be written. The library must answer the error its probe met.
+  const std::wstring readOnly = L"Z:\\proc\\sys\\kernel";
+  const std::wstring probe = readOnly + L"\\recover.id.log";
+  HANDLE h = CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  const int error = -int(GetLastError());
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    DeleteFileW(probe.c_str());
+    GTEST_SKIP() << "this system lets us write into " << Utf8(readOnly);
+  }
+  SetTargetPath(s_task, readOnly);
+  EXPECT_EQ(RecoverFileByID(s_task, 1, L"/", &item), error);
+  EXPECT_EQ(RecoverProgress(s_task).finished, 1);
+  EXPECT_EQ(RecoverByName(s_task, 0, docsPath, {report}), error);
+  EXPECT_EQ(RecoverProgress(s_task).finished, 1);
+  EXPECT_FALSE(Exists(readOnly + L"\\sub"));
+  EXPECT_FALSE(Exists(readOnly + L"\\docs"));
+}
+
+TEST_F(RecoveryDll, FolderRecoveredAgainGoesToTheNextNumberedCopyWithExactContents) {
+  const std::wstring target = Target(L"target");
+  SetTargetPath(s_task, target);
+  const std::wstring docs = Item(At(s_root, L"docs"));
+  std::map<std::wstring, std::wstring> want;
+  size_t perCopy = 0;
+  for (const auto& f : TreeFiles()) {
+    if (f.first.rfind(L"docs/", 0) != 0) continue;
+    ++perCopy;
+    for (const wchar_t* copy : {L"docs", L"docs_(1)", L"docs_(2)"}) want[copy + f.first.substr(4)] = f.first;
+  }
+  ASSERT_EQ(perCopy, 6u) << "five files and a second name of report.txt";
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(RecoverByName(s_task, 0, s_root, {docs}), 0) << round;
+    EXPECT_EQ(WaitRecovered(s_task), int(perCopy)) << round;
+  }
+  const std::wstring copies = RootCopies(target);
+  ExpectFiles(copies, want, TreeFiles());
+  if (copies != target) {
+    EXPECT_EQ(ListFiles(target).size(), want.size()) << "nothing beside Root";
+  }
+}
+
+TEST_F(RecoveryDll, DeletedOnlyModeTakesTheDeletedFilesOfEveryFolderBelow) {
+  const std::wstring target = Target(L"target");
+  SetTargetPath(s_task, target);
+  // Every folder of the root, and its deleted file; its live files are left out, since a
+  // file named by itself is recovered in every mode.
+  std::vector<std::wstring> items;
+  for (const ScanFileRecord& r : Children(s_task, s_root)) {
+    if ((r.attributes & kAttrFolderMask) || (r.attributes & kAttrDeleted)) items.push_back(Item(r));
+  }
+  std::map<std::wstring, std::wstring> want;
+  for (const auto& f : TreeFiles()) {
+    if (f.second.deleted) want[f.first] = f.first;
+  }
+  ASSERT_EQ(want.size(), 4u);
+  ASSERT_EQ(RecoverByName(s_task, 1, s_root, items), 0);
+  EXPECT_EQ(WaitRecovered(s_task), int(want.size()));
+  ExpectFiles(RootCopies(target), want, TreeFiles());
+}
+
+TEST_F(RecoveryDll, NameWithoutIdIsSkippedAndTheOthersAreRecovered) {
+  const std::wstring target = Target(L"target");
+  SetTargetPath(s_task, target);
+  const std::wstring docs = Under(s_root, At(s_root, L"docs"));
+  const std::vector<std::wstring> names = {Item(At(docs, L"report.txt")), L"photo.bin", Item(At(docs, L"draft.txt"))};
+  ASSERT_EQ(RecoverByName(s_task, 0, docs, names), 0);
+  EXPECT_EQ(WaitRecovered(s_task), 2);
+  ExpectFiles(target, {{L"docs/draft.txt", L"docs/draft.txt"}, {L"docs/report.txt", L"docs/report.txt"}},
+              TreeFiles());
+}
+
+TEST_F(RecoveryDll, ExistingFilesAreKeptAndTheNewOneTakesTheFirstFreeNumber) {
+  const ScanFileRecord& readme = At(s_root, L"readme.txt");
+  const std::string kept = "kept by the user\n";
+  struct Case {
+    const wchar_t* root;  // target root below the work folder
+    const wchar_t* item;  // the item's target name
+    std::vector<std::wstring> existing;
+    bool readOnly;
+    const wchar_t* expected;
+  } const cases[] = {
+      {L"plain", L"readme.txt", {L"readme.txt"}, true, L"readme_(1).txt"},
+      {L"second", L"readme.txt", {L"readme.txt", L"readme_(1).txt"}, false, L"readme_(2).txt"},
+      {L"rel.2", L"readme", {L"readme"}, false, L"readme_(1)"},
+      {L"nested", L"v1.0/readme", {L"v1.0/readme"}, false, L"v1.0/readme_(1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.root));
+    const std::wstring target = Target(c.root);
+    for (std::wstring name : c.existing) {
+      std::replace(name.begin(), name.end(), L'/', L'\\');
+      MakeFolders((target + L"\\" + name).substr(0, (target + L"\\" + name).rfind(L'\\')));
+      WriteAll(target + L"\\" + name, kept);
+      if (c.readOnly) SetFileAttributesW((target + L"\\" + name).c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    SetTargetPath(s_task, target);
+    const RecoverIdItem item{readme.id, c.item, uint32_t(s_task)};
+    ASSERT_EQ(RecoverFileByID(s_task, 1, L"/", &item), 0);
+    EXPECT_EQ(WaitRecovered(s_task), 1);
+    std::vector<std::wstring> want = c.existing;
+    want.push_back(c.expected);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(ListFiles(target), want);
+    for (std::wstring name : c.existing) {
+      std::replace(name.begin(), name.end(), L'/', L'\\');
+      EXPECT_EQ(ReadAll(target + L"\\" + name), kept) << Utf8(name);
+      if (c.readOnly) {
+        EXPECT_TRUE(GetFileAttributesW((target + L"\\" + name).c_str()) & FILE_ATTRIBUTE_READONLY) << Utf8(name);
+      }
+    }
+    std::wstring made = target + L"\\" + c.expected;
+    std::replace(made.begin(), made.end(), L'/', L'\\');
+    EXPECT_EQ(Sha256(ReadAll(made)), TreeFiles().at(L"readme.txt").sha256);
+  }
+  // Nothing landed beside the case folders (a suffix put on a dotted folder would).
+  std::vector<std::wstring> tops;
+  for (const std::wstring& f : ListFiles(m_work)) tops.push_back(f.substr(0, f.find(L'/')));
+  tops.erase(std::unique(tops.begin(), tops.end()), tops.end());
+  EXPECT_EQ(tops, (std::vector<std::wstring>{L"nested", L"plain", L"rel.2", L"second"}));
+}
+
+TEST_F(RecoveryDll, HostileNamesStayInsideTheTargetUnderSafeNames) {
+  const int task = ScanToEnd(1);
+  ASSERT_NE(task, 0) << "scan of ntfs-badnames";
+  const std::wstring root = RootTreePath(task);
+  const auto manifest = ManifestFiles(kImages + "/ntfs/ntfs-badnames.manifest");
+  const std::map<std::wstring, std::wstring> safe = {
+      {L"climb/__/escaped.txt", L"climb/../escaped.txt"},
+      {L"dot/_", L"dot/."},
+      {L"names/.._.._up.txt", L"names/..\\..\\up.txt"},
+      {L"names/C__evil.txt", L"names/C:\\evil.txt"},
+      {L"names/_CON", L"names/CON"},
+      {L"names/ads_stream.txt", L"names/ads:stream.txt"},
+      {L"names/gone_.txt", L"names/gone?.txt"},
+      {L"names/pipe_lt_gt_.txt", L"names/pipe|lt<gt>.txt"},
+      {L"names/quote_.txt", L"names/quote\".txt"},
+      {L"names/space_", L"names/space "},
+      {L"names/star_.txt", L"names/star*.txt"},
+      {L"names/trail_", L"names/trail."},
+      {L"names/why_.txt", L"names/why?.txt"},
+  };
+  ASSERT_EQ(safe.size(), manifest.size());
+  const bool evilBefore = Exists(L"C:\\evil.txt");
+  const std::wstring sandbox = Target(L"sandbox");
+
+  // Folders by name: the names come from the disk.
+  const std::wstring byFolder = Target(L"sandbox\\folders");
+  SetTargetPath(task, byFolder);
+  std::vector<std::wstring> folders;
+  for (const ScanFileRecord& r : Children(task, root)) folders.push_back(Item(r));
+  ASSERT_EQ(folders.size(), 3u);
+  ASSERT_EQ(RecoverByName(task, 0, root, folders), 0);
+  EXPECT_EQ(WaitRecovered(task), int(safe.size()));
+  ExpectFiles(RootCopies(byFolder), safe, manifest);
+
+  // A folder path that holds "..".
+  const std::wstring up = Target(L"sandbox\\up");
+  SetTargetPath(task, up);
+  const std::wstring climbPath = Under(root, *Named(Children(task, root), L"climb"));
+  const std::wstring dotDot = Under(climbPath, *Named(Children(task, climbPath), L".."));
+  const std::vector<ScanFileRecord> inDotDot = Children(task, dotDot);
+  const ScanFileRecord* escaped = Named(inDotDot, L"escaped.txt");
+  ASSERT_NE(escaped, nullptr);
+  ASSERT_EQ(RecoverByName(task, 0, dotDot, {Item(*escaped)}), 0);
+  EXPECT_EQ(WaitRecovered(task), 1);
+  ExpectFiles(up, {{L"climb/__/escaped.txt", L"climb/../escaped.txt"}}, manifest);
+
+  // Target names from the host: the full paths, and some made to climb out.
+  const std::wstring byId = Target(L"sandbox\\ids");
+  SetTargetPath(task, byId);
+  std::vector<std::wstring> texts;
+  std::vector<uint64_t> ids;
+  std::map<std::wstring, std::wstring> want = safe;
+  for (const auto& s : safe) {
+    // The manifest path's names walked through the tree: "climb/../escaped.txt" has three.
+    std::wstring tree = root;
+    std::wstringstream path(s.second);
+    ScanFileRecord r{};
+    for (std::wstring name; std::getline(path, name, L'/');) {
+      const std::vector<ScanFileRecord> children = Children(task, tree);
+      const ScanFileRecord* child = Named(children, name.c_str());
+      ASSERT_NE(child, nullptr) << Utf8(s.second);
+      r = *child;
+      tree = Under(tree, r);
+    }
+    wchar_t full[1024] = {};
+    Dll().Get<int(__cdecl*)(int, uint64_t, wchar_t*)>("QueryFileFullPath")(task, r.id, full);
+    texts.push_back(full[0] == L'/' ? full + 1 : full);
+    ids.push_back(r.id);
+  }
+  const uint64_t escapedId = escaped->id;
+  const std::pair<const wchar_t*, const wchar_t*> climbing[] = {
+      {L"../outside.txt", L"__/outside.txt"},
+      {L"C:/evil.txt", L"C_/evil.txt"},
+      {L"x/./y.txt", L"x/_/y.txt"},
+  };
+  for (const auto& c : climbing) {
+    texts.push_back(c.first);
+    ids.push_back(escapedId);
+    want[c.second] = L"climb/../escaped.txt";
+  }
+  std::vector<RecoverIdItem> items;
+  for (size_t i = 0; i < texts.size(); ++i) items.push_back(RecoverIdItem{ids[i], texts[i].c_str(), uint32_t(task)});
+  ASSERT_EQ(RecoverFileByID(task, int(items.size()), L"/", items.data()), 0);
+  EXPECT_EQ(WaitRecovered(task), int(items.size()));
+  ExpectFiles(byId, want, manifest);
+
+  // A target folder that climbs, and names with empty parts: wherever they go, it is
+  // inside the target.
+  const std::wstring climbs = Target(L"sandbox\\climbs");
+  SetTargetPath(task, climbs);
+  const RecoverIdItem odd[] = {{escapedId, L"inside.txt", uint32_t(task)},
+                               {escapedId, L"/lead.txt", uint32_t(task)},
+                               {escapedId, L"a//b.txt", uint32_t(task)}};
+  ASSERT_EQ(RecoverFileByID(task, 3, L"../", odd), 0);
+  EXPECT_EQ(WaitRecovered(task), 3);
+  const std::vector<std::wstring> inside = ListFiles(climbs);
+  EXPECT_EQ(inside.size(), 3u);
+  for (const std::wstring& f : inside) {
+    std::wstring path = climbs + L"\\" + f;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    EXPECT_EQ(Sha256(ReadAll(path)), manifest.at(L"climb/../escaped.txt").sha256) << Utf8(f);
+  }
+
+  // Nothing anywhere but below the four targets.
+  for (const std::wstring& f : ListFiles(m_work)) {
+    const std::wstring top = f.substr(0, f.find(L'/', f.find(L'/') + 1));
+    EXPECT_TRUE(top == L"sandbox/folders" || top == L"sandbox/up" || top == L"sandbox/ids" ||
+                top == L"sandbox/climbs")
+        << Utf8(f);
+  }
+  EXPECT_EQ(Exists(L"C:\\evil.txt"), evilBefore);
+  EXPECT_EQ(CloseScanTask(task), 0);
+}
+
+TEST_F(RecoveryDll, StopWorkEndsARecoveryOfEverythingWithFinishedSet) {
+  const std::wstring target = Target(L"target");
+  SetTargetPath(s_task, target);
+  // Every file of the scan, twenty times over, so that the stop comes in the middle.
+  using GlobalFn = int(__cdecl*)(int, int, int, ScanFileRecord*, int*, int*);
+  using NextFn = int(__cdecl*)(int, int, int, ScanFileRecord*, int*);
+  std::vector<ScanFileRecord> page(256), files;
+  int got = 0, handle = 0;
+  int r = Dll().Get<GlobalFn>("GlobalEnumScannedFiles")(s_task, 0, int(page.size()), page.data(), &got, &handle);
+  while (r == 0 && got > 0) {
+    for (int i = 0; i < got; ++i) {
+      if (!(page[size_t(i)].attributes & kAttrFolderMask)) files.push_back(page[size_t(i)]);
+    }
+    r = Dll().Get<NextFn>("ContinueGlobalEnumScannedFiles")(s_task, handle, int(page.size()), page.data(), &got);
+  }
+  if (handle) Dll().Get<int(__cdecl*)(int, int)>("CloseEnumHandle")(s_task, handle);
+  ASSERT_FALSE(files.empty());
+  std::vector<std::wstring> names;
+  std::map<std::wstring, uint64_t> sizes;
+  std::vector<RecoverIdItem> items;
+  for (int round = 0; round < 20; ++round) {
+    for (size_t i = 0; i < files.size(); ++i) {
+      names.push_back(L"round" + std::to_wstring(round) + L"/" + std::to_wstring(i) + L"-" + files[i].name);
+      sizes[names.back()] = files[i].size;
+    }
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    items.push_back(RecoverIdItem{files[i % files.size()].id, names[i].c_str(), uint32_t(s_task)});
+  }
+
+  ASSERT_EQ(RecoverFileByID(s_task, int(items.size()), L"/", items.data()), 0);
+  EXPECT_EQ(RecoverProgress(s_task).finished, 0) << "a recovery of " << items.size() << " files runs";
+  Sleep(300);
+  EXPECT_EQ(StopWork(s_task), 1);
+  const Progress p = RecoverProgress(s_task);
+  EXPECT_EQ(p.finished, 1);
+  EXPECT_LT(p.recovered, int(items.size()));
+  // Only whole files are left, and each one was counted.
+  const std::vector<std::wstring> written = ListFiles(target);
+  EXPECT_EQ(int(written.size()), p.recovered);
+  for (const std::wstring& f : written) {
+    const auto size = sizes.find(f);
+    ASSERT_NE(size, sizes.end()) << Utf8(f);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW((target + L"\\" + f).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow, size->second) << Utf8(f);
+  }
+  // The task recovers again afterwards.
+  const std::wstring after = Target(L"after");
+  SetTargetPath(s_task, after);
+  const RecoverIdItem readme{At(s_root, L"readme.txt").id, L"readme.txt", uint32_t(s_task)};
+  ASSERT_EQ(RecoverFileByID(s_task, 1, L"/", &readme), 0);
+  EXPECT_EQ(WaitRecovered(s_task), 1);
+  ExpectFiles(after, {{L"readme.txt", L"readme.txt"}}, TreeFiles());
+}
+
+}  // namespace
