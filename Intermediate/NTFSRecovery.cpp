@@ -320,11 +320,6 @@ int32_t CStorage::CNTFSScanTask::RecoverOneFile(const wchar_t* targetRoot, uint6
   for (CList* n = runs.First(); n && !runs.IsTail(n) && result == 0 && !resident; n = n->next) {
     const CDataEntry* extent = CDataEntry::FromNode(n);
     const uint64_t firstVcn = extent->node.value;
-    // Without the first extent the file's size is unknown.
-    if (n == runs.First() && firstVcn != 0) {
-      result = kFileCorrupt;
-      break;
-    }
     if (firstVcn != expectedVcn) {
       char line[160];
       std::snprintf(line, sizeof line, "Multiple $DATA Error? Host FR %llXH, %llXH/%llXH, Size %llXH\n",
@@ -332,24 +327,11 @@ int32_t CStorage::CNTFSScanTask::RecoverOneFile(const wchar_t* targetRoot, uint6
                     static_cast<unsigned long long>(expectedVcn), static_cast<unsigned long long>(extent->size));
       ::OutputDebugStringA(line);
       std::fputs(line, stdout);
-      // Clusters claimed twice cannot be placed; missing ones were never written: a hole.
-      if (firstVcn < expectedVcn || firstVcn - expectedVcn > ~uint64_t(0) / clusterSize) {
-        result = kFileCorrupt;
-        break;
-      }
-      const uint64_t gap = (firstVcn - expectedVcn) * clusterSize;
-      if (stream) {
-        for (uint64_t left = gap; left > 0 && result == 0;) {
-          const uint32_t piece = uint32_t(std::min<uint64_t>(left, 1u << 20));
-          result = stream->AppendData(nullptr, piece);
-          left -= piece;
-        }
-      } else {
-        const uint64_t zeros = std::min(gap, fileSize > written ? fileSize - written : 0);
-        result = WriteZeros(target, zeros);
-        written += zeros;
-      }
-      if (result != 0) break;
+      // Extents of one attribute follow each other without a gap (holes lie inside run
+      // lists): clusters claimed twice, or an extent that is gone (the first one holds
+      // the file's size), leave the file unknown.
+      result = kFileCorrupt;
+      break;
     }
     if (!ReadMftRecord(block, &cache, uint32_t(extent->recordNumber), uint32_t(extent->recordNumber >> 32),
                        record.get())) {

@@ -399,7 +399,7 @@ TEST_F(RecoveryDll, BadArgumentsAnswerAtOnceAndLeaveTheTaskIdle) {
       {"by name, count -1", [&] { return RecoverFile(t, 0, -1, root, names, sources); }, -87},
       {"by name, no folder", [&] { return RecoverFile(t, 0, 1, nullptr, names, sources); }, -87},
       {"by name, no names", [&] { return RecoverFile(t, 0, 1, root, nullptr, sources); }, -87},
-      {"by name, count with bit 0x800000", [&] { return RecoverFile(t, 0, 0x800001, root, names, sources); }, -8},
+      {"by name, count whose 512-byte slots wrap", [&] { return RecoverFile(t, 0, 0x800001, root, names, sources); }, -87},
       {"by name, unknown task", [&] { return RecoverFile(t + 100, 0, 1, root, names, sources); }, -2},
   };
   for (const Case& c : cases) {
