@@ -41,14 +41,6 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-std::wstring FromUtf8(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], n);
-  return w;
-}
-
 // Raw MFT records of an image whose $MFT starts with enough records in one run.
 class ImageRecords {
  public:
@@ -775,19 +767,6 @@ TEST_F(NtfsScanTest, StopWorkEndsADelayedScanAlsoWhilePaused) {
 
 // ---------------------------------------------------------------------------------
 // Through Intermediate.dll's exports
-
-struct Exports {
-  HMODULE dll = LoadLibraryW(L"Intermediate.dll");
-  template <class Fn>
-  Fn Get(const char* name) const {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-  }
-};
-
-const Exports& Dll() {
-  static Exports exports;
-  return exports;
-}
 
 using EnumFn = int(__cdecl*)(int, const wchar_t*, int, ScanFileRecord*, int*, int*, int*, int*, uint64_t*, uint64_t*,
                              int*);

@@ -23,22 +23,6 @@ namespace {
 
 const std::string kImages = RECOVERY_IMAGES_DIR;
 
-std::wstring FromUtf8(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], n);
-  return w;
-}
-
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
-  return s;
-}
-
 std::wstring WindowsPath(const std::string& path) {
   std::wstring w = FromUtf8(path);
   std::replace(w.begin(), w.end(), L'/', L'\\');
@@ -200,19 +184,6 @@ void ExpectFiles(const std::wstring& root, const std::map<std::wstring, std::wst
 
 // ---------------------------------------------------------------------------------
 // The DLL
-
-struct Exports {
-  HMODULE dll = LoadLibraryW(L"Intermediate.dll");
-  template <class Fn>
-  Fn Get(const char* name) const {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-  }
-};
-
-const Exports& Dll() {
-  static Exports exports;
-  return exports;
-}
 
 int SetTargetPath(int task, const std::wstring& root) {
   int freeMB[2] = {0, 0};

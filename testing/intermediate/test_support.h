@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 // Bounded polling for tests that wait on a task's threads.
 inline bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
@@ -23,4 +24,34 @@ inline HMODULE CoreModule() {
 template <class Fn>
 Fn CoreFn(const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(CoreModule(), name)));
+}
+
+// Intermediate.dll beside the test program, and its exports by name.
+struct Exports {
+  HMODULE dll = LoadLibraryW(L"Intermediate.dll");
+  template <class Fn>
+  Fn Get(const char* name) const {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  }
+};
+
+inline const Exports& Dll() {
+  static Exports exports;
+  return exports;
+}
+
+inline std::wstring FromUtf8(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
+  std::wstring w(size_t(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], n);
+  return w;
+}
+
+inline std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
 }
