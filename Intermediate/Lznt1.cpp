@@ -46,9 +46,39 @@ struct TokenSplit {
 
 enum class Expand { Ok, Bad };
 
+// Copies a back-reference of `length` bytes from `distance` bytes behind dst. Matches are
+// short (a few bytes on average), so they are copied inline rather than through the
+// runtime's memcpy, eight bytes at a time. An overlapping copy repeats the pattern of
+// its last `distance` bytes, so a source that lies fewer than eight bytes back is first
+// moved back by whole periods once enough of the pattern has been written.
+inline void CopyMatch(uint8_t* dst, size_t distance, size_t length)
+{
+  size_t i = 0;
+  size_t back = distance;
+  if (distance < 8 && length >= 16) {
+    back = (8 + distance - 1) / distance * distance;
+    for (; i < back - distance; ++i) dst[i] = dst[i - distance];
+  }
+  if (back >= 8) {
+    for (; i + 8 <= length; i += 8) {
+      uint64_t v;
+      std::memcpy(&v, dst + i - back, 8);
+      std::memcpy(dst + i, &v, 8);
+    }
+  }
+  for (; i < length; ++i) dst[i] = dst[i - back];
+}
+
 // Expands the data of one compressed chunk into out[0, room), room being at most one
 // chunk. Stops quietly at `room` (the caller's output end); a chunk that would produce
 // more than 4096 bytes, or refers before its own start, is malformed.
+inline void Copy8(uint8_t* dst, const uint8_t* src)
+{
+  uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
+
 Expand ExpandChunk(const uint8_t* data, size_t dataLength, uint8_t* out, size_t room,
                    size_t& produced)
 {
@@ -58,14 +88,48 @@ Expand ExpandChunk(const uint8_t* data, size_t dataLength, uint8_t* out, size_t 
   TokenSplit split;
   produced = 0;
   while (in != inEnd) {
-    unsigned flags = *in++;
-    if (flags == 0 && inEnd - in >= 8 && room - pos >= 8) {  // eight literals at once
-      std::memcpy(out + pos, in, 8);
-      in += 8;
-      pos += 8;
+    // The marker bit above the eight flags ends the group.
+    unsigned flags = unsigned(*in++) | 0x100;
+    if (room == kChunkSize && inEnd - in >= 24) {
+      // A group well inside the input of a chunk that may fill its slot: no test of the
+      // input end, literals moved in runs, and copies that may spill up to seven bytes
+      // behind them (inside the slot, where the next items write).
+      for (;;) {
+        const unsigned literals = unsigned(__builtin_ctz(flags));
+        if (literals) {
+          if (literals > kChunkSize - pos) return Expand::Bad;  // items left after a full chunk
+          if (kChunkSize - pos >= 8) {
+            Copy8(out + pos, in);
+          } else {
+            for (unsigned i = 0; i < literals; ++i) out[pos + i] = in[i];
+          }
+          in += literals;
+          pos += literals;
+          flags >>= literals;
+          if (flags == 1) break;
+        }
+        if (pos == kChunkSize) return Expand::Bad;
+        const unsigned token = Load16(in);
+        in += 2;
+        split.Advance(pos);
+        const size_t distance = size_t(token >> split.lengthBits) + 1;
+        const size_t length = size_t(token & ((1u << split.lengthBits) - 1)) + 3;
+        if (distance > pos) return Expand::Bad;
+        if (length > kChunkSize - pos) return Expand::Bad;
+        uint8_t* dst = out + pos;
+        if (distance >= 8 && kChunkSize - pos >= length + 7) {
+          for (size_t i = 0; i < length; i += 8) Copy8(dst + i, dst + i - distance);
+        } else {
+          CopyMatch(dst, distance, length);
+        }
+        pos += length;
+        flags >>= 1;
+        if (flags == 1) break;
+      }
       continue;
     }
-    for (int item = 0; item < 8 && in != inEnd; ++item, flags >>= 1) {
+    for (; flags != 1; flags >>= 1) {
+      if (in == inEnd) break;
       if (pos == room) {
         if (room == kChunkSize) return Expand::Bad;  // items left after a full chunk
         produced = pos;
@@ -84,16 +148,7 @@ Expand ExpandChunk(const uint8_t* data, size_t dataLength, uint8_t* out, size_t 
       if (distance > pos) return Expand::Bad;
       if (length > kChunkSize - pos) return Expand::Bad;
       length = std::min(length, room - pos);
-      uint8_t* dst = out + pos;
-      const uint8_t* src = dst - distance;
-      if (distance >= length) {
-        std::memcpy(dst, src, length);
-      } else if (distance == 1) {
-        std::memset(dst, *src, length);
-      } else {
-        // The copy may overlap its own output: byte by byte repeats the pattern.
-        for (size_t i = 0; i < length; ++i) dst[i] = src[i];
-      }
+      CopyMatch(out + pos, distance, length);
       pos += length;
     }
   }
