@@ -3,12 +3,10 @@
 // The bytes of one file are the task class's RecoverOneFile.
 #include "Recovery.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <new>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "CoreLibrary.h"
@@ -33,7 +31,6 @@ const wchar_t* const kDeviceNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM
                                        L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
 
 bool IsRefusedChar(wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"/\\|?*", c) != nullptr; }
-
 
 bool IsDirectory(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -142,9 +139,9 @@ void CStorage::CScanTask::MakeUniqueTargetName(std::wstring& path) {
   DWORD error = 0;
   if (path.empty() || NameIsFree(path, &error) || error != 0) return;
   // The extension belongs to the file name, never to a folder of the path.
-  const size_t nameStart = path.find_last_of(L"\\/") == std::wstring::npos ? 0 : path.find_last_of(L"\\/") + 1;
+  const size_t separator = path.find_last_of(L"\\/");
   const size_t dot = path.rfind(L'.');
-  const bool hasExtension = dot != std::wstring::npos && dot >= nameStart;
+  const bool hasExtension = dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator);
   const std::wstring base = hasExtension ? path.substr(0, dot) : path;
   const std::wstring extension = hasExtension ? path.substr(dot) : std::wstring();
   for (int n = 1; n <= kMaxUniqueNames; ++n) {
