@@ -344,6 +344,7 @@ class CStorage::CScanTask {
   // finished flag.
   int32_t m_recoverCount = 0;
   std::wstring m_recoverFolder;
+  std::wstring m_recoverRelative;  // RecoverFile: the safe folder under the target root
   std::vector<std::wstring> m_recoverNames;  // RecoverFile: "name:id"; by id: safe relative targets
   std::vector<uint64_t> m_recoverIds;
   std::atomic<int32_t> m_recovered{0};

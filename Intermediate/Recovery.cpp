@@ -294,6 +294,7 @@ int32_t CStorage::CScanTask::RecoverFile(int32_t mode, int32_t count, const wcha
   m_recovered.store(0);
   m_recoverCount = count;
   m_recoverFolder.swap(folderPath);
+  m_recoverRelative = relativeFolder;
   m_recoverNames.swap(items);
   m_recoverIds.clear();
   return StartRecoveryThread(&CScanTask::RecoverFileWorker);
@@ -352,8 +353,6 @@ void CStorage::CScanTask::RecoverFileWorker() {
              NarrowText(m_recoverFolder.c_str()).c_str());
     return;
   }
-  const std::wstring relativeFolder = RelativeTargetFolder(m_recoverFolder);
-
   for (const std::wstring& item : m_recoverNames) {
     if (!m_running.load()) break;
     WaitWhilePaused();
@@ -374,7 +373,7 @@ void CStorage::CScanTask::RecoverFileWorker() {
       }
     }
     if (!match) continue;
-    const std::wstring relative = relativeFolder + L"\\" + SafePathComponent(name);
+    const std::wstring relative = m_recoverRelative + L"\\" + SafePathComponent(name);
     if (match->IsFolder()) {
       RecoverSubPath(relative, match, 0);
     } else {
