@@ -14,7 +14,8 @@ ensure_deb_src() {
   local out=/etc/apt/sources.list.d/recovery-deps-src
   if ls /etc/apt/sources.list.d/*.sources >/dev/null 2>&1; then
     for f in /etc/apt/sources.list.d/*.sources; do
-      case "$f" in *recovery-deps-src*) continue ;; esac
+      # Our own backports entry (for the emulator) is not a source of dependencies.
+      case "$f" in *recovery-*) continue ;; esac
       grep -q '^Types:.*\bdeb\b' "$f" || continue
       sed -e 's/^Types:.*/Types: deb-src/' "$f" >> "$out.sources"
       echo >> "$out.sources"
@@ -27,7 +28,8 @@ ensure_deb_src() {
 }
 
 src_version() {
-  apt-cache showsrc "$1" | awk '/^Version:/ {print $2}' | sort -V | tail -n1
+  # The release's own version: backports' sources are not always kept on the mirror.
+  apt-cache showsrc "$1" | awk '/^Version:/ {print $2}' | grep -v '~bpo' | sort -V | tail -n1
 }
 
 ensure_deb_src
@@ -51,7 +53,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/recovery-deps.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 rm -rf "$prefix"; mkdir -p "$prefix/lib" "$prefix/include"
 cd "$work"
-apt-get source -q --download-only curl libjsoncpp sqlite3 7zip > "$work/source.log" 2>&1 \
+apt-get source -q --download-only "curl=$v_curl" "libjsoncpp=$v_json" "sqlite3=$v_sql" "7zip=$v_7z" > "$work/source.log" 2>&1 \
   || { cat "$work/source.log"; exit 1; }
 for dsc in *.dsc; do dpkg-source --no-check -x "$dsc" > /dev/null; done
 

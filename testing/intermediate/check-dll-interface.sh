@@ -27,4 +27,5 @@ for lib in $(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
     *) echo "import of a non-system DLL: $lib"; status=1 ;;
   esac
 done
+[ $status -eq 0 ] && echo "ALL CHECKS PASSED"
 exit $status
