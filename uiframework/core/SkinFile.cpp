@@ -6,32 +6,13 @@
 #include "SkinArchive7z.h"
 #include "SkinZip.h"
 #include "UIUtils.h"
+#include "UniqueRes.h"
 
 namespace SkinUI {
 
 namespace {
 
 SkinSourceQuery g_query = nullptr;
-
-struct ReadFileTraits {
-    static void Close(HANDLE h) { ::CloseHandle(h); }
-};
-
-class UniqueReadFile {
-public:
-    explicit UniqueReadFile(HANDLE h) : m_h(h) {}
-    ~UniqueReadFile()
-    {
-        if (m_h != INVALID_HANDLE_VALUE) ReadFileTraits::Close(m_h);
-    }
-    UniqueReadFile(const UniqueReadFile&) = delete;
-    UniqueReadFile& operator=(const UniqueReadFile&) = delete;
-    HANDLE Get() const { return m_h; }
-    explicit operator bool() const { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
-};
 
 bool Fail(LPCWSTR& error, LPCWSTR message)
 {
@@ -50,8 +31,8 @@ bool ReadFromFolder(const SkinSource& source, LPCWSTR name, size_t maxBytes, Ski
 {
     CUIString path(source.resourcePath);
     path.Append(name);
-    UniqueReadFile file(::CreateFileW(path.GetData(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(::CreateFileW(path.GetData(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Fail(error, L"Error opening file");
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file.Get(), &size)) return Fail(error, L"Could not read file");

@@ -8,6 +8,9 @@
 
 #include <zlib.h>
 
+#include "LittleEndian.h"
+#include "UniqueRes.h"
+
 namespace SkinUI {
 
 namespace {
@@ -29,37 +32,6 @@ DWORD Report(DWORD status)
     g_lastError = status;
     return status;
 }
-
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const unsigned char* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-struct FileTraits {
-    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::CloseHandle(h); }
-};
-
-class UniqueFile {
-public:
-    UniqueFile() : m_h(FileTraits::Empty()) {}
-    explicit UniqueFile(HANDLE h) : m_h(h ? h : FileTraits::Empty()) {}
-    ~UniqueFile() { Reset(); }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-    HANDLE Get() const { return m_h; }
-    explicit operator bool() const { return m_h != FileTraits::Empty(); }
-    void Reset(HANDLE h = FileTraits::Empty())
-    {
-        if (m_h != FileTraits::Empty()) FileTraits::Close(m_h);
-        m_h = h;
-    }
-
-private:
-    HANDLE m_h;
-};
 
 bool UnixTimeToFileTime(uint32_t raw, FILETIME& out)
 {
@@ -286,7 +258,7 @@ DWORD CSkinZipReader::ReadDirectory()
     if (!ReadAt(tailStart, tail.get(), static_cast<size_t>(back))) return CSkinZip::kDirectoryIoError;
     int64_t found = -1;
     for (int64_t i = static_cast<int64_t>(back - kEndRecordSize); i >= 0; --i) {
-        if (Le32(tail.get() + i) == kEndRecordSig) {
+        if (U32(tail.get() + i) == kEndRecordSig) {
             found = i;
             break;
         }
@@ -294,12 +266,12 @@ DWORD CSkinZipReader::ReadDirectory()
     if (found < 0) return CSkinZip::kDirectoryIoError;
     const unsigned char* rec = tail.get() + found;
     const uint64_t recordPos = tailStart + static_cast<uint64_t>(found);
-    const uint16_t disk = Le16(rec + 4);
-    const uint16_t dirDisk = Le16(rec + 6);
-    const uint16_t entriesHere = Le16(rec + 8);
-    const uint16_t entries = Le16(rec + 10);
-    m_dirSize = Le32(rec + 12);
-    m_dirOffset = Le32(rec + 16);
+    const uint16_t disk = U16(rec + 4);
+    const uint16_t dirDisk = U16(rec + 6);
+    const uint16_t entriesHere = U16(rec + 8);
+    const uint16_t entries = U16(rec + 10);
+    m_dirSize = U32(rec + 12);
+    m_dirOffset = U32(rec + 16);
     if (entriesHere != entries || disk != 0 || dirDisk != 0) return CSkinZip::kNotZip;
     const uint64_t dirEnd = m_dirOffset + m_dirSize;   // 64-bit: cannot wrap
     if (dirEnd > recordPos) return CSkinZip::kNotZip;
@@ -315,24 +287,24 @@ DWORD CSkinZipReader::ReadCentral()
     unsigned char h[kCentralSize];
     if (m_currentPos > m_dirSize || kCentralSize > m_dirSize - m_currentPos) return CSkinZip::kNotZip;
     if (!ReadAt(m_dirOffset + m_bytesBefore + m_currentPos, h, sizeof(h))) return CSkinZip::kNotZip;
-    if (Le32(h) != kCentralSig) return CSkinZip::kNotZip;
+    if (U32(h) != kCentralSig) return CSkinZip::kNotZip;
     Central& c = m_central;
-    c.versionMadeBy = Le16(h + 4);
-    c.versionNeeded = Le16(h + 6);
-    c.flags = Le16(h + 8);
-    c.method = Le16(h + 10);
-    c.dosTime = Le16(h + 12);
-    c.dosDate = Le16(h + 14);
-    c.crc = Le32(h + 16);
-    c.compressedSize = Le32(h + 20);
-    c.uncompressedSize = Le32(h + 24);
-    c.nameLength = Le16(h + 28);
-    c.extraLength = Le16(h + 30);
-    c.commentLength = Le16(h + 32);
-    c.diskStart = Le16(h + 34);
-    c.internalAttributes = Le16(h + 36);
-    c.externalAttributes = Le32(h + 38);
-    c.localOffset = Le32(h + 42);
+    c.versionMadeBy = U16(h + 4);
+    c.versionNeeded = U16(h + 6);
+    c.flags = U16(h + 8);
+    c.method = U16(h + 10);
+    c.dosTime = U16(h + 12);
+    c.dosDate = U16(h + 14);
+    c.crc = U32(h + 16);
+    c.compressedSize = U32(h + 20);
+    c.uncompressedSize = U32(h + 24);
+    c.nameLength = U16(h + 28);
+    c.extraLength = U16(h + 30);
+    c.commentLength = U16(h + 32);
+    c.diskStart = U16(h + 34);
+    c.internalAttributes = U16(h + 36);
+    c.externalAttributes = U32(h + 38);
+    c.localOffset = U32(h + 42);
     m_entryValid = true;
     return CSkinZip::kOk;
 }
@@ -465,9 +437,9 @@ DWORD CSkinZipReader::GetItem(int index, SkinZipEntry* entry)
     unsigned char local[kLocalSize];
     const uint64_t localPos = static_cast<uint64_t>(m_central.localOffset) + m_bytesBefore;
     if (!ReadAt(localPos, local, sizeof(local))) return CSkinZip::kBadLocalHeader;
-    if (Le32(local) != kLocalSig) return CSkinZip::kBadLocalHeader;
-    const uint16_t localNameLength = Le16(local + 26);
-    const uint16_t localExtraLength = Le16(local + 28);
+    if (U32(local) != kLocalSig) return CSkinZip::kBadLocalHeader;
+    const uint16_t localNameLength = U16(local + 26);
+    const uint16_t localExtraLength = U16(local + 28);
     std::unique_ptr<unsigned char[]> extraBlock(new (std::nothrow) unsigned char[localExtraLength + 1u]);
     if (!extraBlock) return CSkinZip::kReadFailed;
     unsigned char* extra = extraBlock.get();
@@ -491,8 +463,8 @@ DWORD CSkinZipReader::GetItem(int index, SkinZipEntry* entry)
     // "UT" extended timestamp: flag byte, then the times its bits announce.
     size_t off = 0;
     while (localExtraLength - off >= 5) {
-        const uint16_t id = Le16(extra + off);
-        const uint16_t blockSize = Le16(extra + off + 2);
+        const uint16_t id = U16(extra + off);
+        const uint16_t blockSize = U16(extra + off + 2);
         const size_t dataStart = off + 4;
         const size_t dataEnd = dataStart + blockSize <= localExtraLength ? dataStart + blockSize : localExtraLength;
         if (id == 0x5455) {
@@ -501,15 +473,15 @@ DWORD CSkinZipReader::GetItem(int index, SkinZipEntry* entry)
                 size_t at = dataStart + 1;
                 FILETIME ft;
                 if (flags & 1) {
-                    if (at + 4 <= dataEnd && UnixTimeToFileTime(Le32(extra + at), ft)) e.modificationTime = ft;
+                    if (at + 4 <= dataEnd && UnixTimeToFileTime(U32(extra + at), ft)) e.modificationTime = ft;
                     at += 4;
                 }
                 if (flags & 2) {
-                    if (at + 4 <= dataEnd && UnixTimeToFileTime(Le32(extra + at), ft)) e.accessTime = ft;
+                    if (at + 4 <= dataEnd && UnixTimeToFileTime(U32(extra + at), ft)) e.accessTime = ft;
                     at += 4;
                 }
                 if (flags & 4) {
-                    if (at + 4 <= dataEnd && UnixTimeToFileTime(Le32(extra + at), ft)) e.creationTime = ft;
+                    if (at + 4 <= dataEnd && UnixTimeToFileTime(U32(extra + at), ft)) e.creationTime = ft;
                 }
             }
             break;
@@ -532,19 +504,19 @@ DWORD CSkinZipReader::OpenEntry(int index)
     unsigned char local[kLocalSize];
     const uint64_t localPos = static_cast<uint64_t>(c.localOffset) + m_bytesBefore;
     if (!ReadAt(localPos, local, sizeof(local))) return CSkinZip::kNotZip;
-    if (Le32(local) != kLocalSig) return CSkinZip::kNotZip;
-    const uint16_t flags = Le16(local + 6);
-    const uint16_t method = Le16(local + 8);
+    if (U32(local) != kLocalSig) return CSkinZip::kNotZip;
+    const uint16_t flags = U16(local + 6);
+    const uint16_t method = U16(local + 8);
     if (method != c.method || (method != 0 && method != Z_DEFLATED)) return CSkinZip::kNotZip;
     if (!(flags & 8)) {
-        if (Le32(local + 14) != c.crc || Le32(local + 18) != c.compressedSize ||
-            Le32(local + 22) != c.uncompressedSize) {
+        if (U32(local + 14) != c.crc || U32(local + 18) != c.compressedSize ||
+            U32(local + 22) != c.uncompressedSize) {
             return CSkinZip::kNotZip;
         }
     }
-    if (Le16(local + 26) != c.nameLength) return CSkinZip::kNotZip;
+    if (U16(local + 26) != c.nameLength) return CSkinZip::kNotZip;
     if (method == 0 && c.compressedSize != c.uncompressedSize) return CSkinZip::kNotZip;
-    const uint64_t dataStart = localPos + kLocalSize + Le16(local + 26) + Le16(local + 28);
+    const uint64_t dataStart = localPos + kLocalSize + U16(local + 26) + U16(local + 28);
     const uint64_t size = SourceSize();
     if (dataStart > size || c.compressedSize > size - dataStart) return CSkinZip::kNotZip;
 

@@ -1,6 +1,7 @@
 #pragma once
-// One owner type for system handles: the empty value and the close function are part
-// of the type, so no caller ever closes a handle by hand.
+// One owner type for system handles, used by every part of the tree: the empty value
+// and the close function are part of the type, so no caller ever closes a handle by
+// hand. Also the scope guard of a critical section.
 #include <windows.h>
 #include <utility>
 
@@ -42,6 +43,10 @@ struct FileHandleTraits {
     static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE h) { ::CloseHandle(h); }
 };
+struct FindTraits {
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { ::FindClose(h); }
+};
 struct RegKeyTraits {
     static HKEY Empty() { return nullptr; }
     static void Close(HKEY h) { ::RegCloseKey(h); }
@@ -53,5 +58,18 @@ struct ModuleTraits {
 
 using UniqueHandle = UniqueRes<HANDLE, NullHandleTraits>;   // events, threads, mutexes, pipes, processes
 using UniqueFile = UniqueRes<HANDLE, FileHandleTraits>;     // CreateFile, snapshots
+using UniqueFind = UniqueRes<HANDLE, FindTraits>;         // FindFirstFile
 using UniqueRegKey = UniqueRes<HKEY, RegKeyTraits>;
 using UniqueModule = UniqueRes<HMODULE, ModuleTraits>;
+
+// Holds a critical section for one scope, as std::lock_guard holds a mutex.
+class CritSecLock {
+public:
+    explicit CritSecLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { ::EnterCriticalSection(&m_cs); }
+    ~CritSecLock() { ::LeaveCriticalSection(&m_cs); }
+    CritSecLock(const CritSecLock&) = delete;
+    CritSecLock& operator=(const CritSecLock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
