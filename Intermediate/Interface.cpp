@@ -15,6 +15,12 @@
 namespace {
 
 std::atomic<int> g_allocationFailures{0};
+// Sweeps: allocations counted since the last arming, the one that fails (0 = none), and
+// whether every allocation after it fails too.
+std::atomic<int> g_allocationsCounted{0};
+std::atomic<int> g_allocationFailAt{0};
+std::atomic<bool> g_allocationFailOnward{false};
+std::atomic<bool> g_allocationFailureFired{false};
 
 // The host's answer to a read error, -1 until it gives one.
 std::atomic<int32_t> g_retryDecision{kNoRetryDecision};
@@ -53,7 +59,26 @@ bool NeedsOpenedPartition(StarterKind kind) {
 
 void SetAllocationFailuresForTest(int count) { g_allocationFailures.store(count); }
 
+void SetAllocationFailureAtForTest(int nth, bool onward) {
+  g_allocationFailAt.store(0);
+  g_allocationsCounted.store(0);
+  g_allocationFailureFired.store(false);
+  g_allocationFailOnward.store(onward);
+  g_allocationFailAt.store(nth);
+}
+
+int AllocationsCountedForTest() { return g_allocationsCounted.load(); }
+bool AllocationFailureFiredForTest() { return g_allocationFailureFired.load(); }
+
 bool AllocationShouldFail() {
+  const int at = g_allocationFailAt.load();
+  if (at > 0) {
+    const int n = ++g_allocationsCounted;
+    if (n == at || (n > at && g_allocationFailOnward.load())) {
+      g_allocationFailureFired.store(true);
+      return true;
+    }
+  }
   int left = g_allocationFailures.load();
   while (left > 0) {
     if (g_allocationFailures.compare_exchange_weak(left, left - 1)) return true;

@@ -32,8 +32,12 @@ constexpr int32_t kWholeDiskPartition = 0x2000;
 constexpr int32_t kNoRetryDecision = -1;
 
 // Non-throwing allocation for everything whose failure the exports report as -8.
-// Tests make the next N allocations fail.
+// Tests make the next N allocations fail, or sweep: the nth allocation from now fails
+// (1 = the next; 0 disarms), once or, with onward, together with every later one.
 void SetAllocationFailuresForTest(int count);
+void SetAllocationFailureAtForTest(int nth, bool onward = false);
+int AllocationsCountedForTest();       // allocations asked for since the last arming
+bool AllocationFailureFiredForTest();  // whether the armed failure has happened
 bool AllocationShouldFail();
 template <class T>
 std::unique_ptr<T[]> TryAllocateArray(size_t count) {
