@@ -12,6 +12,7 @@
 #include "FaultGuard.h"
 #include "Lznt1.h"
 #include "NTFSTask.h"
+#include "NtfsLayout.h"
 #include "TextConvert.h"
 
 namespace {
@@ -28,14 +29,14 @@ constexpr uint32_t kTransferClusters = 128;
 constexpr uint32_t kMaxUnitBytes = 1u << 20;
 
 // Non-resident attribute header fields.
-constexpr uint32_t kAttrFlags = 0x0C;
-constexpr uint32_t kFirstVcn = 0x10;
-constexpr uint32_t kLastVcn = 0x18;
-constexpr uint32_t kRunListOffset = 0x20;
-constexpr uint32_t kUnitExponent = 0x22;
-constexpr uint32_t kDataSize = 0x30;
-constexpr uint32_t kNonResidentHeaderBytes = 0x40;
-constexpr uint16_t kAttrCompressed = 0x0001;
+using Ntfs::kAttrCompressed;
+using Ntfs::kAttrFlags;
+using Ntfs::kDataSize;
+using Ntfs::kFirstVcn;
+using Ntfs::kLastVcn;
+using Ntfs::kNonResidentHeaderBytes;
+using Ntfs::kRunListOffset;
+using Ntfs::kUnitExponent;
 
 // One run of a mapping-pairs array.
 struct Run {

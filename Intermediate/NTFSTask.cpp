@@ -21,26 +21,6 @@ std::wstring WideFrom(const uint8_t* p, uint32_t bytes) {
   return text;
 }
 
-// Record header fields.
-constexpr uint32_t kUsaOffset = 0x04;
-constexpr uint32_t kUsaCount = 0x06;
-constexpr uint32_t kFirstAttribute = 0x14;
-constexpr uint32_t kFlags = 0x16;
-constexpr uint32_t kUsedSize = 0x18;
-constexpr uint32_t kAllocatedSize = 0x1C;
-constexpr uint32_t kBaseRecord = 0x20;
-constexpr uint32_t kBaseSequence = 0x26;
-constexpr uint32_t kOwnNumber = 0x2C;
-
-// Attribute headers: a resident one ends after its value offset, a non-resident one
-// after its sizes.
-constexpr uint32_t kResidentHeader = 0x18;
-constexpr uint32_t kNonResidentHeader = 0x40;
-constexpr uint32_t kMaxAttributeType = 0x10000;
-
-// $FILE_NAME value.
-constexpr uint32_t kNameValueMin = 0x42;
-
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 }  // namespace
@@ -50,11 +30,11 @@ namespace Ntfs {
 bool RecordHeaderOk(const uint8_t* record, uint32_t recordSize) {
   if (!record || recordSize < kSectorBytes || recordSize > kMaxRecordBytes) return false;
   if (std::memcmp(record, "FILE", 4) != 0) return false;
-  const uint32_t usaOffset = U16(record + kUsaOffset);
-  const uint32_t usaCount = U16(record + kUsaCount);
-  const uint32_t first = U16(record + kFirstAttribute);
+  const uint32_t usaOffset = U16(record + kRecordUsaOffset);
+  const uint32_t usaCount = U16(record + kRecordUsaCount);
+  const uint32_t first = U16(record + kRecordFirstAttribute);
   if (usaCount != recordSize / kSectorBytes + 1) return false;
-  if (usaOffset < kUsaCount + 2 || (usaOffset & 1) != 0 || usaOffset >= first) return false;
+  if (usaOffset < kRecordUsaCount + 2 || (usaOffset & 1) != 0 || usaOffset >= first) return false;
   // The whole array lies in the header, before the first attribute.
   if (usaCount > (first - usaOffset) / 2) return false;
   if (first >= recordSize) return false;
@@ -63,16 +43,16 @@ bool RecordHeaderOk(const uint8_t* record, uint32_t recordSize) {
 
 bool RecordMatches(const uint8_t* record, uint32_t recordSize, uint64_t number) {
   if (!RecordHeaderOk(record, recordSize)) return false;
-  const uint32_t first = U16(record + kFirstAttribute);
-  if (first > kOwnNumber + 4 && (U32(record + kOwnNumber) != uint32_t(number) || (number >> 32) != 0)) return false;
-  if (U32(record + kAllocatedSize) != recordSize) return false;
+  const uint32_t first = U16(record + kRecordFirstAttribute);
+  if (first > kRecordOwnNumberSince && (U32(record + kRecordOwnNumber) != uint32_t(number) || (number >> 32) != 0)) return false;
+  if (U32(record + kRecordAllocatedSize) != recordSize) return false;
   return true;
 }
 
 bool ApplyFixups(uint8_t* record, uint32_t recordSize) {
   if (!RecordHeaderOk(record, recordSize)) return false;
-  const uint32_t usaOffset = U16(record + kUsaOffset);
-  const uint32_t usaCount = U16(record + kUsaCount);
+  const uint32_t usaOffset = U16(record + kRecordUsaOffset);
+  const uint32_t usaCount = U16(record + kRecordUsaCount);
   const uint16_t check = U16(record + usaOffset);
   // Check every sector before changing any, so that a torn record stays as it was read.
   for (uint32_t i = 1; i < usaCount; ++i) {
@@ -85,20 +65,20 @@ bool ApplyFixups(uint8_t* record, uint32_t recordSize) {
 uint64_t FileTimeToUnix(uint64_t fileTime) { return (fileTime - kUnixEpochAsFileTime) / 10000000ull; }
 
 void ForEachAttribute(const uint8_t* record, uint32_t size, const std::function<bool(const Attribute&)>& visit) {
-  if (!record || size < kFirstAttribute + 2) return;
+  if (!record || size < kRecordFirstAttribute + 2) return;
   // Attributes end where the record's used bytes end, and never past the record.
-  const uint32_t used = U32(record + kUsedSize);
+  const uint32_t used = U32(record + kRecordUsedSize);
   const uint32_t limit = used < size ? used : size;
-  uint32_t offset = U16(record + kFirstAttribute);
+  uint32_t offset = U16(record + kRecordFirstAttribute);
   while (offset < limit && limit - offset >= 4) {
     const uint8_t* a = record + offset;
-    const uint32_t type = U32(a);
+    const uint32_t type = U32(a + kAttrType);
     if (type == kEndMarker) break;
-    if (limit - offset < 16) break;
-    const uint32_t length = U32(a + 4);
-    const uint8_t nonResident = a[8];
+    if (limit - offset < kAttrCommonBytes) break;
+    const uint32_t length = U32(a + kAttrLength);
+    const uint8_t nonResident = a[kAttrNonResident];
     if (nonResident > 1) break;
-    const uint32_t header = nonResident ? kNonResidentHeader : kResidentHeader;
+    const uint32_t header = nonResident ? kNonResidentHeaderBytes : kResidentHeaderBytes;
     // A length below its header would never move on: the record ends here.
     if (length < header || length > limit - offset) break;
     if ((offset & 7) != 0 || (length & 7) != 0 || (type & 15) != 0 || type > kMaxAttributeType) break;
@@ -106,10 +86,10 @@ void ForEachAttribute(const uint8_t* record, uint32_t size, const std::function<
     attribute.type = type;
     attribute.header = ByteView{a, length};
     attribute.nonResident = nonResident != 0;
-    attribute.nameLength = a[9];
+    attribute.nameLength = a[kAttrNameLength];
     if (!nonResident) {
-      const uint32_t valueLength = U32(a + 0x10);
-      const uint32_t valueOffset = U16(a + 0x14);
+      const uint32_t valueLength = U32(a + kResidentValueLength);
+      const uint32_t valueOffset = U16(a + kResidentValueOffset);
       if (valueOffset <= length && valueLength <= length - valueOffset)
         attribute.value = ByteView{a + valueOffset, valueLength};
     }
@@ -163,11 +143,11 @@ int32_t CStorage::CNTFSScanTask::ParseFileRecord(const NtfsRecordBlock& block) {
 }
 
 void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block) {
-  const uint16_t flags = U16(record + kFlags);
-  const uint64_t base = uint64_t(U32(record + kBaseRecord)) | uint64_t(U16(record + kBaseRecord + 4)) << 32;
+  const uint16_t flags = U16(record + Ntfs::kRecordFlags);
+  const uint64_t base = uint64_t(U32(record + Ntfs::kRecordBaseNumber)) | uint64_t(U16(record + Ntfs::kRecordBaseNumber + 4)) << 32;
   // A reference with number 0 but a sequence (an extension record of $MFT) still names
   // record 0 as its base.
-  const bool hasBase = base != 0 || U16(record + kBaseSequence) != 0;
+  const bool hasBase = base != 0 || U16(record + Ntfs::kRecordBaseSequence) != 0;
   const uint64_t entryId = hasBase ? base : block.recordNumber;
   const uint64_t progress =
       block.recordCount ? std::min<uint64_t>(block.recordNumber * 10000ull / block.recordCount, 10000) : 0;
@@ -196,18 +176,18 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
         break;
       }
       case Ntfs::kFileName: {
-        if (nonResident || !value.p || !value.Has(0, kNameValueMin)) break;
-        const uint32_t chars = value.p[0x40];
-        if (!value.Has(kNameValueMin, chars * 2)) break;
+        if (nonResident || !value.p || !value.Has(0, Ntfs::kNameText)) break;
+        const uint32_t chars = value.p[Ntfs::kNameChars];
+        if (!value.Has(Ntfs::kNameText, chars * 2)) break;
         wchar_t name[256];
-        for (uint32_t i = 0; i < chars; ++i) name[i] = wchar_t(U16(value.p + kNameValueMin + 2 * i));
+        for (uint32_t i = 0; i < chars; ++i) name[i] = wchar_t(U16(value.p + Ntfs::kNameText + 2 * i));
         name[chars] = 0;
-        const uint32_t nameSpace = value.p[0x41];
-        const uint64_t time = Ntfs::FileTimeToUnix(U64(value.p + 0x10));
-        const uint64_t dataSize = U64(value.p + 0x30);
-        AddScannedEntry(name, nameSpace, uint32_t(entryId), uint32_t(entryId >> 32), U32(value.p), U16(value.p + 4),
+        const uint32_t nameSpace = value.p[Ntfs::kNameSpace];
+        const uint64_t time = Ntfs::FileTimeToUnix(U64(value.p + Ntfs::kNameModified));
+        const uint64_t dataSize = U64(value.p + Ntfs::kNameDataSize);
+        AddScannedEntry(name, nameSpace, uint32_t(entryId), uint32_t(entryId >> 32), U32(value.p + Ntfs::kNameParent), U16(value.p + Ntfs::kNameParent + 4),
                         uint32_t(dataSize), uint32_t(dataSize >> 32), uint32_t(time), uint32_t(time >> 32),
-                        U32(value.p + 0x38), deleted ? 1 : 0, int32_t(progress));
+                        U32(value.p + Ntfs::kNameAttributes), deleted ? 1 : 0, int32_t(progress));
         break;
       }
       case Ntfs::kReparsePoint:
@@ -269,10 +249,10 @@ void CStorage::CNTFSScanTask::OnDataAttribute(const uint8_t* attribute, uint32_t
   if (resident) {
     size = length;
   } else {
-    firstVcn = U64(attribute + 0x10);
-    const uint64_t lastVcn = U64(attribute + 0x18);
+    firstVcn = U64(attribute + Ntfs::kFirstVcn);
+    const uint64_t lastVcn = U64(attribute + Ntfs::kLastVcn);
     if (firstVcn == 0) {
-      size = U64(attribute + 0x30);
+      size = U64(attribute + Ntfs::kDataSize);
     } else {
       size = lastVcn >= firstVcn ? (lastVcn - firstVcn + 1) * uint64_t(bytesPerCluster) : 0;
     }

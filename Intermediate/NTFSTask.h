@@ -13,6 +13,7 @@
 
 #include "Interface.h"
 #include "LittleEndian.h"
+#include "NtfsLayout.h"
 
 // What the core hands to the record parser and takes back in NTFSReadVirtualMFT.
 struct NtfsRecordBlock {
@@ -27,16 +28,6 @@ struct NtfsRecordBlock {
 static_assert(sizeof(void*) != 4 || sizeof(NtfsRecordBlock) == 40, "record block layout");
 
 namespace Ntfs {
-
-constexpr uint32_t kSectorBytes = 512;
-constexpr uint32_t kMaxRecordBytes = 0xFFFF;
-constexpr uint32_t kEndMarker = 0xFFFFFFFF;
-constexpr uint32_t kStandardInformation = 0x10;
-constexpr uint32_t kFileName = 0x30;
-constexpr uint32_t kData = 0x80;
-constexpr uint32_t kReparsePoint = 0xC0;
-constexpr uint16_t kRecordInUse = 0x1;
-constexpr uint16_t kRecordDirectory = 0x2;
 
 // Header checks shared by every reader of raw records: "FILE", an update sequence of
 // size / 512 + 1 words lying before the first attribute, a first attribute inside the
