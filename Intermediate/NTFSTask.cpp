@@ -11,6 +11,7 @@
 #include "CoreLibrary.h"
 #include "Enumeration.h"
 #include "LittleEndian.h"
+#include "UniqueRes.h"
 
 namespace {
 
@@ -22,6 +23,20 @@ std::wstring WideFrom(const uint8_t* p, uint32_t bytes) {
 }
 
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+// Records below this number are the volume's own files.
+constexpr uint64_t kFirstUserRecord = 16;
+// Records set aside until their base record or the walk's end decides on them.
+constexpr size_t kMaxHeldBytes = 16u << 20;
+
+// The sequence number that freeing a record with this one leaves behind (0 stays 0,
+// 0xFFFF wraps to 1): a deleted base record is one ahead of its extension records.
+uint16_t SequenceAfterFree(uint16_t sequence) {
+  if (sequence == 0xFFFF) return 1;
+  return sequence ? uint16_t(sequence + 1) : 0;
+}
+
+uint64_t ReferenceNumber(const uint8_t* p) { return uint64_t(U32(p)) | uint64_t(U16(p + 4)) << 32; }
 
 }  // namespace
 
@@ -138,17 +153,147 @@ int32_t CStorage::CNTFSScanTask::ParseFileRecord(const NtfsRecordBlock& block) {
   if (m_record.size() < size) m_record.resize(size);
   std::memcpy(m_record.data(), block.buffer, size);
   if (!Ntfs::ApplyFixups(m_record.data(), size)) return m_running.load();
+  if (m_ownNumbersMayRepeat && !ClaimNumber(block)) return m_running.load();
   ParseAttributes(m_record.data(), size, block);
   return m_running.load();
 }
 
+bool CStorage::CNTFSScanTask::ClaimNumber(const NtfsRecordBlock& block) {
+  const uint64_t number = block.recordNumber;
+  if (block.placeNumber != 0 && uint64_t(block.placeNumber) - 1 != number) {
+    // It lies where $MFT keeps another number: it counts only when no record claims its
+    // number from its own place.
+    HeldRecord held;
+    if (MakeHeld(held, m_record.data(), block.recordSize & 0xFFFF, block, uint64_t(block.placeNumber) - 1)) {
+      m_heldMisplaced.push_back(std::move(held));
+    } else {
+      CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::ClaimNumber",
+               "Record at MFT place %llu claims number %llu: too many such records, left out",
+               static_cast<unsigned long long>(block.placeNumber - 1), static_cast<unsigned long long>(number));
+    }
+    return false;
+  }
+  if (m_claimedNumbers.insert(number).second) return true;
+  CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::ClaimNumber",
+           "Record %llu found once more at another place: left out", static_cast<unsigned long long>(number));
+  return false;
+}
+
+bool CStorage::CNTFSScanTask::MakeHeld(HeldRecord& held, const uint8_t* record, uint32_t size,
+                                       const NtfsRecordBlock& block, uint64_t place) {
+  if (size > kMaxHeldBytes - std::min(m_heldBytes, kMaxHeldBytes) || AllocationShouldFail()) return false;
+  held.number = block.recordNumber;
+  held.place = place;
+  held.block = block;
+  held.bytes.assign(record, record + size);
+  held.block.buffer = nullptr;
+  held.block.placeNumber = 0;
+  m_heldBytes += size;
+  return true;
+}
+
+void CStorage::CNTFSScanTask::ParseHeld(HeldRecord& held) {
+  m_heldBytes -= std::min(m_heldBytes, held.bytes.size());
+  held.block.recordNumber = held.number;
+  held.block.buffer = held.bytes.data();
+  ParseAttributes(held.bytes.data(), uint32_t(held.bytes.size()), held.block);
+  std::vector<uint8_t>().swap(held.bytes);
+}
+
+bool CStorage::CNTFSScanTask::IsSystemRecord(uint64_t id) const {
+  return (id < kFirstUserRecord && id != m_rootId) || m_systemIds.count(id) != 0;
+}
+
+bool CStorage::CNTFSScanTask::NamedOnlyInSystemFolders(const uint8_t* record, uint32_t size) const {
+  uint32_t names = 0;
+  uint32_t system = 0;
+  Ntfs::ForEachAttribute(record, size, [&](const Ntfs::Attribute& a) {
+    if (a.type != Ntfs::kFileName || a.nonResident || !a.value.Has(0, Ntfs::kNameText)) return true;
+    const uint64_t parent = ReferenceNumber(a.value.p + Ntfs::kNameParent);
+    ++names;
+    // A parent of 0 stands for the root.
+    if (parent != 0 && IsSystemRecord(parent)) ++system;
+    return true;
+  });
+  return names > 0 && system == names;
+}
+
+void CStorage::CNTFSScanTask::NoteAttributeList(const uint8_t* record, uint32_t size, uint64_t number) {
+  bool found = false;
+  ListOwner owner;
+  owner.sequence = U16(record + Ntfs::kRecordSequence);
+  owner.inUse = (U16(record + Ntfs::kRecordFlags) & Ntfs::kRecordInUse) != 0;
+  Ntfs::ForEachAttribute(record, size, [&](const Ntfs::Attribute& a) {
+    if (a.type != Ntfs::kAttributeList || a.nameLength != 0) return true;
+    found = true;
+    owner.listResident = !a.nonResident && a.value.p;
+    const ByteView& list = a.value;
+    for (uint32_t at = 0; owner.listResident && list.Has(at, Ntfs::kListEntryMinBytes);) {
+      const uint32_t length = U16(list.p + at + Ntfs::kListLength);
+      if (length < Ntfs::kListEntryMinBytes || !list.Has(at, length)) break;
+      const uint64_t named = ReferenceNumber(list.p + at + Ntfs::kListReference);
+      if (named != number && std::find(owner.extensions.begin(), owner.extensions.end(), named) ==
+                                 owner.extensions.end())
+        owner.extensions.push_back(named);
+      at += length;
+    }
+    return false;
+  });
+  if (!found) return;
+  m_listOwners[number] = std::move(owner);
+  // Extension records that came before their base.
+  auto range = m_heldExtensions.equal_range(number);
+  std::vector<HeldRecord> waiting;
+  for (auto it = range.first; it != range.second; ++it) waiting.push_back(std::move(it->second));
+  m_heldExtensions.erase(range.first, range.second);
+  for (HeldRecord& held : waiting) ParseHeld(held);
+}
+
+bool CStorage::CNTFSScanTask::AcceptExtension(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block,
+                                              uint64_t base, uint16_t baseSequence) {
+  const uint64_t number = block.recordNumber;
+  auto owner = m_listOwners.find(base);
+  if (owner == m_listOwners.end()) {
+    if (!FinishDone()) {
+      HeldRecord held;
+      if (MakeHeld(held, record, size, block, 0)) {
+        m_heldExtensions.emplace(base, std::move(held));
+        return false;
+      }
+    }
+    CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::AcceptExtension",
+             "Extension record %llu names base record %llu, which lists no extension records: left out",
+             static_cast<unsigned long long>(number), static_cast<unsigned long long>(base));
+    return false;
+  }
+  const ListOwner& o = owner->second;
+  const bool sequence = baseSequence == o.sequence || (!o.inUse && SequenceAfterFree(baseSequence) == o.sequence);
+  const bool listed =
+      !o.listResident || std::find(o.extensions.begin(), o.extensions.end(), number) != o.extensions.end();
+  if (sequence && listed) return true;
+  CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::AcceptExtension",
+           "Extension record %llu names base record %llu sequence %u, which does not own it: left out",
+           static_cast<unsigned long long>(number), static_cast<unsigned long long>(base), unsigned(baseSequence));
+  return false;
+}
+
 void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block) {
   const uint16_t flags = U16(record + Ntfs::kRecordFlags);
-  const uint64_t base = uint64_t(U32(record + Ntfs::kRecordBaseNumber)) | uint64_t(U16(record + Ntfs::kRecordBaseNumber + 4)) << 32;
+  const uint64_t base = ReferenceNumber(record + Ntfs::kRecordBaseNumber);
+  const uint16_t baseSequence = U16(record + Ntfs::kRecordBaseSequence);
   // A reference with number 0 but a sequence (an extension record of $MFT) still names
   // record 0 as its base.
-  const bool hasBase = base != 0 || U16(record + Ntfs::kRecordBaseSequence) != 0;
+  const bool hasBase = base != 0 || baseSequence != 0;
   const uint64_t entryId = hasBase ? base : block.recordNumber;
+  if (IsSystemRecord(entryId)) return;
+  if (hasBase) {
+    if (!AcceptExtension(record, size, block, base, baseSequence)) return;
+  } else if (NamedOnlyInSystemFolders(record, size)) {
+    m_systemIds.insert(entryId);
+    return;
+  } else {
+    NoteAttributeList(record, size, entryId);
+  }
   const uint64_t progress =
       block.recordCount ? std::min<uint64_t>(block.recordNumber * 10000ull / block.recordCount, 10000) : 0;
   // Without standard information a record stays deleted, except an extension record in
@@ -182,12 +327,23 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
         wchar_t name[256];
         for (uint32_t i = 0; i < chars; ++i) name[i] = wchar_t(U16(value.p + Ntfs::kNameText + 2 * i));
         name[chars] = 0;
-        const uint32_t nameSpace = value.p[Ntfs::kNameSpace];
+        uint32_t nameSpace = value.p[Ntfs::kNameSpace];
+        const uint32_t nameAttributes = U32(value.p + Ntfs::kNameAttributes);
+        if (name[0] == 0) {
+          // A name that ends before its first character would make the entry its own
+          // folder's path: it is named after its record instead, and a real name of the
+          // same folder (taken as the long one) replaces it.
+          const bool folder = (flags & Ntfs::kRecordDirectory) != 0 || (nameAttributes & kAttrFolderMask) != 0;
+          std::swprintf(name, 256, folder ? L"UnnamedFolder%llu" : L"UnnamedFile%llu",
+                        static_cast<unsigned long long>(entryId));
+          nameSpace = 2;
+        }
         const uint64_t time = Ntfs::FileTimeToUnix(U64(value.p + Ntfs::kNameModified));
         const uint64_t dataSize = U64(value.p + Ntfs::kNameDataSize);
-        AddScannedEntry(name, nameSpace, uint32_t(entryId), uint32_t(entryId >> 32), U32(value.p + Ntfs::kNameParent), U16(value.p + Ntfs::kNameParent + 4),
-                        uint32_t(dataSize), uint32_t(dataSize >> 32), uint32_t(time), uint32_t(time >> 32),
-                        U32(value.p + Ntfs::kNameAttributes), deleted ? 1 : 0, int32_t(progress));
+        const uint64_t parent = ReferenceNumber(value.p + Ntfs::kNameParent);
+        AddScannedEntry(name, nameSpace, uint32_t(entryId), uint32_t(entryId >> 32), uint32_t(parent),
+                        uint32_t(parent >> 32), uint32_t(dataSize), uint32_t(dataSize >> 32), uint32_t(time),
+                        uint32_t(time >> 32), nameAttributes, deleted ? 1 : 0, int32_t(progress));
         break;
       }
       case Ntfs::kReparsePoint:
@@ -472,6 +628,39 @@ void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
   if (block && (block->recordSize & 0xFFFF) < Ntfs::kSectorBytes) block = nullptr;
   if (block) m_recordBlock.store(block);
 
+  ParseHeldRecords();
+  RereadPlaceholders(block);
+  ReturnFilesToTheirFolders();
+  NameTheNameless();
+  InstallRoot();
+  std::printf("Directories counted.\n");
+  std::fflush(stdout);
+  FinishWork();
+}
+
+void CStorage::CNTFSScanTask::ParseHeldRecords() {
+  // A misplaced record whose number no record claimed from its own place is the only
+  // one there is of that number.
+  std::vector<HeldRecord> misplaced;
+  misplaced.swap(m_heldMisplaced);
+  for (HeldRecord& held : misplaced) {
+    if (!m_claimedNumbers.insert(held.number).second) {
+      CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::ParseHeldRecords",
+               "Record at MFT place %llu claims number %llu, which another record holds: left out",
+               static_cast<unsigned long long>(held.place), static_cast<unsigned long long>(held.number));
+      continue;
+    }
+    ParseHeld(held);
+  }
+  // Extension records whose base never came: the finish is entered, so parsing them
+  // now only reports them.
+  std::unordered_multimap<uint64_t, HeldRecord> orphans;
+  orphans.swap(m_heldExtensions);
+  for (auto& entry : orphans) ParseHeld(entry.second);
+  m_heldBytes = 0;
+}
+
+void CStorage::CNTFSScanTask::RereadPlaceholders(NtfsRecordBlock* block) {
   CPathEntry* const unknown = &m_unknownPath;
   CPathEntry* temporary =
       NewPathEntry(m_arena, kAttrFolder, L"", 0, NextSequence(), kNoEntryId, kNoEntryId, 0, 0, 0);
@@ -493,9 +682,12 @@ void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
     MoveChildren(leftovers, unknown);
   }
   m_unknownFolder = unknown;
+}
 
+void CStorage::CNTFSScanTask::ReturnFilesToTheirFolders() {
   // A file in "UnknownPath" whose id a folder took back gets its cell and, when its
   // parent is a known folder, its place.
+  CPathEntry* const unknown = &m_unknownPath;
   CListGroup listed;
   for (CList* p = unknown->childList.First(); p && !unknown->childList.IsTail(p); p = p->next)
     listed.Append(&CFileEntry::FromChildNode(p)->spareNode);
@@ -515,8 +707,10 @@ void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
     CPathEntry* parent = parentCell && *parentCell ? (*parentCell)->AsPath() : nullptr;
     if (parent && parent != unknown) PlaceEntry(file, parent);
   }
+}
 
-  // Names for what stays nameless.
+void CStorage::CNTFSScanTask::NameTheNameless() {
+  CPathEntry* const unknown = &m_unknownPath;
   int32_t pathNumber = 1;
   int32_t fileNumber = 1;
   for (CList* p = unknown->childList.First(); p && !unknown->childList.IsTail(p);) {
@@ -545,7 +739,9 @@ void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
     if (entry->IsDeleted()) ++m_deletedCount;
     QueuePending(entry);
   }
+}
 
+void CStorage::CNTFSScanTask::InstallRoot() {
   // The root: made when its record gave nothing, named "Root" in any case.
   CFileEntry** rootCell = GetIdCell(m_rootId);
   CPathEntry* root = rootCell && *rootCell ? (*rootCell)->AsPath() : nullptr;
@@ -556,17 +752,13 @@ void CStorage::CNTFSScanTask::WorkFinishRoutine(int32_t value) {
   if (root) {
     if (const wchar_t* name = InternName(L"Root")) {
       // The root may sit in the indexer's batch right now.
-      ::EnterCriticalSection(&m_lock);
+      CritSecLock held(m_lock);
       SetEntryName(name, root);
-      ::LeaveCriticalSection(&m_lock);
     }
     if (CPathEntry* current = FindParentFolder(root)) RemoveChild(current, root);
     AddChild(&m_virtualRoot, root);
   }
-  AddChild(&m_virtualRoot, unknown);
-  std::printf("Directories counted.\n");
-  std::fflush(stdout);
-  FinishWork();
+  AddChild(&m_virtualRoot, &m_unknownPath);
 }
 
 // ---------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct NtfsRecordBlock {
   void* task;
   void* reserved;
   uint8_t* buffer;  // the record as it lies on disk
+  // The number that the record's place in the volume's current $MFT gives, plus one;
+  // 0 when the core does not know it (a formatted walk finds records anywhere).
+  uint32_t placeNumber = 0;
 };
 static_assert(sizeof(void*) != 4 || sizeof(NtfsRecordBlock) == 40, "record block layout");
 
@@ -158,6 +162,52 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
   uint32_t ReinitializeChildren(CPathEntry* source, NtfsRecordBlock* block);
   CPathEntry* ResolveLinkStart(CFileEntry* entry, const wchar_t*& rest);
 
+  // The volume's own files: records 0-15 but the root, and what is named only inside
+  // them ($Extend's children). They never enter the tree.
+  bool IsSystemRecord(uint64_t id) const;
+  bool NamedOnlyInSystemFolders(const uint8_t* record, uint32_t size) const;
+  // A base record that has an $ATTRIBUTE_LIST: the extension records it owns.
+  void NoteAttributeList(const uint8_t* record, uint32_t size, uint64_t number);
+  // An extension record counts only for the base record that owns it; one whose base
+  // has not been seen yet waits for the finishing pass.
+  bool AcceptExtension(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block, uint64_t base,
+                       uint16_t baseSequence);
+  // Formatted walks: a record whose place contradicts its number waits for the end, and
+  // a number is taken by one record only.
+  bool ClaimNumber(const NtfsRecordBlock& block);
+
+  // A record set aside (fixups applied) until what decides about it is known.
+  struct HeldRecord {
+    uint64_t number;  // the number it is parsed under
+    uint64_t place;   // a misplaced record's place in $MFT
+    NtfsRecordBlock block;
+    std::vector<uint8_t> bytes;
+  };
+  // A copy of the record to hold; false when the held records already fill their cap.
+  bool MakeHeld(HeldRecord& held, const uint8_t* record, uint32_t size, const NtfsRecordBlock& block, uint64_t place);
+  void ParseHeld(HeldRecord& held);
+
+  // Phases of the finishing pass.
+  void ParseHeldRecords();
+  void RereadPlaceholders(NtfsRecordBlock* block);
+  void ReturnFilesToTheirFolders();
+  void NameTheNameless();
+  void InstallRoot();
+
+  struct ListOwner {
+    uint16_t sequence = 0;
+    bool inUse = false;
+    bool listResident = false;         // only then are its extension records known
+    std::vector<uint64_t> extensions;  // record numbers the list names
+  };
+  bool m_ownNumbersMayRepeat = false;
+  std::unordered_set<uint64_t> m_systemIds;
+  std::unordered_map<uint64_t, ListOwner> m_listOwners;
+  std::unordered_multimap<uint64_t, HeldRecord> m_heldExtensions;  // by the base they name
+  std::vector<HeldRecord> m_heldMisplaced;
+  size_t m_heldBytes = 0;
+  std::unordered_set<uint64_t> m_claimedNumbers;
+
   wchar_t m_driveLetter = 0;
   std::atomic<int32_t> m_finishEntered{0};
   std::vector<uint8_t> m_record;    // the record being parsed (walk thread only)
@@ -168,7 +218,9 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
   std::atomic<NtfsRecordBlock*> m_recordBlock{nullptr};
 };
 
+// A formatted volume's records are found anywhere on it, so two of them can claim
+// one number.
 class CStorage::CNTFSScanFormattedTask : public CStorage::CNTFSScanTask {
  public:
-  using CNTFSScanTask::CNTFSScanTask;
+  explicit CNTFSScanFormattedTask(const TaskParams& params) : CNTFSScanTask(params) { m_ownNumbersMayRepeat = true; }
 };

@@ -18,7 +18,8 @@
 
 static_assert(offsetof(QvtdNtfsRecordBlock, recordCount) == 8 && offsetof(QvtdNtfsRecordBlock, recordSize) == 16 &&
                   offsetof(QvtdNtfsRecordBlock, bytesPerCluster) == 20 && offsetof(QvtdNtfsRecordBlock, task) == 24 &&
-                  offsetof(QvtdNtfsRecordBlock, partition) == 28 && offsetof(QvtdNtfsRecordBlock, buffer) == 32,
+                  offsetof(QvtdNtfsRecordBlock, partition) == 28 && offsetof(QvtdNtfsRecordBlock, buffer) == 32 &&
+                  offsetof(QvtdNtfsRecordBlock, place) == 36 && sizeof(QvtdNtfsRecordBlock) == 40,
               "record block layout");
 
 namespace qvtd {
@@ -198,6 +199,13 @@ Res LoadMftMap(const Partition& p, MftMap& map)
         if (!FileRecordHeaderOk(Bytes(ext.data(), ext.size()), g.recordSize) || !ApplyFixups(ext.data(), g.recordSize))
           break;
         const Bytes extRec(ext.data(), ext.size());
+        // The extension record must be the one the list names and must name record 0 as
+        // its base: another file's record would give $MFT that file's clusters.
+        uint16_t extSequence = 0, rec0Sequence = 0;
+        uint64_t extBase = 0;
+        if (!extRec.U16(0x10, extSequence) || !rec.U16(0x10, rec0Sequence) || !extRec.U64(0x20, extBase) ||
+            extSequence != uint16_t(reference >> 48) || extBase != uint64_t(rec0Sequence) << 48)
+          break;
         Bytes piece(nullptr, 0);
         uint64_t pFirst = 0, pLast = 0;
         uint16_t pAt = 0;
@@ -231,8 +239,15 @@ struct Walk {
   const Partition* partition = nullptr;
   bool formatted = false;
   std::shared_ptr<const MftMap> map;  // normal walk
-  std::mutex foundLock;               // formatted walk: records found, first find wins
-  std::unordered_map<uint64_t, std::pair<uint64_t, uint32_t>> found;  // number -> (offset, size)
+  // Formatted walk: the records found by number. A record whose place contradicts its
+  // number gives way to one that does not; else the first find wins.
+  struct Found {
+    uint64_t offset;
+    uint32_t size;
+    bool misplaced;
+  };
+  std::mutex foundLock;
+  std::unordered_map<uint64_t, Found> found;
 };
 
 class WalkRegistry {
@@ -325,7 +340,7 @@ public:
       : m_walk(w), m_onRecord(onRecord), m_progress(progress), m_fault(Core::Get().TakeFault())
   {}
 
-  bool Give(uint64_t number, const uint8_t* bytes, uint32_t size)
+  bool Give(uint64_t number, uint32_t place, const uint8_t* bytes, uint32_t size)
   {
     if (const int delay = Core::Get().recordDelayMs.load()) Sleep(DWORD(delay));
     QvtdNtfsRecordBlock& b = m_walk.block;
@@ -334,6 +349,7 @@ public:
     b.buffer = m_walk.buffer.data();
     b.recordNumber = number;
     b.recordSize = size;
+    b.place = place;
     const bool go = m_onRecord(&b) != 0;
     if (m_fault == 1 && ++m_given == kFaultAfter) RaiseAccessViolation();
     return go;
@@ -383,7 +399,7 @@ int WalkMft(Walk& w, Handover& give)
         continue;
       }
       give.Progress(first + i, map->records);
-      if (!give.Give(first + i, rec, size)) {
+      if (!give.Give(first + i, uint32_t(first + i + 1), rec, size)) {
         give.End();
         return 0;
       }
@@ -445,22 +461,27 @@ int WalkFormatted(Walk& w, Handover& give)
       const Bytes view(rec, size);
       uint16_t firstAttr = 0;
       uint32_t own = 0;
-      uint64_t number = 0;
+      uint64_t number = 0, placed = 0;
+      const bool hasPlace = current && current->NumberAt(offset, placed) && placed < UINT32_MAX;
       // A record's own number, unless it has none (or the 0 that mkntfs gives reserved
       // records): then the number its place in the current $MFT gives.
       if (view.U16(0x14, firstAttr) && firstAttr > 0x30 && view.U32(0x2C, own) && own != 0) {
         number = own;
-      } else if (!current || !current->NumberAt(offset, number)) {
+      } else if (hasPlace) {
+        number = placed;
+      } else {
         number = firstAttr > 0x30 ? 0 : offset / size;
       }
+      const bool misplaced = hasPlace && placed != number;
       {
         std::lock_guard<std::mutex> held(w.foundLock);
-        w.found.emplace(number, std::make_pair(offset, size));
+        auto it = w.found.emplace(number, Walk::Found{offset, size, misplaced}).first;
+        if (it->second.misplaced && !misplaced) it->second = Walk::Found{offset, size, false};
       }
       ++found;
       skipUntil = offset + size;
       give.Progress(offset, p.size);
-      if (!give.Give(number, rec, size)) {
+      if (!give.Give(number, hasPlace ? uint32_t(placed + 1) : 0, rec, size)) {
         give.End();
         return 0;
       }
@@ -627,15 +648,15 @@ int QVTD_API NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buff
     p = w->partition;
     if (!p) return kErrBadHandle;
     if (w->formatted) {
-      std::pair<uint64_t, uint32_t> where;
+      Walk::Found where{};
       {
         std::lock_guard<std::mutex> held(w->foundLock);
         auto it = w->found.find(recordNumber);
         if (it == w->found.end()) return 0;
         where = it->second;
       }
-      const Res r = ReadExact(*p, where.first, buffer, where.second);
-      return r == Res::Ok ? int(where.second) : ErrorOf(r);
+      const Res r = ReadExact(*p, where.offset, buffer, where.size);
+      return r == Res::Ok ? int(where.size) : ErrorOf(r);
     }
     map = w->map;
   } else if ((p = Core::Get().FindPartition(context)) == nullptr) {

@@ -539,6 +539,7 @@ struct Volume {
   uint32_t records = 0;
   size_t splitRun = 0;      // 0: no attribute list
   uint32_t extRecord = 0;
+  uint64_t extBase = 0;     // the base reference the extension record holds (number only)
 };
 
 std::vector<uint8_t> EncodeRuns(const std::vector<std::pair<int64_t, uint64_t>>& runs)  // (lcn delta, length)
@@ -641,13 +642,15 @@ std::vector<uint8_t> BuildVolume(const Volume& v)
           Put16(e + 4, 0x20);
           e[7] = 0x1A;
           Put64(e + 8, k == 0 ? 0 : splitVcn);
-          Put64(e + 0x10, k == 0 ? 0 : v.extRecord);
+          // References carry the records' sequence number, 1.
+          Put64(e + 0x10, (k == 0 ? 0 : v.extRecord) | uint64_t(1) << 48);
         }
         at += 0x58;
       }
       at = PutMftData(r.data(), at, v, 0, runsHere, dataSize);
     } else if (v.splitRun && i == v.extRecord) {
-      Put32(&r[0x20], 0);  // base record 0
+      Put32(&r[0x20], uint32_t(v.extBase));  // base record 0, sequence 1
+      Put16(&r[0x26], 1);
       at = PutMftData(r.data(), at, v, v.splitRun, v.extents.size(), dataSize);
     } else {
       Put32(&r[at], 0x80);
@@ -683,7 +686,7 @@ std::vector<uint8_t> BuildVolume(const Volume& v)
 
 TEST_F(NtfsWalkTest, BuiltVolumesAreWalkedCompletely)
 {
-  struct Case { const char* what; Volume v; uint32_t expected; };
+  struct Case { const char* what; Volume v; uint32_t expected; uint32_t count = 0; /* 0: v.records */ };
   std::vector<Case> cases;
   {
     Volume v;  // twelve runs jumping back and forth
@@ -719,6 +722,9 @@ TEST_F(NtfsWalkTest, BuiltVolumesAreWalkedCompletely)
     v.splitRun = 2;
     v.extRecord = 3;
     cases.push_back({"$MFT data continued in an extension record", v, 40});
+    // The same record claiming another base is not $MFT's: only the runs of record 0 count.
+    v.extBase = 7;
+    cases.push_back({"an extension record of another file", v, 16, 16});
   }
   {
     Volume v;  // the third run points past the volume: its records are left out
@@ -734,7 +740,7 @@ TEST_F(NtfsWalkTest, BuiltVolumesAreWalkedCompletely)
     ASSERT_NE(part, nullptr);
     Collected c;
     ASSERT_EQ(Walk(part, 0, c), 0);
-    EXPECT_EQ(c.recordCount, k.v.records);
+    EXPECT_EQ(c.recordCount, k.count ? k.count : k.v.records);
     EXPECT_EQ(c.bytesPerCluster, k.v.cluster);
     EXPECT_EQ(c.finishCalls.load(), 1);
     EXPECT_EQ(c.progress[1], 10000u);

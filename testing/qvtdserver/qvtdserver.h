@@ -142,6 +142,10 @@ int      QVTD_API SetErrorHandler(QvtdScanErrorHandler host, QvtdErrorWait wait)
 //   24  the task given to NTFSEnumVirtualFRs
 //   28  the partition handle walked (the product does not use it)
 //   32  pointer to the record buffer: the record as it lies on disk, fixups NOT applied
+//   36  place (u32): the number that the record's place in the volume's current $MFT
+//       gives, plus one; 0 when its place lies outside it. A normal walk hands each
+//       record at its place (number + 1); a formatted walk tells by it whether a record's
+//       own number agrees with where it lies (a copy or a damaged record does not).
 // The block and its buffer belong to the core and stay valid until the DLL unloads.
 typedef struct QvtdNtfsRecordBlock {
   uint64_t recordNumber;
@@ -151,6 +155,7 @@ typedef struct QvtdNtfsRecordBlock {
   void*    task;
   void*    partition;
   uint8_t* buffer;
+  uint32_t place;
 } QvtdNtfsRecordBlock;
 
 // Called once per record; its result is the task's running flag: 0 stops the walk.
@@ -161,7 +166,8 @@ typedef void (QVTD_API *QvtdNtfsFinishCallback)(void* task, QvtdNtfsRecordBlock*
 
 // NTFSEnumVirtualFRs: context is the disk context (not needed, may be null). formatted 0
 // walks $MFT (located from the boot sector, its run list decoded from record 0 and, when
-// its data goes on in extension records, from those that a resident $ATTRIBUTE_LIST names)
+// its data goes on in extension records, from those that a resident $ATTRIBUTE_LIST names
+// and whose base reference, number and sequence, is record 0's)
 // and hands over every record 0..N-1, in use or not, N = $MFT data
 // size / record size; records lying in unmapped or unreadable clusters are left out.
 // The record count is capped at what $MFT's runs and the partition can hold.
@@ -169,7 +175,8 @@ typedef void (QVTD_API *QvtdNtfsFinishCallback)(void* task, QvtdNtfsRecordBlock*
 // allocated size a power of two 512..64 KiB, update sequence offset and count = size/512+1,
 // first attribute offset) and hands each over under its own number (0x2C when the first
 // attribute offset is above 0x30 and the number is not 0), else under the number its place
-// in the current $MFT gives, else (no number field) partition offset / record size.
+// in the current $MFT gives, else (no number field) partition offset / record size; the
+// block's place field tells the place (above).
 // progressBlock (may be null): an array of u32; word 0 is the directory-buffer handle (left
 // alone), word 1 receives the progress 0..10000 (records handed over / bytes scanned); it
 // is 10000 when a walk ends without a stop.
@@ -183,8 +190,9 @@ int      QVTD_API NTFSEnumVirtualFRs(void* partition, void* context, int formatt
                                      QvtdNtfsFinishCallback onFinish, void* task, uint32_t* progressBlock);
 // NTFSReadVirtualMFT: reads MFT record recordNumber as it lies on disk (fixups not applied)
 // into buffer, which must hold the record size. context is a record block of a walk (its
-// walk's map: the $MFT run list, or for a formatted walk the records it found, first find
-// of a number wins), a partition handle (its last normal walk's run list, decoded now when
+// walk's map: the $MFT run list, or for a formatted walk the records it found: of those
+// claiming one number, the first found whose place does not contradict it, else the
+// first found), a partition handle (its last normal walk's run list, decoded now when
 // there was none), or a disk context (the partition of that disk walked last).
 // Returns the record size (> 0), 0 for a record past the end or not mapped, -6 unknown
 // context, -87 null buffer, -23 read failure, -1005/-1392 as above.
