@@ -11,6 +11,7 @@
 #include "CoreLibrary.h"
 #include "Enumeration.h"
 #include "LittleEndian.h"
+#include "NtfsRuns.h"
 #include "UniqueRes.h"
 
 namespace {
@@ -28,6 +29,8 @@ constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kFirstUserRecord = 16;
 // Records set aside until their base record or the walk's end decides on them.
 constexpr size_t kMaxHeldBytes = 16u << 20;
+// An attribute list longer than this is not read (a list entry per extent of a file).
+constexpr uint64_t kMaxListBytes = 1u << 20;
 
 // The sequence number that freeing a record with this one leaves behind (0 stays 0,
 // 0xFFFF wraps to 1): a deleted base record is one ahead of its extension records.
@@ -218,7 +221,59 @@ bool CStorage::CNTFSScanTask::NamedOnlyInSystemFolders(const uint8_t* record, ui
   return names > 0 && system == names;
 }
 
-void CStorage::CNTFSScanTask::NoteAttributeList(const uint8_t* record, uint32_t size, uint64_t number) {
+bool CStorage::CNTFSScanTask::HasUsableNameIn(const uint8_t* record, uint32_t size, uint64_t parent) const {
+  bool found = false;
+  Ntfs::ForEachAttribute(record, size, [&](const Ntfs::Attribute& a) {
+    if (a.type != Ntfs::kFileName || a.nonResident || !a.value.Has(0, Ntfs::kNameText + 2)) return true;
+    const uint32_t chars = a.value.p[Ntfs::kNameChars];
+    found = chars != 0 && a.value.Has(Ntfs::kNameText, chars * 2) && U16(a.value.p + Ntfs::kNameText) != 0 &&
+            ReferenceNumber(a.value.p + Ntfs::kNameParent) == parent;
+    return !found;
+  });
+  return found;
+}
+
+namespace {
+
+// The record numbers that $ATTRIBUTE_LIST entries name, but the list's own record.
+void ListedRecords(ByteView list, uint64_t self, std::vector<uint64_t>& out) {
+  for (uint32_t at = 0; list.Has(at, Ntfs::kListEntryMinBytes);) {
+    const uint32_t length = U16(list.p + at + Ntfs::kListLength);
+    if (length < Ntfs::kListEntryMinBytes || !list.Has(at, length)) break;
+    const uint64_t named = ReferenceNumber(list.p + at + Ntfs::kListReference);
+    if (named != self && std::find(out.begin(), out.end(), named) == out.end()) out.push_back(named);
+    at += length;
+  }
+}
+
+}  // namespace
+
+bool CStorage::CNTFSScanTask::ReadNonResidentList(const Ntfs::Attribute& list, uint32_t clusterSize,
+                                                  std::vector<uint8_t>& out) {
+  const uint8_t* h = list.header.p;
+  const uint64_t bytes = U64(h + Ntfs::kDataSize);
+  const uint32_t runOffset = U16(h + Ntfs::kRunListOffset);
+  if (bytes == 0 || bytes > kMaxListBytes || clusterSize == 0 || runOffset < Ntfs::kNonResidentHeaderBytes ||
+      runOffset > list.header.n || !m_partitionHandle)
+    return false;
+  out.assign(size_t(bytes), 0);
+  Ntfs::RunReader runs(h + runOffset, list.header.n - runOffset);
+  Ntfs::Run run;
+  uint64_t done = 0;
+  while (done < bytes && runs.Next(&run)) {
+    if (run.sparse || run.lcn < 0 || run.clusters > kMaxListBytes / clusterSize) return false;
+    const uint32_t piece = uint32_t(std::min<uint64_t>(run.clusters * clusterSize, bytes - done));
+    const int got = Core::ReadPartition(m_partitionHandle, m_diskContext, uint64_t(run.lcn) * clusterSize, piece,
+                                        out.data() + done)
+                        .value_or(0);
+    if (got != int(piece)) return false;
+    done += piece;
+  }
+  return done == bytes;
+}
+
+void CStorage::CNTFSScanTask::NoteAttributeList(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block) {
+  const uint64_t number = block.recordNumber;
   bool found = false;
   ListOwner owner;
   owner.sequence = U16(record + Ntfs::kRecordSequence);
@@ -226,16 +281,14 @@ void CStorage::CNTFSScanTask::NoteAttributeList(const uint8_t* record, uint32_t 
   Ntfs::ForEachAttribute(record, size, [&](const Ntfs::Attribute& a) {
     if (a.type != Ntfs::kAttributeList || a.nameLength != 0) return true;
     found = true;
-    owner.listResident = !a.nonResident && a.value.p;
-    const ByteView& list = a.value;
-    for (uint32_t at = 0; owner.listResident && list.Has(at, Ntfs::kListEntryMinBytes);) {
-      const uint32_t length = U16(list.p + at + Ntfs::kListLength);
-      if (length < Ntfs::kListEntryMinBytes || !list.Has(at, length)) break;
-      const uint64_t named = ReferenceNumber(list.p + at + Ntfs::kListReference);
-      if (named != number && std::find(owner.extensions.begin(), owner.extensions.end(), named) ==
-                                 owner.extensions.end())
-        owner.extensions.push_back(named);
-      at += length;
+    if (!a.nonResident) {
+      owner.listKnown = a.value.p != nullptr;
+      ListedRecords(a.value, number, owner.extensions);
+    } else {
+      // A long list lies in clusters of its own.
+      std::vector<uint8_t> bytes;
+      owner.listKnown = ReadNonResidentList(a, block.bytesPerCluster, bytes);
+      if (owner.listKnown) ListedRecords(ByteView{bytes.data(), uint32_t(bytes.size())}, number, owner.extensions);
     }
     return false;
   });
@@ -269,7 +322,7 @@ bool CStorage::CNTFSScanTask::AcceptExtension(const uint8_t* record, uint32_t si
   const ListOwner& o = owner->second;
   const bool sequence = baseSequence == o.sequence || (!o.inUse && SequenceAfterFree(baseSequence) == o.sequence);
   const bool listed =
-      !o.listResident || std::find(o.extensions.begin(), o.extensions.end(), number) != o.extensions.end();
+      !o.listKnown || std::find(o.extensions.begin(), o.extensions.end(), number) != o.extensions.end();
   if (sequence && listed) return true;
   CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::AcceptExtension",
            "Extension record %llu names base record %llu sequence %u, which does not own it: left out",
@@ -292,7 +345,7 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
     m_systemIds.insert(entryId);
     return;
   } else {
-    NoteAttributeList(record, size, entryId);
+    NoteAttributeList(record, size, block);
   }
   const uint64_t progress =
       block.recordCount ? std::min<uint64_t>(block.recordNumber * 10000ull / block.recordCount, 10000) : 0;
@@ -329,10 +382,12 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
         name[chars] = 0;
         uint32_t nameSpace = value.p[Ntfs::kNameSpace];
         const uint32_t nameAttributes = U32(value.p + Ntfs::kNameAttributes);
+        const uint64_t parent = ReferenceNumber(value.p + Ntfs::kNameParent);
         if (name[0] == 0) {
           // A name that ends before its first character would make the entry its own
-          // folder's path: it is named after its record instead, and a real name of the
-          // same folder (taken as the long one) replaces it.
+          // folder's path: a usable name of the same folder stands for it, else it is
+          // named after its record (as a short name, so that a real one replaces it).
+          if (HasUsableNameIn(record, size, parent)) break;
           const bool folder = (flags & Ntfs::kRecordDirectory) != 0 || (nameAttributes & kAttrFolderMask) != 0;
           std::swprintf(name, 256, folder ? L"UnnamedFolder%llu" : L"UnnamedFile%llu",
                         static_cast<unsigned long long>(entryId));
@@ -340,7 +395,6 @@ void CStorage::CNTFSScanTask::ParseAttributes(const uint8_t* record, uint32_t si
         }
         const uint64_t time = Ntfs::FileTimeToUnix(U64(value.p + Ntfs::kNameModified));
         const uint64_t dataSize = U64(value.p + Ntfs::kNameDataSize);
-        const uint64_t parent = ReferenceNumber(value.p + Ntfs::kNameParent);
         AddScannedEntry(name, nameSpace, uint32_t(entryId), uint32_t(entryId >> 32), uint32_t(parent),
                         uint32_t(parent >> 32), uint32_t(dataSize), uint32_t(dataSize >> 32), uint32_t(time),
                         uint32_t(time >> 32), nameAttributes, deleted ? 1 : 0, int32_t(progress));

@@ -166,8 +166,12 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
   // them ($Extend's children). They never enter the tree.
   bool IsSystemRecord(uint64_t id) const;
   bool NamedOnlyInSystemFolders(const uint8_t* record, uint32_t size) const;
+  // Whether a $FILE_NAME of the record gives a name that is not empty in that folder.
+  bool HasUsableNameIn(const uint8_t* record, uint32_t size, uint64_t parent) const;
   // A base record that has an $ATTRIBUTE_LIST: the extension records it owns.
-  void NoteAttributeList(const uint8_t* record, uint32_t size, uint64_t number);
+  void NoteAttributeList(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block);
+  // The bytes of a non-resident $ATTRIBUTE_LIST; false when they cannot be read whole.
+  bool ReadNonResidentList(const Ntfs::Attribute& list, uint32_t clusterSize, std::vector<uint8_t>& out);
   // An extension record counts only for the base record that owns it; one whose base
   // has not been seen yet waits for the finishing pass.
   bool AcceptExtension(const uint8_t* record, uint32_t size, const NtfsRecordBlock& block, uint64_t base,
@@ -197,7 +201,7 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
   struct ListOwner {
     uint16_t sequence = 0;
     bool inUse = false;
-    bool listResident = false;         // only then are its extension records known
+    bool listKnown = false;            // the list could be read: its extension records are known
     std::vector<uint64_t> extensions;  // record numbers the list names
   };
   bool m_ownNumbersMayRepeat = false;

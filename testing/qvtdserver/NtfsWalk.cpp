@@ -423,6 +423,20 @@ uint32_t FoundRecordSize(Bytes at)
   return FileRecordHeaderOk(at, allocated) ? allocated : 0;
 }
 
+// The number one below that of the record lying right after this one (of the same
+// size), when that one holds its number.
+bool NextOwnNumber(Bytes at, uint32_t size, uint64_t& number)
+{
+  const Bytes next = at.Slice(size, at.Size() > size ? at.Size() - size : 0);
+  uint16_t firstAttr = 0;
+  uint32_t own = 0;
+  if (FoundRecordSize(next) != size || !next.U16(0x14, firstAttr) || firstAttr <= 0x30 || !next.U32(0x2C, own) ||
+      own == 0)
+    return false;
+  number = own - 1;
+  return true;
+}
+
 // Every file record of the partition at 512-byte steps, under its own number.
 int WalkFormatted(Walk& w, Handover& give)
 {
@@ -439,6 +453,8 @@ int WalkFormatted(Walk& w, Handover& give)
   std::vector<uint8_t> chunk(kChunk + kMaxRecord);
   constexpr size_t kPiece = 4096;
   uint64_t found = 0, skipUntil = 0;
+  uint64_t previousEnd = UINT64_MAX, previousNumber = 0;
+  uint32_t previousSize = 0;
   for (uint64_t base = 0; base < p.size; base += kChunk) {
     size_t got = 0;
     if (p.Read(base, chunk.data(), chunk.size(), got) != Res::Ok) {
@@ -462,7 +478,16 @@ int WalkFormatted(Walk& w, Handover& give)
       uint16_t firstAttr = 0;
       uint32_t own = 0;
       uint64_t number = 0, placed = 0;
-      const bool hasPlace = current && current->NumberAt(offset, placed) && placed < UINT32_MAX;
+      // Its place: in the current $MFT, or else beside the record handed just before it
+      // (an old $MFT's records lie one after another), or else before the next one.
+      bool hasPlace = current && current->NumberAt(offset, placed);
+      if (!hasPlace && previousEnd == offset && previousSize == size) {
+        placed = previousNumber + 1;
+        hasPlace = true;
+      } else if (!hasPlace) {
+        hasPlace = NextOwnNumber(Bytes(chunk.data() + at, got - at), size, placed);
+      }
+      hasPlace = hasPlace && placed < UINT32_MAX;
       // A record's own number, unless it has none (or the 0 that mkntfs gives reserved
       // records): then the number its place in the current $MFT gives.
       if (view.U16(0x14, firstAttr) && firstAttr > 0x30 && view.U32(0x2C, own) && own != 0) {
@@ -473,6 +498,9 @@ int WalkFormatted(Walk& w, Handover& give)
         number = firstAttr > 0x30 ? 0 : offset / size;
       }
       const bool misplaced = hasPlace && placed != number;
+      previousEnd = offset + size;
+      previousSize = size;
+      previousNumber = hasPlace ? placed : number;
       {
         std::lock_guard<std::mutex> held(w.foundLock);
         auto it = w.found.emplace(number, Walk::Found{offset, size, misplaced}).first;

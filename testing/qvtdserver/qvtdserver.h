@@ -142,10 +142,12 @@ int      QVTD_API SetErrorHandler(QvtdScanErrorHandler host, QvtdErrorWait wait)
 //   24  the task given to NTFSEnumVirtualFRs
 //   28  the partition handle walked (the product does not use it)
 //   32  pointer to the record buffer: the record as it lies on disk, fixups NOT applied
-//   36  place (u32): the number that the record's place in the volume's current $MFT
-//       gives, plus one; 0 when its place lies outside it. A normal walk hands each
-//       record at its place (number + 1); a formatted walk tells by it whether a record's
-//       own number agrees with where it lies (a copy or a damaged record does not).
+//   36  place (u32): the number that the record's place gives, plus one; 0 when it is
+//       not known. A normal walk hands each record at its place (number + 1). A formatted
+//       walk takes the place from the current $MFT when the record lies in it, else from
+//       the record of the same size handed right before it on disk (its place, or its
+//       number when it had none, + 1), else from the own number of the record right after
+//       it (- 1). A record whose own number differs from its place is a copy or damaged.
 // The block and its buffer belong to the core and stay valid until the DLL unloads.
 typedef struct QvtdNtfsRecordBlock {
   uint64_t recordNumber;
