@@ -1,6 +1,8 @@
 // The NTFS scan: record checks and fixups, the record parser on raw MFT records taken
-// from the fixture images (valid, patched and cut short), and whole scans of the
-// images through the stand-in core compared with their manifests.
+// from the fixture images (valid, patched, cut short and damaged: empty names, foreign
+// extension records, formatted-volume records claiming one number), whole scans of the
+// images through the stand-in core compared with their manifests, and the file count a
+// host sees while a scan runs.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -91,18 +93,59 @@ std::vector<uint8_t> Fixed(std::vector<uint8_t> raw) {
   EXPECT_TRUE(Ntfs::ApplyFixups(raw.data(), uint32_t(raw.size())));
   return raw;
 }
+std::vector<uint8_t> FixedOf(ImageRecords& image, uint64_t number) { return Fixed(image.Raw(number)); }
+
+// Offsets of the attributes of a type in a fixed record.
+std::vector<uint32_t> Attributes(const std::vector<uint8_t>& r, uint32_t type) {
+  std::vector<uint32_t> out;
+  for (uint32_t at = Get16(&r[0x14]); at + 8 <= r.size() && Get32(&r[at]) != 0xFFFFFFFF;) {
+    if (Get32(&r[at]) == type) out.push_back(at);
+    if (Get32(&r[at + 4]) == 0) break;
+    at += Get32(&r[at + 4]);
+  }
+  return out;
+}
+// Offset of a $FILE_NAME attribute's value.
+uint32_t NameValue(const std::vector<uint8_t>& r, uint32_t attribute) { return attribute + Get16(&r[attribute + 0x14]); }
+
+// The record as the disk holds it again, after a change to its fixed-up bytes.
+std::vector<uint8_t> Unfixed(std::vector<uint8_t> fixed) {
+  const uint32_t usa = Get16(&fixed[4]);
+  for (uint32_t i = 1; i < Get16(&fixed[6]); ++i) {
+    std::memcpy(&fixed[usa + 2 * i], &fixed[i * 512 - 2], 2);
+    std::memcpy(&fixed[i * 512 - 2], &fixed[usa], 2);
+  }
+  return fixed;
+}
 
 // A task fed records by hand, as the core's walk would.
-struct FedTask {
-  FedTask() : task(std::make_unique<CStorage::CNTFSScanTask>(TaskParams{})) { task->ScanInit(); }
-  int Feed(std::vector<uint8_t>& record, uint64_t number, uint64_t count = 128, uint32_t size = 0) {
+template <class Task>
+struct FedTaskOf {
+  FedTaskOf() : task(std::make_unique<Task>(TaskParams{})) { task->ScanInit(); }
+  int Feed(std::vector<uint8_t>& record, uint64_t number, uint64_t count = 128, uint32_t size = 0,
+           uint32_t place = 0) {
     NtfsRecordBlock block{number, count, size ? size : uint32_t(record.size()), 4096, task.get(), nullptr,
-                          record.data()};
+                          record.data(), place};
     return CStorage::CNTFSScanTask::OnFileRecord(&block);
   }
+  // A record given with its fixups applied, put back as the disk holds it.
+  int FeedFixed(const std::vector<uint8_t>& fixed, uint64_t number, uint32_t place = 0) {
+    std::vector<uint8_t> raw = Unfixed(fixed);
+    return Feed(raw, number, 128, 0, place);
+  }
   CFileEntry* Cell(uint64_t id) { return *task->GetIdCell(id); }
-  std::unique_ptr<CStorage::CNTFSScanTask> task;
+  // Every name of the entry's alias chain.
+  std::vector<std::wstring> Names(uint64_t id) {
+    std::vector<std::wstring> names;
+    if (CFileEntry* e = Cell(id))
+      for (CList* p = &FirstInLinkChain(e)->linkChainNode; p; p = p->next)
+        names.push_back(CFileEntry::FromLinkChainNode(p)->name);
+    return names;
+  }
+  std::unique_ptr<Task> task;
 };
+using FedTask = FedTaskOf<CStorage::CNTFSScanTask>;
+using FedFormatted = FedTaskOf<CStorage::CNTFSScanFormattedTask>;
 
 // ---------------------------------------------------------------------------------
 // Record checks
@@ -243,44 +286,106 @@ TEST(NtfsParser, MalformedAttributesEndTheRecordWithoutReadingPastIt) {
   }
 }
 
-TEST(NtfsParser, CutAndScribbledRecordsNeverCrash) {
+// What one record gives its entry: its names, data extents and link.
+struct Outcome {
+  bool exists = false;
+  std::vector<std::wstring> names;
+  size_t runs = 0;
+  std::wstring link;
+  bool operator==(const Outcome& o) const {
+    return exists == o.exists && names == o.names && runs == o.runs && link == o.link;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const Outcome& o) {
+  out << (o.exists ? "entry" : "no entry") << ", " << o.names.size() << " name(s)";
+  for (const std::wstring& n : o.names) out << " '" << std::string(n.begin(), n.end()) << "'";
+  return out << ", " << o.runs << " extent(s), link '" << std::string(o.link.begin(), o.link.end()) << "'";
+}
+
+Outcome ParseOne(std::vector<uint8_t> raw, uint64_t number, uint32_t size = 0) {
+  FedTask fed;
+  const std::vector<uint8_t> before = raw;
+  EXPECT_EQ(fed.Feed(raw, number, 128, size), 1);
+  EXPECT_EQ(raw, before) << "the core's buffer is not changed";
+  Outcome o;
+  CFileEntry* entry = fed.Cell(number);
+  if (!entry) return o;
+  o.exists = true;
+  for (CList* p = &FirstInLinkChain(entry)->linkChainNode; p; p = p->next)
+    if (CFileEntry::FromLinkChainNode(p)->name[0]) o.names.push_back(CFileEntry::FromLinkChainNode(p)->name);
+  for (CList* p = entry->runList.First(); !entry->runList.IsTail(p); p = p->next) ++o.runs;
+  if (entry->linkTarget) o.link = entry->linkTarget;
+  return o;
+}
+
+TEST(NtfsParser, CutAndScribbledRecordsKeepExactlyTheWholeAttributesBeforeTheDamage) {
   ImageRecords image(NtfsImage("ntfs-tree"));
   // A fragmented file with an attribute list, a folder with an index, a symbolic link.
   for (uint64_t number : {86u, 64u, 101u, 5u}) {
+    SCOPED_TRACE(number);
     const std::vector<uint8_t> raw = image.Raw(number);
     const std::vector<uint8_t> fixed = Fixed(raw);
     const uint32_t used = Get32(fixed.data() + 0x18);
-    // Every used size from nothing to past the record.
-    for (uint32_t cut = 0; cut <= 1032; ++cut) {
-      FedTask fed;
+    // The attributes: offset, end, header size.
+    struct Attr {
+      uint32_t at, end, header;
+    };
+    std::vector<Attr> attrs;
+    for (uint32_t at = Get16(fixed.data() + 0x14); Get32(&fixed[at]) != 0xFFFFFFFF; at += Get32(&fixed[at + 4]))
+      attrs.push_back({at, at + Get32(&fixed[at + 4]), fixed[at + 8] ? 0x40u : 0x18u});
+    ASSERT_GE(attrs.size(), 2u);
+    // What the record gives when only its first k attributes lie within the used size.
+    auto usedUpTo = [&](uint32_t usedSize) {
       std::vector<uint8_t> r = raw;
-      Put32(&r[0x18], cut);
-      EXPECT_EQ(fed.Feed(r, number), 1) << number << " used " << cut;
+      Put32(&r[0x18], usedSize);
+      return ParseOne(r, number);
+    };
+    std::vector<Outcome> firstK;
+    firstK.push_back(usedUpTo(attrs[0].at));
+    for (const Attr& a : attrs) firstK.push_back(usedUpTo(a.end));
+    const Outcome whole = ParseOne(raw, number);
+    ASSERT_TRUE(whole.exists);
+    EXPECT_EQ(firstK.back(), whole);
+    EXPECT_FALSE(firstK.front().exists) << "no attribute, no entry";
+
+    // Every used size from nothing to past the record: an attribute counts only when it
+    // ends within the used size, and nothing past it is read.
+    for (uint32_t cut = 0; cut <= 1032; ++cut) {
+      size_t k = 0;
+      while (k < attrs.size() && attrs[k].end <= cut) ++k;
+      EXPECT_EQ(usedUpTo(cut), cut >= used ? whole : firstK[k]) << "used " << cut;
     }
-    // Every attribute byte set to 0xFF and to 0 in turn (sector ends kept).
+    // An attribute whose length is below its header ends the record there, even when an
+    // end marker lies right after the length it claims.
+    for (size_t i = 0; i < attrs.size(); ++i) {
+      for (uint32_t length = 0; length < attrs[i].header; length += 8) {
+        std::vector<uint8_t> r = fixed;
+        Put32(&r[attrs[i].at + 4], length);
+        if (length >= 8) Put32(&r[attrs[i].at + length], 0xFFFFFFFF);
+        EXPECT_EQ(ParseOne(Unfixed(r), number), firstK[i]) << "attribute " << i << " of length " << length;
+      }
+    }
+    // Every attribute byte set to 0xFF and to 0 in turn (sector ends kept): never more
+    // names or extents than the record holds.
     for (uint32_t at = Get16(fixed.data() + 0x14); at < used; ++at) {
       if (at % 512 >= 510) continue;
       for (uint8_t value : {uint8_t(0xFF), uint8_t(0)}) {
-        FedTask fed;
         std::vector<uint8_t> r = raw;
         r[at] = value;
-        EXPECT_EQ(fed.Feed(r, number), 1) << number << " byte " << at;
+        const Outcome o = ParseOne(r, number);
+        EXPECT_LE(o.names.size(), whole.names.size()) << "byte " << at;
+        EXPECT_LE(o.runs, whole.runs) << "byte " << at;
       }
     }
     // Every prefix of the record, handed over as a record of that size, is refused.
     for (uint32_t cut = 1; cut < raw.size(); ++cut) {
-      FedTask fed;
       std::vector<uint8_t> prefix(raw.begin(), raw.begin() + cut);
-      EXPECT_EQ(fed.Feed(prefix, number, 128, cut), 1) << number << " prefix " << cut;
-      EXPECT_EQ(fed.Cell(number), nullptr) << number << " prefix " << cut;
+      EXPECT_FALSE(ParseOne(prefix, number, cut).exists) << "prefix " << cut;
     }
-    // Record sizes that cannot hold the record.
-    for (uint32_t size : {0u, 1u, 511u, 512u, 0x10000u + 1024u}) {
-      FedTask fed;
-      std::vector<uint8_t> r = raw;
-      r.resize(std::max<size_t>(r.size(), size & 0xFFFF));
-      EXPECT_EQ(fed.Feed(r, number, 128, size), 1) << number << " size " << size;
-    }
+    // Record sizes that cannot hold the record are refused; only the low 16 bits of the
+    // size count.
+    for (uint32_t size : {1u, 511u, 512u}) EXPECT_FALSE(ParseOne(raw, number, size).exists) << "size " << size;
+    EXPECT_EQ(ParseOne(raw, number, 0x10000u + 1024u), whole);
   }
 }
 
@@ -866,6 +971,190 @@ TEST(NtfsDll, DemoImageListsItsManifestThroughTheExports) {
     EXPECT_EQ(listed.size(), expected);
     EXPECT_EQ(Dll().Get<int(__cdecl*)(int)>("CloseScanTask")(task), 0);
   }
+}
+
+// ---------------------------------------------------------------------------------
+// Damaged and doubtful records
+
+TEST(NtfsDamage, EmptyNamesTakeTheirRecordsNumberOrAUsableNameOfTheSameFolder) {
+  ImageRecords image(NtfsImage("ntfs-tree"));
+  // docs (64) / nested (65) / deep (66) / leaf.txt (77); docs/Long File Name Document.txt
+  // (81) has a Win32 name and a DOS name.
+  struct Case {
+    const char* what;
+    uint64_t record;
+    int blank;  // the namespace whose $FILE_NAME loses its first character (1 Win32, 2 DOS), -1 all
+    const wchar_t* name;
+    uint64_t parent;
+  } const cases[] = {
+      {"a file's only name", 77, -1, L"UnnamedFile77", 66},
+      {"a folder's only name", 65, -1, L"UnnamedFolder65", 64},
+      {"the long name beside a DOS name", 81, 1, nullptr, 64},
+      {"the DOS name beside a long name", 81, 2, nullptr, 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FedTask fed;
+    for (uint64_t n : {5u, 64u, 65u, 66u}) {
+      if (n != c.record) fed.FeedFixed(FixedOf(image, n), n);
+    }
+    std::vector<uint8_t> r = FixedOf(image, c.record);
+    const std::vector<uint32_t> names = Attributes(r, 0x30);
+    ASSERT_EQ(names.size(), c.blank < 0 ? 1u : 2u);
+    std::wstring kept;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const uint32_t v = NameValue(r, names[i]);
+      if (c.blank < 0 || r[v + 0x41] == c.blank) {
+        Put16(&r[v + 0x42], 0);
+      } else {
+        for (uint32_t k = 0; k < r[v + 0x40]; ++k) kept += wchar_t(Get16(&r[v + 0x42 + 2 * k]));
+      }
+    }
+    fed.FeedFixed(r, c.record);
+    if (c.record != 77) fed.FeedFixed(FixedOf(image, 77), 77);
+    CFileEntry* entry = fed.Cell(c.record);
+    ASSERT_NE(entry, nullptr);
+    if (c.blank > 0) {
+      ASSERT_FALSE(kept.empty());
+    }
+    EXPECT_EQ(std::wstring(entry->name), c.name ? std::wstring(c.name) : kept);
+    EXPECT_EQ(fed.Names(c.record).size(), 1u) << "one name in its folder";
+    EXPECT_EQ(FindParentFolder(entry), fed.Cell(c.parent)->AsPath());
+    // The path never ends at a folder: leaf.txt lies below every folder of its path.
+    std::vector<wchar_t> path(kMaxFullPath + 16, L'\0');
+    fed.task->QueryFileFullPath(77, path.data());
+    EXPECT_EQ(std::wstring(path.data()).find(L"//"), std::wstring::npos) << Utf8(path.data());
+    EXPECT_NE(std::wstring(path.data()).rfind(c.record == 77 ? L"/UnnamedFile77" : L"/leaf.txt"), std::wstring::npos)
+        << Utf8(path.data());
+  }
+}
+
+TEST(NtfsDamage, ExtensionRecordsCountOnlyForTheBaseThatOwnsThem) {
+  ImageRecords image(NtfsImage("ntfs-tree"));
+  // frag/split.txt: base record 86 with an attribute list; its name lies in extension
+  // record 87. docs/report.txt (75) has no attribute list.
+  const std::vector<uint8_t> base = FixedOf(image, 86);
+  const std::vector<uint8_t> named = FixedOf(image, 87);
+  ASSERT_EQ(Get32(&named[0x20]), 86u);
+  ASSERT_FALSE(Attributes(named, 0x30).empty());
+  const uint16_t sequence = Get16(&base[0x10]);
+  ASSERT_EQ(Get16(&named[0x26]), sequence);
+  struct Case {
+    const char* what;
+    uint64_t baseNumber;    // as the extension record names it
+    uint16_t baseSequence;  // as the extension record names it
+    uint16_t recordSequence;  // the base record's own
+    bool baseInUse;
+    bool accepted;
+  } const cases[] = {
+      {"its own base", 86, sequence, sequence, true, true},
+      {"a base reused since (sequence moved on)", 86, sequence, uint16_t(sequence + 1), true, false},
+      {"a later sequence than the base's", 86, uint16_t(sequence + 1), sequence, true, false},
+      {"its deleted base, one sequence ahead", 86, sequence, uint16_t(sequence + 1), false, true},
+      {"a deleted base two sequences ahead", 86, sequence, uint16_t(sequence + 2), false, false},
+      {"another file without an attribute list", 75, sequence, sequence, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FedTask fed;
+    std::vector<uint8_t> b = base;
+    if (!c.baseInUse) Put16(&b[0x16], Get16(&b[0x16]) & ~1u);
+    Put16(&b[0x10], c.recordSequence);
+    fed.FeedFixed(b, 86);
+    fed.FeedFixed(FixedOf(image, 75), 75);
+    std::vector<uint8_t> x = named;
+    Put32(&x[0x20], uint32_t(c.baseNumber));
+    Put16(&x[0x26], c.baseSequence);
+    fed.FeedFixed(x, 87);
+    const std::vector<std::wstring> split = fed.Names(86);
+    const std::vector<std::wstring> report = fed.Names(75);
+    EXPECT_EQ(std::count(split.begin(), split.end(), L"split.txt"), c.accepted ? 1 : 0);
+    EXPECT_EQ(std::count(report.begin(), report.end(), L"split.txt"), 0) << "another file never takes it";
+  }
+  // An extension record that came first waits for its base; one whose base never comes
+  // is left out at the end.
+  FedTask fed;
+  fed.FeedFixed(named, 87);
+  EXPECT_EQ(fed.Cell(86), nullptr);
+  fed.FeedFixed(base, 86);
+  EXPECT_EQ(fed.Names(86), std::vector<std::wstring>{L"split.txt"});
+  FedTask lonely;
+  lonely.FeedFixed(named, 87);
+  lonely.task->WorkFinishRoutine(0);
+  EXPECT_EQ(lonely.Cell(86), nullptr);
+}
+
+TEST(NtfsDamage, FormattedScanKeepsOneRecordPerNumberAndPrefersTheOneAtItsPlace) {
+  ImageRecords image(NtfsImage("ntfs-tree"));
+  // readme.txt (74), and docs/nested/deep/leaf.txt's record (77) claiming number 74.
+  const std::vector<uint8_t> readme = FixedOf(image, 74);
+  std::vector<uint8_t> impostor = FixedOf(image, 77);
+  Put32(&impostor[0x2C], 74);
+  struct Case {
+    const char* what;
+    bool impostorFirst;
+    uint32_t impostorPlace;  // + 1; 0 unknown
+    bool readmeThere;
+    const wchar_t* name;  // of record 74 at the end
+  } const cases[] = {
+      {"the misplaced record first", true, 76, true, L"readme.txt"},
+      {"the misplaced record after", false, 76, true, L"readme.txt"},
+      {"places unknown: the first find", false, 0, true, L"readme.txt"},
+      {"a misplaced record alone keeps its number", true, 76, false, L"leaf.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FedFormatted fed;
+    fed.FeedFixed(FixedOf(image, 5), 5, 6);
+    if (c.impostorFirst) fed.FeedFixed(impostor, 74, c.impostorPlace);
+    if (c.readmeThere) fed.FeedFixed(readme, 74, c.impostorPlace ? 75 : 0);
+    if (!c.impostorFirst) fed.FeedFixed(impostor, 74, c.impostorPlace);
+    fed.task->WorkFinishRoutine(0);
+    EXPECT_EQ(fed.Names(74), std::vector<std::wstring>{c.name});
+    EXPECT_EQ(GetEntrySize(fed.Cell(74)), c.readmeThere ? 24u : 300u);
+  }
+  // A normal scan hands every number once: nothing is held back there.
+  FedTask normal;
+  normal.FeedFixed(impostor, 74, 76);
+  EXPECT_EQ(normal.Names(74), std::vector<std::wstring>{L"leaf.txt"});
+}
+
+// ---------------------------------------------------------------------------------
+
+TEST(NtfsCount, FileCountWhileScanningNeverFallsNorPassesTheFinalOne) {
+  ASSERT_NE(Dll().dll, nullptr);
+  ASSERT_NE(CoreModule(), nullptr);
+  CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(NtfsImage("ntfs-tree").c_str());
+  ASSERT_EQ(Dll().Get<int(__cdecl*)()>("ServiceInitialize")(), 1);
+  // Slow records, so that the count is seen at every stage of the walk.
+  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(3);
+  int task = 0;
+  ASSERT_EQ(Dll().Get<int(__cdecl*)(int, int, int, int*)>("StartScanTask")(0, 1, 0, &task), 0);
+  std::vector<int> files, deleted;
+  int finished = 0;
+  while (!finished) {
+    int progress = 0, f = 0, d = 0;
+    ASSERT_EQ(Dll().Get<ProgressFn>("GetScanProgress")(task, &progress, &f, &d, &finished), 0);
+    files.push_back(f);
+    deleted.push_back(d);
+    if (!finished) Sleep(1);
+  }
+  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(0);
+  ASSERT_GT(files.size(), 20u);
+  EXPECT_TRUE(std::is_sorted(files.begin(), files.end()));
+  EXPECT_TRUE(std::is_sorted(deleted.begin(), deleted.end()));
+  EXPECT_GT(files.back(), 0);
+  // The final count is what the tree holds.
+  ScanFileRecord page[4];
+  int got = 0, children = 0, treeFiles = 0, treeDeleted = 0, handle = 0;
+  uint64_t total = 0, deletedSize = 0;
+  ASSERT_EQ(Dll().Get<EnumFn>("EnumScannedFiles")(task, L":/", 4, page, &got, &children, &treeFiles, &treeDeleted,
+                                                   &total, &deletedSize, &handle),
+            0);
+  Dll().Get<CloseEnumFn>("CloseEnumHandle")(task, handle);
+  EXPECT_EQ(files.back(), treeFiles);
+  EXPECT_EQ(deleted.back(), treeDeleted);
+  EXPECT_EQ(Dll().Get<int(__cdecl*)(int)>("CloseScanTask")(task), 0);
 }
 
 }  // namespace
