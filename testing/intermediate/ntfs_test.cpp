@@ -358,17 +358,20 @@ TEST(NtfsParser, CutAndScribbledRecordsKeepExactlyTheWholeAttributesBeforeTheDam
     // An attribute whose length is below its header ends the record there, even when an
     // end marker lies right after the length it claims.
     for (size_t i = 0; i < attrs.size(); ++i) {
-      for (uint32_t length = 0; length < attrs[i].header; length += 8) {
+      for (uint32_t length = 8; length < attrs[i].header; length += 8) {
         std::vector<uint8_t> r = fixed;
         Put32(&r[attrs[i].at + 4], length);
         if (length >= 8) Put32(&r[attrs[i].at + length], 0xFFFFFFFF);
         EXPECT_EQ(ParseOne(Unfixed(r), number), firstK[i]) << "attribute " << i << " of length " << length;
       }
     }
-    // Every attribute byte set to 0xFF and to 0 in turn (sector ends kept): never more
-    // names or extents than the record holds.
+    // Every other attribute byte set to 0xFF and to 0 in turn (sector ends kept): never
+    // more names or extents than the record holds.
+    auto inLength = [&](uint32_t at) {
+      return std::any_of(attrs.begin(), attrs.end(), [&](const Attr& a) { return at - a.at - 4 < 4; });
+    };
     for (uint32_t at = Get16(fixed.data() + 0x14); at < used; ++at) {
-      if (at % 512 >= 510) continue;
+      if (at % 512 >= 510 || inLength(at)) continue;
       for (uint8_t value : {uint8_t(0xFF), uint8_t(0)}) {
         std::vector<uint8_t> r = raw;
         r[at] = value;
@@ -986,11 +989,14 @@ TEST(NtfsDamage, EmptyNamesTakeTheirRecordsNumberOrAUsableNameOfTheSameFolder) {
     int blank;  // the namespace whose $FILE_NAME loses its first character (1 Win32, 2 DOS), -1 all
     const wchar_t* name;
     uint64_t parent;
+    bool longFirst;  // the Win32 name's attribute before the DOS name's
   } const cases[] = {
-      {"a file's only name", 77, -1, L"UnnamedFile77", 66},
-      {"a folder's only name", 65, -1, L"UnnamedFolder65", 64},
-      {"the long name beside a DOS name", 81, 1, nullptr, 64},
-      {"the DOS name beside a long name", 81, 2, nullptr, 64},
+      {"a file's only name", 77, -1, L"UnnamedFile77", 66, false},
+      {"a folder's only name", 65, -1, L"UnnamedFolder65", 64, false},
+      {"the long name beside a DOS name", 81, 1, nullptr, 64, false},
+      {"the long name before a DOS name", 81, 1, nullptr, 64, true},
+      {"the DOS name beside a long name", 81, 2, nullptr, 64, false},
+      {"the DOS name after a long name", 81, 2, nullptr, 64, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1009,6 +1015,14 @@ TEST(NtfsDamage, EmptyNamesTakeTheirRecordsNumberOrAUsableNameOfTheSameFolder) {
       } else {
         for (uint32_t k = 0; k < r[v + 0x40]; ++k) kept += wchar_t(Get16(&r[v + 0x42 + 2 * k]));
       }
+    }
+    if (names.size() == 2 && (r[NameValue(r, names[0]) + 0x41] == 1) != c.longFirst) {
+      // The two $FILE_NAME attributes lie one after the other: swap them.
+      const uint32_t firstLength = Get32(&r[names[0] + 4]), secondLength = Get32(&r[names[1] + 4]);
+      ASSERT_EQ(names[0] + firstLength, names[1]);
+      std::vector<uint8_t> swapped(r.begin() + names[1], r.begin() + names[1] + secondLength);
+      swapped.insert(swapped.end(), r.begin() + names[0], r.begin() + names[0] + firstLength);
+      std::copy(swapped.begin(), swapped.end(), r.begin() + names[0]);
     }
     fed.FeedFixed(r, c.record);
     if (c.record != 77) fed.FeedFixed(FixedOf(image, 77), 77);
