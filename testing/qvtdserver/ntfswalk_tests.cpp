@@ -107,6 +107,7 @@ RecordInfo Inspect(std::vector<uint8_t> r)
 struct Collected {
   std::vector<uint64_t> numbers;
   std::map<uint64_t, std::vector<uint8_t>> records;  // the first record of each number
+  std::map<uint64_t, uint32_t> places;                // the block's place of that record
   std::set<const void*> blocks;
   uint64_t recordCount = 0;
   uint32_t bytesPerCluster = 0;
@@ -124,6 +125,7 @@ int QVTD_API OnRecord(QvtdNtfsRecordBlock* b)
   auto* c = static_cast<Collected*>(b->task);
   c->numbers.push_back(b->recordNumber);
   c->records.emplace(b->recordNumber, std::vector<uint8_t>(b->buffer, b->buffer + (b->recordSize & 0xFFFF)));
+  c->places.emplace(b->recordNumber, b->place);
   c->blocks.insert(b);
   c->recordCount = b->recordCount;
   c->bytesPerCluster = b->bytesPerCluster;
@@ -432,8 +434,12 @@ TEST_F(NtfsWalkTest, FormattedWalkFindsTheRecordsOfTheVolumeBeforeTheReformat)
     EXPECT_TRUE(HasName(Inspect(formatted.records[e.record]), Leaf(e.path)));
     ASSERT_EQ(Core().NTFSReadVirtualMFT(formatted.finishBlock, e.record, buf.data()), 1024);
     EXPECT_EQ(buf, formatted.records[e.record]);
+    // The old $MFT's records lie one after another past the new one's end: each at the
+    // place its number gives.
+    EXPECT_EQ(formatted.places[e.record], e.record + 1);
   }
   EXPECT_GT(old, 0);
+  for (const auto& [number, place] : normal.places) EXPECT_EQ(place, number + 1) << number;
   EXPECT_EQ(Core().NTFSReadVirtualMFT(formatted.finishBlock, 1u << 30, buf.data()), 0);
 }
 
