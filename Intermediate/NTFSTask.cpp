@@ -62,7 +62,8 @@ bool RecordHeaderOk(const uint8_t* record, uint32_t recordSize) {
 bool RecordMatches(const uint8_t* record, uint32_t recordSize, uint64_t number) {
   if (!RecordHeaderOk(record, recordSize)) return false;
   const uint32_t first = U16(record + kRecordFirstAttribute);
-  if (first > kRecordOwnNumberSince && (U32(record + kRecordOwnNumber) != uint32_t(number) || (number >> 32) != 0)) return false;
+  if (first > kRecordOwnNumberSince && (U32(record + kRecordOwnNumber) != uint32_t(number) || (number >> 32) != 0))
+    return false;
   if (U32(record + kRecordAllocatedSize) != recordSize) return false;
   return true;
 }
@@ -177,6 +178,8 @@ bool CStorage::CNTFSScanTask::ClaimNumber(const NtfsRecordBlock& block) {
     return false;
   }
   if (m_claimedNumbers.insert(number).second) return true;
+  // $MFTMirr holds copies of the first records: no news.
+  if (number < kFirstUserRecord) return false;
   CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::ClaimNumber",
            "Record %llu found once more at another place: left out", static_cast<unsigned long long>(number));
   return false;
@@ -235,15 +238,17 @@ bool CStorage::CNTFSScanTask::HasUsableNameIn(const uint8_t* record, uint32_t si
 
 namespace {
 
-// The record numbers that $ATTRIBUTE_LIST entries name, but the list's own record.
+// The record numbers that $ATTRIBUTE_LIST entries name, but the list's own record, sorted.
 void ListedRecords(ByteView list, uint64_t self, std::vector<uint64_t>& out) {
   for (uint32_t at = 0; list.Has(at, Ntfs::kListEntryMinBytes);) {
     const uint32_t length = U16(list.p + at + Ntfs::kListLength);
     if (length < Ntfs::kListEntryMinBytes || !list.Has(at, length)) break;
     const uint64_t named = ReferenceNumber(list.p + at + Ntfs::kListReference);
-    if (named != self && std::find(out.begin(), out.end(), named) == out.end()) out.push_back(named);
+    if (named != self) out.push_back(named);
     at += length;
   }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
 }
 
 }  // namespace
@@ -261,11 +266,12 @@ bool CStorage::CNTFSScanTask::ReadNonResidentList(const Ntfs::Attribute& list, u
   Ntfs::Run run;
   uint64_t done = 0;
   while (done < bytes && runs.Next(&run)) {
-    if (run.sparse || run.lcn < 0 || run.clusters > kMaxListBytes / clusterSize) return false;
+    uint64_t at = 0;
+    if (run.sparse || run.lcn < 0 || run.clusters > kMaxListBytes / clusterSize ||
+        !le::MulU64(uint64_t(run.lcn), clusterSize, at))
+      return false;
     const uint32_t piece = uint32_t(std::min<uint64_t>(run.clusters * clusterSize, bytes - done));
-    const int got = Core::ReadPartition(m_partitionHandle, m_diskContext, uint64_t(run.lcn) * clusterSize, piece,
-                                        out.data() + done)
-                        .value_or(0);
+    const int got = Core::ReadPartition(m_partitionHandle, m_diskContext, at, piece, out.data() + done).value_or(0);
     if (got != int(piece)) return false;
     done += piece;
   }
@@ -322,7 +328,7 @@ bool CStorage::CNTFSScanTask::AcceptExtension(const uint8_t* record, uint32_t si
   const ListOwner& o = owner->second;
   const bool sequence = baseSequence == o.sequence || (!o.inUse && SequenceAfterFree(baseSequence) == o.sequence);
   const bool listed =
-      !o.listKnown || std::find(o.extensions.begin(), o.extensions.end(), number) != o.extensions.end();
+      !o.listKnown || std::binary_search(o.extensions.begin(), o.extensions.end(), number);
   if (sequence && listed) return true;
   CORE_LOG(Core::kLogWarning, "CStorage::CNTFSScanTask::AcceptExtension",
            "Extension record %llu names base record %llu sequence %u, which does not own it: left out",

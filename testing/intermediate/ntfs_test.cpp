@@ -106,7 +106,9 @@ std::vector<uint32_t> Attributes(const std::vector<uint8_t>& r, uint32_t type) {
   return out;
 }
 // Offset of a $FILE_NAME attribute's value.
-uint32_t NameValue(const std::vector<uint8_t>& r, uint32_t attribute) { return attribute + Get16(&r[attribute + 0x14]); }
+uint32_t NameValue(const std::vector<uint8_t>& r, uint32_t attribute) {
+  return attribute + Get16(&r[attribute + 0x14]);
+}
 
 // The record as the disk holds it again, after a change to its fixed-up bytes.
 std::vector<uint8_t> Unfixed(std::vector<uint8_t> fixed) {
