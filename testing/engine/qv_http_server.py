@@ -3,7 +3,8 @@
 
 Serves files from memory or disk with HEAD, GET, 301/302 redirects, open and closed
 byte ranges (206 with Content-Range, 416 past the end), and fault switches chosen by the
-number of the request (counted per method): drop after N bytes, stall for T seconds,
+number of the request (counted per method): drop after N bytes, stall for T seconds
+(or until the client hangs up),
 answer 500, refuse (close without an answer), ignore Range (answer 200), gzip when asked,
 chunked. Every request is logged with method, path, Range and Accept-Encoding.
 
@@ -14,6 +15,7 @@ import argparse
 import gzip
 import http.server
 import os
+import select
 import socket
 import socketserver
 import sys
@@ -25,7 +27,8 @@ class Fault:
     """One switch. method: "GET"/"HEAD"/"*"; nth: request number (1-based) or None for
     every request from `start` on; action: drop|stall|500|refuse|norange|gzip|chunked|pace
     (pace: sleep `seconds` after every 256 KiB, so that a small transfer lasts long enough
-    for once-a-second progress)."""
+    for once-a-second progress; stall with seconds=None: hold the answer until the client
+    hangs up, noted in the request's log entry as "stall_ended_by")."""
 
     def __init__(self, action, method="GET", nth=None, start=1, after=0, seconds=0.0):
         self.action, self.method, self.nth, self.start = action, method, nth, start
@@ -37,6 +40,21 @@ class Fault:
         return number == self.nth if self.nth is not None else number >= self.start
 
 
+class _MarkingWriter:
+    def __init__(self, raw, handler):
+        self._raw, self._handler = raw, handler
+
+    def write(self, data):
+        self._handler.mark()
+        return self._raw.write(data)
+
+    def flush(self):
+        return self._raw.flush()
+
+    def __getattr__(self, name):
+        return getattr(self._raw, name)
+
+
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "qvtest/1"
@@ -45,10 +63,48 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_HEAD(self):
-        self._serve(head=True)
+        self._serve_logged(head=True)
 
     def do_GET(self):
-        self._serve(head=False)
+        self._serve_logged(head=False)
+
+    def setup(self):
+        super().setup()
+        self.entry = None
+        self.wfile = _MarkingWriter(self.wfile, self)
+
+    def _serve_logged(self, head):
+        self.entry = None
+        self._serve(head)
+
+    def mark(self):
+        """Notes the time before every write and hang-up: the last note comes before the
+        client can have seen the end of the answer, so its pause before a next try counts
+        from here."""
+        if self.entry is not None:
+            self.entry["end"] = time.time()
+
+    def _hang_up(self):
+        self.mark()
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def _wait_for_hangup(self, limit):
+        """Holds a stalled answer until the client closes the connection ("client") or
+        the limit passes ("server")."""
+        deadline = time.time() + limit
+        while time.time() < deadline:
+            ready, _, _ = select.select([self.connection], [], [], 0.5)
+            if ready:
+                try:
+                    if not self.connection.recv(65536):
+                        return "client"
+                except OSError:
+                    return "client"
+        return "server"
 
     def _serve(self, head):
         srv = self.server.owner
@@ -60,6 +116,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                      "range": self.headers.get("Range"),
                      "accept_encoding": self.headers.get("Accept-Encoding"), "number": number}
             srv.log.append(entry)
+            self.entry = entry
             if srv.log_file:
                 with open(srv.log_file, "a") as f:
                     f.write("%s %s range=%s accept-encoding=%s\n" % (
@@ -68,11 +125,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         actions = {f.action: f for f in faults}
 
         if "refuse" in actions:
-            self.close_connection = True
-            try:
-                self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+            self._hang_up()
             return
         path = self.path.split("?", 1)[0]
         if path in srv.redirects:
@@ -173,16 +226,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(pace.seconds)
             if drop is not None and sent >= drop.after:
                 self.wfile.flush()
-                self.close_connection = True
-                try:
-                    self.connection.shutdown(socket.SHUT_RDWR)
-                except OSError:
-                    pass
+                self._hang_up()
                 return
             if stall is not None and not stalled and sent >= stall.after:
                 stalled = True
                 self.wfile.flush()
-                time.sleep(stall.seconds)
+                if stall.seconds is None:
+                    entry["stall_ended_by"] = self._wait_for_hangup(300)
+                    if entry["stall_ended_by"] == "client":
+                        return
+                else:
+                    time.sleep(stall.seconds)
         if chunked:
             self.wfile.write(b"0\r\n\r\n")
 

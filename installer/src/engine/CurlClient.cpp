@@ -1,3 +1,5 @@
+// The HTTP client of the single-stream road: probes, the resumable transfer into the
+// part file, progress, and the move of the finished file into place.
 #include "CurlClient.h"
 
 #include <windows.h>
@@ -189,6 +191,7 @@ int CurlClient::Start()
     TraceLine(L"CurlClient::Start", __LINE__, L"start download");
     int result = 0;
     FILE* part = nullptr;
+    bool startOver = false;
     const std::string url = CurlUrlText(m_url);
 
     if (m_effectiveUrl.empty() || m_length < kMinLength) {
@@ -208,7 +211,16 @@ int CurlClient::Start()
         m_handle = curl_easy_init();
         if (!m_handle) result = kNoHandle;
     }
+    // What an earlier try left: a part longer than the package is not this package's
+    // start; one of exactly its length needs no transfer (the digest check decides).
+    bool partComplete = false;
     if (result == 0) {
+        int64_t size = -1;
+        if (FileSize(PartPath(), size) && double(size) > m_length) ::DeleteFileW(PartPath().c_str());
+        partComplete = FileSize(PartPath(), size) && double(size) == m_length;
+        if (partComplete) TraceLine(L"CurlClient::Start", __LINE__, L"part file complete: %lld", (long long)size);
+    }
+    if (result == 0 && !partComplete) {
         part = ::_wfopen(PartPath().c_str(), L"ab");
         if (!part) {
             wchar_t text[201] = {};
@@ -220,7 +232,7 @@ int CurlClient::Start()
             std::setvbuf(part, nullptr, _IOFBF, kPartFileBuffer);
         }
     }
-    if (result == 0) {
+    if (result == 0 && !partComplete) {
         CurlSlist headers;
         headers.list = curl_slist_append(headers.list, "Connection: keep-alive");
         // Nothing here decodes a compressed body, so only the identity encoding is
@@ -251,6 +263,10 @@ int CurlClient::Start()
 
         if (rc == CURLE_OK) rc = curl_easy_perform(m_handle);
         result = int(rc);
+        long status = 0;
+        if (rc == CURLE_HTTP_RETURNED_ERROR && m_resumeOffset > 0 &&
+            curl_easy_getinfo(m_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 416)
+            startOver = true;   // the server has no bytes past the part: it is not a start of this file
     }
 
     TraceLine(L"CurlClient::Start", __LINE__, L"error:%d:%ls", result, CurlErrorText(result).c_str());
@@ -268,7 +284,7 @@ int CurlClient::Start()
             TraceLine(L"CurlClient::Start", __LINE__, L"rename failed:%lu", static_cast<unsigned long>(::GetLastError()));
             result = kNotRenamed;
         }
-    } else if (result == CURLE_RANGE_ERROR) {
+    } else if (result == CURLE_RANGE_ERROR || startOver) {
         // The server ignores ranges: what is on disk cannot be continued, start over.
         ::DeleteFileW(PartPath().c_str());
     }

@@ -1,3 +1,5 @@
+// The install pipeline: picks the downloader, runs the old version's uninstaller, the
+// download and the setup in turn, and forwards every event to the window.
 #include "DownloadInstaller.h"
 
 #include <windows.h>

@@ -7,6 +7,12 @@
 #include "InstallEvents.h"
 #include "Thread.h"
 
+// The check of a finished package against the digest carried in its address.
+enum class DigestCheck { NoDigest, Match, Mismatch };
+// expected: the address's digest segment (NoDigest unless it has 32 characters); a
+// package that cannot be read never matches. Hexadecimal digits match in either case.
+DigestCheck CheckPackageDigest(const std::string& expected, const std::wstring& packagePath);
+
 class CDownloader {
 public:
     virtual ~CDownloader() = default;

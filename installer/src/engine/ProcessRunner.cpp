@@ -1,3 +1,4 @@
+// A child process whose standard output (and error) come back through one pipe.
 #include "ProcessRunner.h"
 
 #include <cwchar>

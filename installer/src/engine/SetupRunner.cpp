@@ -1,3 +1,5 @@
+// The setup runner: the silent command line, the run of the downloaded setup, and the
+// key=value lines of its output turned into events.
 #include "SetupRunner.h"
 
 #include <algorithm>
