@@ -495,22 +495,123 @@ def case_type_single_stream(c, srv):
         c.expect_events(DL_OK + IST_START + [("2003", "0", "")])
 
 
-def case_old_version(c, srv):
-    old = os.path.join(c.work, "old", "uninst.exe")
-    os.makedirs(os.path.dirname(old))
+UNI_FAIL_TEXT = "安装包卸载失败"
+
+
+def old_version(c):
+    """An installed old version in a folder with blanks and non-Latin letters: its
+    uninstaller is the fake one. Returns (uninstaller path, temp folder for the run)."""
+    old_dir = os.path.join(c.work, "Old Version 旧版")
+    os.makedirs(old_dir)
+    old = os.path.join(old_dir, "uninst.exe")
+    shutil.copy(os.path.join(c.build, "bin", "fake-uninstaller.exe"), old)
+    temp = os.path.join(c.work, "temp dir 临时")
+    os.makedirs(temp)
+    return old, temp
+
+
+def run_with_old_version(c, srv, mode, extra=(), env_extra=None, url=None):
+    old, temp = old_version(c)
+    env = {"FAKE_UNINSTALL": mode, "FAKE_UNINSTALL_LOG": win_path(os.path.join(c.work, "uninstall-log.txt"))}
+    env.update(env_extra or {})
+    c.run_driver(url or srv.url("/software/331"), extra=["--old-uninstaller", win_path(old), "--temp", win_path(temp)]
+                 + list(extra), env_extra=env)
+    return old, temp
+
+
+def uninstall_log(c):
+    path = os.path.join(c.work, "uninstall-log.txt")
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [line.rstrip("\n") for line in f if line.strip()]
+
+
+def case_uninstall_success(c, srv):
+    """The old version goes first; its copy runs from the temporary folder, quoted, with
+    the old folder last; the download follows its success."""
+    data = c.package()
+    url = serve_package(srv, c, data)
+    c.write_script(["line State=Success"])
+    old, temp = run_with_old_version(c, srv, "success", url=url)
+    c.expect_events([("5002", "0", ""), ("5002", "0.5", ""), ("5003", "0", "")] + DL_OK + IST_START
+                    + [("2003", "0", "")])
+    copy = win_path(temp) + "\\~QuorvTemp.92482B06FB471E17\\\\TallowmereDataRecovery_un_asa.exe"
+    want = '"%s" /S -adminact=false -authorizationact=true -console=show _?=%s' % (copy, win_path(os.path.dirname(old)))
+    c.check(uninstall_log(c) == [want], "uninstaller command line %r, expected %r" % (uninstall_log(c), want))
+    c.check(c.rc == 0, "exit code %s" % c.rc)
+
+
+def _uninstall_failure(c, srv, mode, tail):
+    run_with_old_version(c, srv, mode)
+    c.expect_events([("5002", "0", "")] + tail)
+    c.check(srv.requests() == [], "downloaded although the old version was not removed: %r" % srv.requests())
+    c.check(c.rc == 1, "exit code %s" % c.rc)
+    c.check(len(uninstall_log(c)) == 1, "the uninstaller ran %d times" % len(uninstall_log(c)))
+
+
+def case_uninstall_error_line(c, srv):
+    _uninstall_failure(c, srv, "error", [("5002", "0.2", ""), ("5005", "0", "卸载出错")])
+
+
+def case_uninstall_fail_after_burst(c, srv):
+    _uninstall_failure(c, srv, "burst-fail", [("5002", "0.1", "")] * 400 + [("5005", "0", UNI_FAIL_TEXT)])
+
+
+def case_uninstall_crash(c, srv):
+    _uninstall_failure(c, srv, "crash", [("5002", "0.3", ""), ("5005", "0", UNI_FAIL_TEXT)])
+
+
+def case_uninstall_success_then_error(c, srv):
+    """Only the first final line acts: one 5003, one download, no 5005."""
+    data = c.package()
+    url = serve_package(srv, c, data)
+    c.write_script(["line State=Success"])
+    run_with_old_version(c, srv, "success-then-error", url=url)
+    c.expect_events([("5002", "0", ""), ("5003", "0", "")] + DL_OK + IST_START + [("2003", "0", "")])
+    c.check(len(srv.requests("GET")) == 1, "%d GETs, expected one download" % len(srv.requests("GET")))
+
+
+def case_uninstall_hang(c, srv):
+    """An uninstaller that never ends holds the pipeline: nothing is downloaded, and the
+    driver's own time limit ends the run."""
+    release = os.path.join(c.work, "release")
+    try:
+        run_with_old_version(c, srv, "hang", extra=["--timeout", "20"],
+                             env_extra={"FAKE_UNINSTALL_RELEASE": win_path(release)})
+    finally:
+        open(release, "w").close()
+    c.expect_events([("5002", "0", ""), ("5002", "0.3", "")])
+    c.check(c.rc == 2, "exit code %s, expected the driver's time-out" % c.rc)
+    c.check(srv.requests() == [], "downloaded while the uninstaller still ran")
+
+
+def case_uninstall_cannot_start(c, srv):
+    old, temp = old_version(c)
     with open(old, "wb") as f:
         f.write(b"MZ")
-    c.run_driver(srv.url("/software/331"), extra=["--old-uninstaller", win_path(old)])
-    c.expect_events([("5004", "0", "uninstaller runner not available")])
+    c.run_driver(srv.url("/software/331"), extra=["--old-uninstaller", win_path(old), "--temp", win_path(temp)])
+    c.expect_events([("5002", "0", ""), ("5004", "2", "")])
     c.check(srv.requests() == [], "downloaded over an old version")
 
 
+def case_uninstaller_path_missing(c, srv):
+    """An old uninstaller path that names no file: the download starts at once."""
+    data = c.package()
+    url = serve_package(srv, c, data)
+    c.write_script(["line State=Success"])
+    temp = os.path.join(c.work, "temp")
+    os.makedirs(temp)
+    c.run_driver(url, extra=["--old-uninstaller", win_path(os.path.join(c.work, "gone", "uninst.exe")),
+                             "--temp", win_path(temp)])
+    c.expect_events(DL_OK + IST_START + [("2003", "0", "")])
+    copies = [f for _, _, files in os.walk(temp) for f in files]
+    c.check(copies == [], "an uninstaller copy was made: %r" % copies)
+
+
 def case_insnew_waits_for_product(c, srv):
-    """With -insnew=true and an old version, the start waits while the product runs."""
-    old = os.path.join(c.work, "old", "uninst.exe")
-    os.makedirs(os.path.dirname(old))
-    with open(old, "wb") as f:
-        f.write(b"MZ")
+    """With -insnew=true and an old version, the start waits while the product runs: the
+    uninstaller finds that the product has already ended."""
     prod_dir = os.path.join(c.work, "product")
     os.makedirs(prod_dir)
     product = os.path.join(prod_dir, "TallowmereDataRecovery.exe")
@@ -526,9 +627,12 @@ def case_insnew_waits_for_product(c, srv):
             time.sleep(0.1)
         c.check(os.path.exists(started), "fake product did not start")
         c.check(not os.path.exists(ended), "fake product ended before the driver started")
-        c.run_driver(srv.url("/software/331"), extra=["--old-uninstaller", win_path(old), "-insnew=true"])
-        c.expect_events([("5004", "0", "uninstaller runner not available")])
-        c.check(os.path.exists(ended), "the pipeline went on while the product was still running")
+        run_with_old_version(c, srv, "error", extra=["-insnew=true"],
+                             env_extra={"FAKE_UNINSTALL_CHECK": win_path(ended)})
+        c.expect_events([("5002", "0", ""), ("5002", "0.2", ""), ("5005", "0", "卸载出错")])
+        log = uninstall_log(c)
+        c.check(len(log) == 1 and log[0].endswith("\tpresent"),
+                "the uninstaller ran while the product was still running: %r" % log)
     finally:
         p.wait(120)
 

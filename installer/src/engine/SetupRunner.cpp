@@ -11,10 +11,6 @@
 #include "Utils.h"
 
 namespace {
-constexpr DWORD kReadSize = 1024;
-// How long the reader waits for the child between empty polls of its output.
-constexpr DWORD kIdlePollMs = 25;
-
 const wchar_t* Bool(bool v) { return v ? L"true" : L"false"; }
 
 std::wstring After(const std::wstring& line, const wchar_t* key) { return line.substr(std::wcslen(key)); }
@@ -33,36 +29,6 @@ double Unsigned32(const std::wstring& text)
     return double(uint32_t(v));
 }
 }  // namespace
-
-// ---- OutputLineSplitter ------------------------------------------------------------
-
-std::vector<std::string> OutputLineSplitter::Feed(const char* data, size_t size)
-{
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < size; ++i) {
-        char c = data[i];
-        if (c == '\n') {
-            if (!m_pending.empty() && m_pending.back() == '\r') m_pending.pop_back();
-            lines.push_back(std::move(m_pending));
-            m_pending.clear();
-            m_overlong = false;
-        } else if (m_pending.size() < kMaxLineBytes) {
-            m_pending += c;
-        } else {
-            m_overlong = true;   // the rest of an overlong line is dropped
-        }
-    }
-    return lines;
-}
-
-bool OutputLineSplitter::TakeRest(std::string& line)
-{
-    if (!m_pending.empty() && m_pending.back() == '\r') m_pending.pop_back();
-    if (m_pending.empty()) return false;
-    line = std::move(m_pending);
-    m_pending.clear();
-    return true;
-}
 
 // ---- CInstaller --------------------------------------------------------------------
 
@@ -209,7 +175,6 @@ void CInstaller::Run()
     m_codePage = 0;
     m_final = FinalEvent();
     int result = kGoOn;
-    OutputLineSplitter splitter;
     auto handle = [&](const std::string& bytes) {
         // Each line is decoded whole, up to a NUL byte, with the code page in force.
         std::string text(bytes.c_str());
@@ -220,30 +185,7 @@ void CInstaller::Run()
             TraceLine(L"CInstaller::Run", __LINE__, L"after the final line: %ls", line.c_str());
     };
 
-    // Read until the output is drained after the child's exit, or the pipe breaks. The
-    // exit alone does not end the reading: its last lines may still be in the pipe.
-    char buffer[kReadSize];
-    bool exited = false;
-    for (;;) {
-        DWORD available = 0;
-        if (!::PeekNamedPipe(child->OutputRead(), nullptr, 0, nullptr, &available, nullptr)) break;
-        if (available > 0) {
-            DWORD got = 0;
-            if (!::ReadFile(child->OutputRead(), buffer, std::min<DWORD>(available, kReadSize), &got, nullptr) ||
-                got == 0)
-                break;
-            for (const std::string& line : splitter.Feed(buffer, got)) handle(line);
-            continue;
-        }
-        if (exited) break;
-        if (::WaitForSingleObject(child->Process(), kIdlePollMs) == WAIT_OBJECT_0) exited = true;
-    }
-    std::string rest;
-    if (splitter.TakeRest(rest)) handle(rest);
-
-    ::WaitForSingleObject(child->Process(), INFINITE);
-    DWORD exitCode = 0;
-    if (!::GetExitCodeProcess(child->Process(), &exitCode)) exitCode = DWORD(-1);
+    const DWORD exitCode = child->ReadLinesToEnd(handle);
     child->CloseHandles();
     child.reset();
     TraceLine(L"CInstaller::Run", __LINE__, L"setup ended, exit code %lu", static_cast<unsigned long>(exitCode));

@@ -7,22 +7,8 @@
 #include <vector>
 
 #include "InstallEvents.h"
+#include "ProcessRunner.h"
 #include "Thread.h"
-
-// Splits a child's output into lines across reads: bytes are kept until a line feed,
-// a carriage return before it is dropped, and a line is cut at kMaxLineBytes.
-class OutputLineSplitter {
-public:
-    static constexpr size_t kMaxLineBytes = 8192;
-    // Appends bytes; returns the lines completed by them.
-    std::vector<std::string> Feed(const char* data, size_t size);
-    // The unterminated rest once the output has ended (empty when there is none).
-    bool TakeRest(std::string& line);
-
-private:
-    std::string m_pending;
-    bool m_overlong = false;
-};
 
 class CInstaller {
 public:
