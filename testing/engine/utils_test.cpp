@@ -33,6 +33,27 @@ TEST(Utils, UrlMd5Segment)
     for (const auto& c : cases) EXPECT_EQ(Utils::GetUrlMd5Segment(c.url), c.segment) << c.url;
 }
 
+TEST(Utils, ExpectedDigestComesFromTheGivenPath)
+{
+    const std::string d = "0123456789abcdef0123456789abcdef", e = "fedcba9876543210fedcba9876543210";
+    struct { std::string given, effective, digest; } cases[] = {
+        {"http://h/dl/" + d + "/setup.exe", "http://h/dl/" + d + "/setup.exe", d},
+        {"http://h/dl/" + d + "/setup.exe?ref=a/b", "", d},                 // "/" in the query
+        {"http://h/dl/" + d + "/setup.exe#x/y", "", d},                     // and in a fragment
+        {"http://h/dl/" + d + "/setup.exe", "http://mirror/setup.exe", d},  // redirect without one
+        {"http://h/dl/" + d + "/setup.exe", "http://h/dl/" + e + "/setup.exe", d},
+        {"http://h/software/331", "http://h/dl/" + e + "/setup.exe?q=1/2", e},
+        {"http://h/software/331", "http://h/setup.exe", ""},
+        {"http://h/a?/" + d + "/x", "", ""},                                 // only in the query
+    };
+    for (const auto& c : cases) {
+        const std::string got = ExpectedDigest(c.given, c.effective);
+        EXPECT_EQ(got.size() == 32 ? got : std::string(), c.digest) << c.given << " | " << c.effective;
+    }
+    EXPECT_EQ(CurlClient::CurlUrlText(L"http://h/my setup.exe"), "http://h/my%20setup.exe");
+    EXPECT_EQ(CurlClient::CurlUrlText(L"http://h/a\tb\x7f"), "http://h/a%09b%7F");
+}
+
 TEST(Utils, NumberParserHasThreeOutcomes)
 {
     struct { const wchar_t* text; Utils::Num result; int32_t value; } cases[] = {

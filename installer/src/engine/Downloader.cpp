@@ -21,6 +21,17 @@ bool SameDigest(const std::string& a, const std::string& b)
 }
 }  // namespace
 
+static std::string PathDigest(const std::string& url)
+{
+    return Utils::GetUrlMd5Segment(url.substr(0, url.find_first_of("?#")));
+}
+
+std::string ExpectedDigest(const std::string& givenUrl, const std::string& effectiveUrl)
+{
+    const std::string given = PathDigest(givenUrl);
+    return given.size() == 32 ? given : PathDigest(effectiveUrl);
+}
+
 DigestCheck CheckPackageDigest(const std::string& expected, const std::wstring& packagePath)
 {
     if (expected.size() != 32) return DigestCheck::NoDigest;
@@ -89,7 +100,8 @@ void CCurlDownloader::dlThreadFun()
         code = m_client.Start();
     }
 
-    const DigestCheck digest = CheckPackageDigest(Utils::GetUrlMd5Segment(m_client.EffectiveUrl()), m_targetPath);
+    const DigestCheck digest =
+        CheckPackageDigest(ExpectedDigest(CurlClient::CurlUrlText(m_url), m_client.EffectiveUrl()), m_targetPath);
     if (digest == DigestCheck::NoDigest) {
         Raise(EVT_DL_ERROR_TEXT, 0, L"curl获取url-md5失败");
     } else if (digest == DigestCheck::Mismatch) {

@@ -13,6 +13,12 @@ enum class DigestCheck { NoDigest, Match, Mismatch };
 // package that cannot be read never matches. Hexadecimal digits match in either case.
 DigestCheck CheckPackageDigest(const std::string& expected, const std::wstring& packagePath);
 
+// The digest a package must have: the segment before the file name in the path of the
+// address the installer was given (query and fragment left out), so that neither a
+// redirect nor a "/" in a query can take the check away; else that of the address
+// after redirects.
+std::string ExpectedDigest(const std::string& givenUrl, const std::string& effectiveUrl);
+
 class CDownloader {
 public:
     virtual ~CDownloader() = default;
