@@ -241,8 +241,7 @@ def case_md5_mismatch(c, srv):
     url = serve_package(srv, c, data, md5="0123456789abcdef0123456789abcdef")
     c.write_script(["line State=Success"])
     c.run_driver(url)
-    c.expect_events([("1001", "1", ""), ("1002", "..."), ("1006", "0", "curl文件md5校验失败"), ("1005", "0", "LibCurl"),
-                     ("1001", "1", ""), ("1002", "..."), ("1006", "0", "curl文件md5校验失败"), ("1004", "0", "LibCurl")])
+    c.expect_events(MD5_FAIL_TWICE)
     gets = srv.requests("GET")
     c.check(len(gets) == 2 and all(g["range"] is None for g in gets), "two whole GETs expected: %r" % gets)
     c.check(c.rc == 1, "exit code %s" % c.rc)
@@ -411,6 +410,108 @@ def case_package_path_blocked(c, srv):
     c.check(read_cmdlines(c) == [], "the setup ran although the package was never in place")
     # The part file is complete after the first try: later tries only retry the move.
     c.check(len(srv.requests("GET")) == 1, "%d GETs, expected 1" % len(srv.requests("GET")))
+
+
+MD5_FAIL_TWICE = [("1001", "1", ""), ("1002", "..."), ("1006", "0", "curl文件md5校验失败"), ("1005", "0", "LibCurl"),
+                  ("1001", "1", ""), ("1002", "..."), ("1006", "0", "curl文件md5校验失败"), ("1004", "0", "LibCurl")]
+
+
+def case_redirect_loop(c, srv):
+    """A redirect loop ends in a failure event with libcurl's own code, after a bounded
+    number of requests."""
+    srv.redirects["/loop"] = (302, srv.url("/loop"))
+    c.run_driver(srv.url("/loop"))
+    c.expect_events([("1001", "1", ""), ("1004", "47", "LibCurl")])
+    c.check(len(srv.requests()) <= 6 * 31, "%d requests for a redirect loop" % len(srv.requests()))
+
+
+def case_complete_part_kept(c, srv):
+    """The whole body arrived but the try failed (no last chunk): the next try finds the
+    part complete, asks for nothing more, checks the digest and installs."""
+    data = c.package()
+    url = serve_package(srv, c, data)
+    srv.faults.append(Fault("nolastchunk", method="GET", nth=1))
+    copy = os.path.join(c.work, "ran.exe")
+    c.write_script(["copyself " + win_path(copy), "line State=Success"])
+    c.run_driver(url)
+    c.expect_events(DL_OK + IST_START + [("2003", "0", "")])
+    c.check(len(srv.requests("GET")) == 1, "GETs %r" % [g["range"] for g in srv.requests("GET")])
+    c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package not byte-identical")
+
+
+def case_digest_not_hidden(c, srv):
+    """The digest of the given address is checked although a query or a fragment holds
+    "/" or a redirect leads to an address without one; a matching one still passes."""
+    data = c.package()
+    good = hashlib.md5(data).hexdigest()
+    bad = "0123456789abcdef0123456789abcdef"
+    srv.files["/plain/setup.exe"] = data
+    for digest in (good, bad):
+        srv.files["/dl/%s/setup.exe" % digest] = data
+    srv.redirects["/dl/%s/moved.exe" % bad] = (302, srv.url("/plain/setup.exe"))
+    c.write_script(["line State=Success"])
+    for path, events in (("/dl/%s/setup.exe?ref=a/b" % bad, MD5_FAIL_TWICE),
+                         ("/dl/%s/setup.exe#x/y" % bad, MD5_FAIL_TWICE),
+                         ("/dl/%s/moved.exe" % bad, MD5_FAIL_TWICE),
+                         ("/dl/%s/setup.exe?ref=a/b" % good, DL_OK + IST_START + [("2003", "0", "")])):
+        c.run_driver(srv.url(path))
+        c.expect_events(events)
+
+
+def case_short_body_no_digest(c, srv):
+    """A close-delimited body shorter than the announced length is a failed try, also
+    where no digest could tell: the next try resumes."""
+    data = c.package()
+    srv.files["/pkg/setup.exe"] = data
+    srv.faults.append(Fault("closeshort", method="GET", nth=1, after=MiB))
+    copy = os.path.join(c.work, "ran.exe")
+    c.write_script(["copyself " + win_path(copy), "line State=Success"])
+    c.run_driver(srv.url("/pkg/setup.exe"))
+    c.expect_events([("1001", "1", ""), ("1002", "..."), ("1006", "0", "curl获取url-md5失败"),
+                     ("1003", "0", "LibCurl")] + IST_START + [("2003", "0", "")])
+    ranges = [g["range"] for g in srv.requests("GET")]
+    c.check(ranges == [None, "bytes=1048576-"], "ranges %r" % ranges)
+    c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package not byte-identical")
+
+
+def case_silent_server(c, srv):
+    """A server that accepts and never answers: every try ends at the time limit and the
+    failure says time-out (28), not "length not announced"."""
+    import socket
+    import threading
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+    held, stop = [], threading.Event()
+
+    def accept():
+        listener.settimeout(0.5)
+        while not stop.is_set():
+            try:
+                held.append(listener.accept()[0])
+            except OSError:
+                pass
+    t = threading.Thread(target=accept, daemon=True)
+    t.start()
+    try:
+        c.run_driver("http://127.0.0.1:%d/dl/x/setup.exe" % listener.getsockname()[1])
+    finally:
+        stop.set()
+        t.join()
+        for conn in held:
+            conn.close()
+        listener.close()
+    c.expect_events([("1001", "1", ""), ("1004", "28", "LibCurl")])
+    c.check(1 <= len(held) <= 6, "%d connections, expected one probe per try" % len(held))
+
+
+def case_raw_space_in_address(c, srv):
+    data = c.package()
+    md5 = hashlib.md5(data).hexdigest()
+    srv.files["/dl/%s/my%%20setup.exe" % md5] = data
+    c.write_script(["line State=Success"])
+    c.run_driver(srv.url("/dl/%s/my setup.exe" % md5))
+    c.expect_events(DL_OK + IST_START + [("2003", "0", "")])
 
 
 def _setup_case(c, srv, script, tail, valid_exe=True):

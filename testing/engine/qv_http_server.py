@@ -3,8 +3,9 @@
 
 Serves files from memory or disk with HEAD, GET, 301/302 redirects, open and closed
 byte ranges (206 with Content-Range, 416 past the end), and fault switches chosen by the
-number of the request (counted per method): drop after N bytes, stall for T seconds
-(or until the client hangs up),
+number of the request (counted per method) or by its Range: drop after N bytes, stall
+for T seconds (or until the client hangs up), wrong Content-Range starts, forced gzip,
+close-delimited or unfinished chunked bodies, another version of the file, redirects,
 answer 500, refuse (close without an answer), ignore Range (answer 200), gzip when asked,
 chunked. Every request is logged with method, path, Range and Accept-Encoding.
 
@@ -24,20 +25,43 @@ import time
 
 
 class Fault:
-    """One switch. method: "GET"/"HEAD"/"*"; nth: request number (1-based) or None for
-    every request from `start` on; action: drop|stall|500|refuse|norange|gzip|chunked|pace
-    (pace: sleep `seconds` after every 256 KiB, so that a small transfer lasts long enough
-    for once-a-second progress; stall with seconds=None: hold the answer until the client
-    hangs up, noted in the request's log entry as "stall_ended_by")."""
+    """One switch. method: "GET"/"HEAD"/"*"; nth: request number (1-based, counted per
+    method) or None for every request from `start` on; range: applies only to requests
+    whose Range header starts with this text ("" for requests without one); times: applies
+    to the first so many requests it matches. action:
+      drop        close after `after` bytes of the body
+      stall       stop after `after` bytes for `seconds` (None: until the client hangs up,
+                  noted in the request's log entry as "stall_ended_by")
+      500         answer 500
+      refuse      close without an answer
+      norange     ignore Range (answer 200 with the whole file)
+      badrange    answer 206 whose Content-Range (and body) start `after` bytes late
+      gzip        gzip the body when the client accepts gzip; gzipforce: always
+      chunked     chunked body; nolastchunk: without the last chunk, then close
+      closeshort  no length and no chunks: `after` bytes, then close
+      alt         serve the server's other version of the file (alt_files)
+      redirect    302 to the path `target` (a redirect in the middle)
+      pace        sleep `seconds` after every 256 KiB, so that a small transfer lasts
+                  long enough for once-a-second progress"""
 
-    def __init__(self, action, method="GET", nth=None, start=1, after=0, seconds=0.0):
+    def __init__(self, action, method="GET", nth=None, start=1, after=0, seconds=0.0, range=None, times=None,
+                 target=None):
         self.action, self.method, self.nth, self.start = action, method, nth, start
-        self.after, self.seconds = after, seconds
+        self.after, self.seconds, self.range, self.times, self.target = after, seconds, range, times, target
+        self.used = 0
 
-    def applies(self, method, number):
+    def take(self, method, number, rng):
+        """Whether the switch applies to this request (counting it when it does)."""
         if self.method not in ("*", method):
             return False
-        return number == self.nth if self.nth is not None else number >= self.start
+        if not (number == self.nth if self.nth is not None else number >= self.start):
+            return False
+        if self.range is not None and not (rng or "").startswith(self.range) or (self.range == "" and rng):
+            return False
+        if self.times is not None and self.used >= self.times:
+            return False
+        self.used += 1
+        return True
 
 
 class _MarkingWriter:
@@ -121,13 +145,19 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 with open(srv.log_file, "a") as f:
                     f.write("%s %s range=%s accept-encoding=%s\n" % (
                         method, self.path, entry["range"], entry["accept_encoding"]))
-            faults = [f for f in srv.faults if f.applies(method, number)]
+            faults = [f for f in srv.faults if f.take(method, number, entry["range"])]
         actions = {f.action: f for f in faults}
 
         if "refuse" in actions:
             self._hang_up()
             return
         path = self.path.split("?", 1)[0]
+        if "redirect" in actions:
+            self.send_response(302)
+            self.send_header("Location", srv.url(actions["redirect"].target))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if path in srv.redirects:
             code, target = srv.redirects[path]
             self.send_response(code)
@@ -152,7 +182,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body)
             return
 
-        size, reader = srv.open_file(path)
+        size, reader = srv.open_file(path, alt="alt" in actions)
         start, end = 0, size - 1
         status = 200
         rng = self.headers.get("Range")
@@ -175,9 +205,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 return
             end = min(end, size - 1)
             status = 206
+            if "badrange" in actions:
+                start = min(start + (actions["badrange"].after or 17), end)
 
-        wants_gzip = "gzip" in actions and "gzip" in (self.headers.get("Accept-Encoding") or "")
-        chunked = "chunked" in actions and not head
+        wants_gzip = ("gzip" in actions and "gzip" in (self.headers.get("Accept-Encoding") or "")
+                      or "gzipforce" in actions)
+        chunked = ("chunked" in actions or "nolastchunk" in actions) and not head
+        close_short = actions.get("closeshort") if not head else None
         self.send_response(status)
         self.send_header("Accept-Ranges", "bytes")
         self.send_header("Content-Type", "application/octet-stream")
@@ -193,10 +227,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
+        elif close_short is not None:
+            self.send_header("Connection", "close")
         else:
             self.send_header("Content-Length", str(end - start + 1))
         self.end_headers()
         if head:
+            return
+        if close_short is not None:
+            self.wfile.write(reader(start, min(close_short.after, end - start + 1)))
+            self.wfile.flush()
+            self._hang_up()
             return
 
         drop = actions.get("drop")
@@ -237,7 +278,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                         return
                 else:
                     time.sleep(stall.seconds)
-        if chunked:
+        if chunked and "nolastchunk" in actions:
+            self.wfile.flush()
+            self._hang_up()
+        elif chunked:
             self.wfile.write(b"0\r\n\r\n")
 
 
@@ -249,6 +293,7 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 class TestServer:
     def __init__(self, log_file=None):
         self.files = {}        # path -> bytes or a file name on disk
+        self.alt_files = {}    # path -> the other version of the file (same forms)
         self.redirects = {}    # path -> (code, location)
         self.faults = []
         self.log = []
@@ -259,8 +304,8 @@ class TestServer:
         self._thread = None
         self.port = None
 
-    def open_file(self, path):
-        src = self.files[path]
+    def open_file(self, path, alt=False):
+        src = self.alt_files[path] if alt else self.files[path]
         if isinstance(src, (bytes, bytearray)):
             return len(src), lambda off, n: bytes(src[off:off + n])
         size = os.path.getsize(src)
