@@ -514,6 +514,172 @@ def case_raw_space_in_address(c, srv):
     c.expect_events(DL_OK + IST_START + [("2003", "0", "")])
 
 
+# ---- two ranges (DownloadType 3) ------------------------------------------------------
+
+MT = ["--type", "3"]
+MT_OK = [("1001", "1", ""), ("1002", "..."), ("1003", "0", "LibCurl")]
+TWO_RANGES = ["bytes=0-13107199", "bytes=13107200-26214400"]
+PART1 = "bytes=13107200-"
+
+
+def mt_run(c, srv, size=26214401, faults=(), events_mid=(), progress=False, redirect=True):
+    """One two-range install of a package of `size` bytes; returns the package."""
+    data = c.package(size)
+    url = serve_package(srv, c, data, redirect=redirect)
+    srv.faults.extend(faults)
+    copy = os.path.join(c.work, "ran.exe")
+    c.write_script(["copyself " + win_path(copy), "line State=Success"])
+    c.run_driver(url, extra=MT, env_extra={"WINEDEBUG": "warn+seh"})
+    c.expect_events(list(events_mid) + MT_OK + IST_START + [("2003", "0", "")], progress_required=progress)
+    c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package not byte-identical")
+    left = [f for f in os.listdir(c.install) if f.startswith(PKG_NAME)] if os.path.isdir(c.install) else []
+    c.check(left == [], "files left in the install folder: %r" % left)
+    return data
+
+
+def gets_by_range(srv, prefix):
+    return [g for g in srv.requests("GET") if (g["range"] or "").startswith(prefix)]
+
+
+def gets_of_second_part(srv):
+    return [g for g in srv.requests("GET") if (g["range"] or "").endswith("-26214400")]
+
+
+def case_mt_two_ranges(c, srv):
+    """26,214,401 bytes: two ranges at the same time, the second one byte longer."""
+    mt_run(c, srv, faults=[Fault("pace", method="GET", seconds=0.05)], progress=True)
+    gets = srv.requests("GET")
+    c.check(sorted(g["range"] for g in gets) == TWO_RANGES, "ranges %r" % [g["range"] for g in gets])
+    if len(gets) == 2:
+        c.check(gets[1]["time"] < gets[0]["end"], "the two ranges did not run at the same time")
+    c.check(all(g["accept_encoding"] == "identity" for g in gets), "a compressed body was acceptable")
+
+
+def case_mt_one_range(c, srv):
+    mt_run(c, srv, size=20971519)
+    c.check([g["range"] for g in srv.requests("GET")] == ["bytes=0-20971518"],
+            "ranges %r" % [g["range"] for g in srv.requests("GET")])
+
+
+def case_mt_drop_resume(c, srv):
+    """A dropped range asks again for its missing bytes only."""
+    mt_run(c, srv, faults=[Fault("drop", range=PART1, times=1, after=MiB)])
+    c.check([g["range"] for g in gets_of_second_part(srv)] == [PART1 + "26214400", "bytes=14155776-26214400"],
+            "second range %r" % [g["range"] for g in gets_of_second_part(srv)])
+    c.check(len(gets_by_range(srv, "bytes=0-")) == 1, "the first range was fetched again")
+
+
+def case_mt_complete_part_no_request(c, srv):
+    """The first range fails through its whole budget; after the retry only it is
+    fetched: the complete second part gets no request."""
+    mt_run(c, srv, faults=[Fault("500", range="bytes=0-", times=7), Fault("pace", range=PART1, seconds=0.1)],
+           events_mid=[("1001", "1", ""), ("1002", "..."), ("1005", "22", "LibCurl")])
+    c.check(len(gets_by_range(srv, "bytes=0-")) == 8, "%d requests of the first range, expected 7 + 1"
+            % len(gets_by_range(srv, "bytes=0-")))
+    c.check(len(gets_by_range(srv, PART1)) == 1, "the complete second part was asked for again")
+
+
+def case_mt_stall(c, srv):
+    """A range that stalls is given up by the client (time-out, 28) and resumed."""
+    mt_run(c, srv, faults=[Fault("stall", range=PART1, times=1, after=MiB, seconds=None)])
+    part1 = gets_of_second_part(srv)
+    c.check([g["range"] for g in part1] == [PART1 + "26214400", "bytes=14155776-26214400"],
+            "second range %r" % [g["range"] for g in part1])
+    c.check(part1 and part1[0].get("stall_ended_by") == "client", "the client did not give the stall up")
+    c.check("CurlDownLoader Code=28" in c.stderr, "no time-out code traced")
+
+
+def case_mt_ignored_range(c, srv):
+    """A server that answers every range with the whole file: the second part is never
+    filled from offset 0; the retry takes the file as one range."""
+    mt_run(c, srv, faults=[Fault("norange")], events_mid=[("1001", "1", ""), ("1002", "..."),
+                                                        ("1005", "33", "LibCurl")])
+
+
+def case_mt_wrong_content_range(c, srv):
+    mt_run(c, srv, faults=[Fault("badrange", range=PART1, times=1, after=17)],
+           events_mid=[("1001", "1", ""), ("1002", "..."), ("1005", "33", "LibCurl")])
+
+
+def case_mt_redirect_mid(c, srv):
+    """A range request redirected elsewhere is followed, with its range."""
+    data = c.package(26214401)
+    srv.files["/mirror/setup.exe"] = data
+    mt_run(c, srv, faults=[Fault("redirect", range=PART1, times=1, target="/mirror/setup.exe")])
+    mirror = [g for g in srv.requests("GET") if g["path"] == "/mirror/setup.exe"]
+    c.check([g["range"] for g in mirror] == [PART1 + "26214400"], "mirror requests %r" % mirror)
+
+
+def case_mt_changed_file(c, srv):
+    """The file changes between the two ranges: the digest catches the merged package
+    and the retry fetches both ranges again."""
+    data = c.package(26214401)
+    other = bytearray(data)
+    other[20000000:20000010] = b"changed!!!"
+    path = "/dl/%s/setup.exe" % hashlib.md5(data).hexdigest()
+    srv.alt_files[path] = bytes(other)
+    mt_run(c, srv, faults=[Fault("alt", range=PART1, times=1)],
+           events_mid=[("1001", "1", ""), ("1002", "..."), ("1006", "0", "mtcurl文件md5校验失败"),
+                       ("1005", "0", "LibCurl")])
+    c.check(sorted(g["range"] for g in srv.requests("GET")) == sorted(TWO_RANGES * 2),
+            "ranges %r" % [g["range"] for g in srv.requests("GET")])
+
+
+def case_mt_failures(c, srv):
+    """Forced gzip fails both runs explicitly; a missing digest is reported and the
+    package still installs; no address or a tiny file fails at the probe."""
+    data = c.package(26214401)
+    url = serve_package(srv, c, data)
+    srv.faults.append(Fault("gzipforce"))
+    c.run_driver(url, extra=MT)
+    c.expect_events([("1001", "1", ""), ("1005", "61", "LibCurl"), ("1001", "1", ""), ("1004", "61", "LibCurl")])
+    c.check(read_cmdlines(c) == [], "the setup ran after a failed download")
+    left = [f for f in os.listdir(c.install) if f.startswith(PKG_NAME)] if os.path.isdir(c.install) else []
+    c.check(left == [], "files left after the failure: %r" % left)
+    srv.faults[:] = []
+    srv.files["/pkg/setup.exe"] = data
+    srv.files["/tiny/setup.exe"] = b"x" * 255
+    c.write_script(["line State=Success"])
+    c.run_driver(srv.url("/pkg/setup.exe"), extra=MT)
+    c.expect_events([("1001", "1", ""), ("1006", "0", "mtcurl获取url-md5失败"), ("1003", "0", "LibCurl")]
+                    + IST_START + [("2003", "0", "")])
+    for path in ("/missing/setup.exe", "/tiny/setup.exe"):
+        c.run_driver(srv.url(path), extra=MT)
+        c.expect_events([("1001", "1", ""), ("1004", "0", "LibCurl")])
+
+
+# ---- the system's URL download (DownloadType 2) ----------------------------------------
+
+WIN = ["--type", "2"]
+INET_E_DOWNLOAD_FAILURE = str(-2146697208)
+
+
+def case_win_download(c, srv):
+    """A normal download through the system's service, then one whose first try drops."""
+    data = c.package()
+    url = serve_package(srv, c, data, redirect=False)
+    copy = os.path.join(c.work, "ran.exe")
+    c.write_script(["copyself " + win_path(copy), "line State=Success"])
+    c.run_driver(url, extra=WIN)
+    c.expect_events([("1001", "1", ""), ("1003", "0", "URLDownloadToFile")] + IST_START + [("2003", "0", "")])
+    c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package not byte-identical")
+    before = len(srv.requests("GET"))
+    srv.faults.append(Fault("drop", nth=before + 1, after=MiB))
+    os.remove(copy)
+    c.run_driver(url, extra=WIN)
+    c.expect_events([("1001", "1", ""), ("1003", "0", "URLDownloadToFile")] + IST_START + [("2003", "0", "")])
+    c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package after a drop not byte-identical")
+
+
+def case_win_404(c, srv):
+    """The service saves a 404's error page as if it were the file: three failed tries."""
+    c.run_driver(srv.url("/dl/0123456789abcdef0123456789abcdef/setup.exe"), extra=WIN)
+    c.expect_events([("1001", "1", ""), ("1004", INET_E_DOWNLOAD_FAILURE, "URLDownloadToFile")])
+    c.check(len(srv.requests("GET")) == 3, "%d GETs, expected 3" % len(srv.requests("GET")))
+    check_retry_pauses(c, srv.requests("GET"), pause=1.0)
+    c.check(not os.path.exists(os.path.join(c.install, PKG_NAME)), "the error page was left as the package")
+
+
 def _setup_case(c, srv, script, tail, valid_exe=True):
     data = c.package(valid_exe=valid_exe)
     url = serve_package(srv, c, data)
@@ -577,13 +743,6 @@ def case_ini_beside_the_program(c, srv):
     c.check(heads and heads[0]["path"] == "/software/331", "the address of the INI file was not used: %r" % heads)
     cmd = read_cmdlines(c)
     c.check(len(cmd) == 1 and " -fromini=1 -instdir=" in cmd[0], "the INI's extra command is missing: %r" % cmd)
-
-
-def case_type_unavailable(c, srv):
-    for t in ("2", "3"):
-        c.run_driver(srv.url("/software/331"), extra=["--type", t])
-        c.expect_events([("1004", "0", "download type not available")])
-        c.check(srv.requests() == [], "type %s downloaded by another road" % t)
 
 
 def case_type_single_stream(c, srv):

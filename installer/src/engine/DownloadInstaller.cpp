@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include "InstallerConfig.h"
+#include "MTCurlDownloader.h"
+#include "WinDownloader.h"
 #include "Trace.h"
 #include "Utils.h"
 
@@ -62,8 +64,10 @@ void CDownloadInstaller::Start()
     if (!m_downloader) {
         auto handler = [this](int c, double v, const wchar_t* t) { OnDownload(c, v, t); };
         int type = g_InstallerConfig.DownloadType;
-        if (type == 2 || type == 3)
-            m_downloader.reset(new CUnavailableDownloader(handler, type));
+        if (type == 2)
+            m_downloader.reset(new CWinDownloader(handler, m_downloadUrl, m_packagePath));
+        else if (type == 3)
+            m_downloader.reset(new CMTCurlDownloader(handler, m_downloadUrl, m_packagePath));
         else
             m_downloader.reset(new CCurlDownloader(handler, m_downloadUrl, m_packagePath));
     }

@@ -1,5 +1,5 @@
 // The single-stream downloader: retries within a budget, the digest check, events;
-// and the stand-in for a download type this build lacks.
+// and the digest rules every downloader shares.
 #include "Downloader.h"
 
 #include <windows.h>
@@ -115,22 +115,4 @@ void CCurlDownloader::dlThreadFun()
         return;
     }
     Raise(EVT_DL_SUCCESS, 0, L"LibCurl");
-}
-
-CUnavailableDownloader::CUnavailableDownloader(InstallEventCallback handler, int downloadType)
-    : m_handler(std::move(handler)), m_type(downloadType)
-{
-}
-
-CUnavailableDownloader::~CUnavailableDownloader() { m_worker.reset(); }
-
-void CUnavailableDownloader::Start()
-{
-    m_worker.reset();
-    m_worker.reset(new Utils::Thread(this, L"ABDEF", [](void* self) {
-        auto* me = static_cast<CUnavailableDownloader*>(self);
-        TraceLine(L"CUnavailableDownloader::Start", __LINE__, L"DownloadType %d is not available", me->m_type);
-        if (me->m_handler) me->m_handler(EVT_DL_FAIL, 0, L"download type not available");
-    }));
-    m_worker->Resume();
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Package downloaders: the common base and the single-stream libcurl downloader.
+// Package downloaders: the common base, the digest rules they share, and the
+// single-stream libcurl downloader.
 #include <memory>
 #include <string>
 
@@ -53,18 +54,4 @@ private:
     // A worker that restarted the download from its own event; joined later.
     std::unique_ptr<Utils::Thread> m_retired;
     bool m_retriedOnce = false;
-};
-
-// Stands for a download type whose downloader this build does not have: it fails at
-// once with a clear event instead of downloading by another road.
-class CUnavailableDownloader : public CDownloader {
-public:
-    CUnavailableDownloader(InstallEventCallback handler, int downloadType);
-    ~CUnavailableDownloader() override;
-    void Start() override;
-
-private:
-    InstallEventCallback m_handler;
-    int m_type;
-    std::unique_ptr<Utils::Thread> m_worker;
 };
