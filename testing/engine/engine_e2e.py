@@ -669,6 +669,12 @@ def case_win_download(c, srv):
     c.run_driver(url, extra=WIN)
     c.expect_events([("1001", "1", ""), ("1003", "0", "URLDownloadToFile")] + IST_START + [("2003", "0", "")])
     c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package after a drop not byte-identical")
+    # A chunked reply has no length: progress must not come from a maximum of 0.
+    srv.faults[:] = [Fault("chunked")]
+    c.run_driver(url, extra=WIN)
+    c.expect_events([("1001", "1", ""), ("1003", "0", "URLDownloadToFile")] + IST_START + [("2003", "0", "")])
+    values = [float(e[1]) for e in c.events if e[0] == "1002"]
+    c.check(all(0 <= v <= 1 for v in values), "progress values out of range: %r" % values)
 
 
 def case_win_404(c, srv):
