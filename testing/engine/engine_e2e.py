@@ -648,6 +648,21 @@ def case_mt_failures(c, srv):
         c.expect_events([("1001", "1", ""), ("1004", "0", "LibCurl")])
 
 
+def case_mt_package_path_blocked(c, srv):
+    """The merged package cannot take its name (a folder holds it): a failed run, twice,
+    never a success, and nothing left behind."""
+    data = c.package(26214401)
+    url = serve_package(srv, c, data)
+    os.makedirs(os.path.join(c.install, PKG_NAME))
+    c.write_script(["line State=Success"])
+    c.run_driver(url, extra=MT)
+    c.expect_events([("1001", "1", ""), ("1002", "..."), ("1005", "23", "LibCurl"),
+                     ("1001", "1", ""), ("1002", "..."), ("1004", "23", "LibCurl")])
+    c.check(read_cmdlines(c) == [], "the setup ran although the package was never in place")
+    left = [f for f in os.listdir(c.install) if f.startswith(PKG_NAME + "_")]
+    c.check(left == [], "part files left: %r" % left)
+
+
 # ---- the system's URL download (DownloadType 2) ----------------------------------------
 
 WIN = ["--type", "2"]
