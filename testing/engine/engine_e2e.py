@@ -579,6 +579,20 @@ def case_mt_complete_part_no_request(c, srv):
     c.check(len(gets_by_range(srv, PART1)) == 1, "the complete second part was asked for again")
 
 
+def case_mt_final_failure_leaves_nothing(c, srv):
+    """A range that fails in both runs ends the download; the other, complete, part is
+    not left behind for nobody to resume."""
+    data = c.package(26214401)
+    url = serve_package(srv, c, data)
+    srv.faults.extend([Fault("500", range="bytes=0-"), Fault("pace", range=PART1, seconds=0.1)])
+    c.run_driver(url, extra=MT)
+    c.expect_events([("1001", "1", ""), ("1002", "..."), ("1005", "22", "LibCurl"),
+                     ("1001", "1", ""), ("1004", "22", "LibCurl")])
+    c.check(len(gets_of_second_part(srv)) == 1, "the complete second part was asked for again")
+    left = [f for f in os.listdir(c.install) if f.startswith(PKG_NAME)] if os.path.isdir(c.install) else []
+    c.check(left == [], "files left after the failure: %r" % left)
+
+
 def case_mt_stall(c, srv):
     """A range that stalls is given up by the client (time-out, 28) and resumed."""
     mt_run(c, srv, faults=[Fault("stall", range=PART1, times=1, after=MiB, seconds=None)])

@@ -112,9 +112,14 @@ TEST(UninstallRun, EveryAnswerOfTheUninstaller)
 
 TEST(UninstallRun, PathWithBlanksAndMissingOrBadPrograms)
 {
-    // The copy sits in a folder with blanks and non-Latin letters: quoted, it still starts.
-    testsupport::TempFolder dir(L"un copy \x4e2d\x6587");
-    const std::wstring copy = dir.File(L"TallowmereDataRecovery_un_asa.exe");
+    // The copy sits in a folder with blanks and non-Latin letters, beside a program whose
+    // name is the path's first word: quoted, the copy is what starts.
+    testsupport::TempFolder dir(L"uncopy");
+    const std::wstring folder = dir.File(L"old version \x4e2d\x6587");
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW((testsupport::ProgramFolder() + L"\\fake-setup.exe").c_str(), dir.File(L"old.exe").c_str(),
+                            FALSE));
+    const std::wstring copy = folder + L"\\TallowmereDataRecovery_un_asa.exe";
     ASSERT_TRUE(::CopyFileW((testsupport::ProgramFolder() + L"\\fake-uninstaller.exe").c_str(), copy.c_str(), FALSE));
     std::wstring logged;
     EXPECT_EQ(RunFakeUninstaller(L"success", copy, &logged),
