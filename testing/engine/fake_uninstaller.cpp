@@ -16,28 +16,12 @@
 
 #include <string>
 
+#include "fake_common.h"
+
 namespace {
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buf[4096];
-    DWORD n = ::GetEnvironmentVariableW(name, buf, 4096);
-    return n && n < 4096 ? std::wstring(buf, n) : std::wstring();
-}
+using fake::Env;
 
-std::string ToUtf8(const std::wstring& w)
-{
-    if (w.empty()) return std::string();
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(size_t(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
-void Put(const std::string& bytes)
-{
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), DWORD(bytes.size()), &written, nullptr);
-}
+void Put(const std::string& bytes) { fake::Put(::GetStdHandle(STD_OUTPUT_HANDLE), bytes); }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 }  // namespace
@@ -47,16 +31,9 @@ int wmain()
     const std::wstring check = Env(L"FAKE_UNINSTALL_CHECK");
     const std::wstring log = Env(L"FAKE_UNINSTALL_LOG");
     if (!log.empty()) {
-        std::string line = ToUtf8(::GetCommandLineW());
+        std::string line = fake::ToUtf8(::GetCommandLineW());
         if (!check.empty()) line += Exists(check) ? "\tpresent" : "\tabsent";
-        HANDLE f = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_ALWAYS, 0, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            line += "\n";
-            ::WriteFile(f, line.data(), DWORD(line.size()), &written, nullptr);
-            ::CloseHandle(f);
-        }
+        fake::AppendLine(log, line);
     }
     const std::wstring mode = Env(L"FAKE_UNINSTALL");
     if (mode == L"success") {

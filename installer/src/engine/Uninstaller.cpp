@@ -4,7 +4,6 @@
 
 #include <cwchar>
 
-#include "ProcessRunner.h"
 #include "Trace.h"
 #include "Utils.h"
 
@@ -16,11 +15,11 @@ std::wstring After(const std::wstring& line, const wchar_t* key) { return line.s
 
 CUninstaller::CUninstaller(InstallEventCallback handler, const std::wstring& uninstallerPath,
                            const std::wstring& oldInstallDir)
-    : m_handler(std::move(handler)), m_uninstallerPath(uninstallerPath), m_oldInstallDir(oldInstallDir)
+    : CChildLineRunner(std::move(handler)), m_uninstallerPath(uninstallerPath), m_oldInstallDir(oldInstallDir)
 {
 }
 
-CUninstaller::~CUninstaller() { m_worker.reset(); }
+CUninstaller::~CUninstaller() { JoinWorker(); }
 
 std::wstring CUninstaller::BuildCommandLine(const std::wstring& uninstallerPath, const std::wstring& oldInstallDir,
                                             bool consoleUserIsAdmin, bool processIsAdmin)
@@ -34,31 +33,7 @@ void CUninstaller::Start()
     std::wstring user;
     const bool consoleAdmin = Utils::GetConsoleUserName(user) && Utils::IsAdminAccount(user);
     m_commandLine = BuildCommandLine(m_uninstallerPath, m_oldInstallDir, consoleAdmin, Utils::IsAdminGroupMember());
-    m_worker.reset();
-    m_worker.reset(new Utils::Thread(this, L"UnInstaller", [](void* self) { static_cast<CUninstaller*>(self)->Run(); }));
-    m_worker->Resume();
-}
-
-bool CUninstaller::Wait(DWORD timeoutMs)
-{
-    if (!m_worker || !m_worker->Handle()) return true;
-    if (::WaitForSingleObject(m_worker->Handle(), timeoutMs) != WAIT_OBJECT_0) return false;
-    m_worker->Join();
-    return true;
-}
-
-int CUninstaller::Parse(const std::wstring& text)
-{
-    int result = kGoOn;
-    size_t from = 0;
-    while (from <= text.size()) {
-        const size_t lf = text.find(L'\n', from);
-        const int r = ParseLine(text.substr(from, lf == std::wstring::npos ? std::wstring::npos : lf - from));
-        if (r != kGoOn && result == kGoOn) result = r;
-        if (lf == std::wstring::npos) break;
-        from = lf + 1;
-    }
-    return result;
+    StartWorker(L"UnInstaller");
 }
 
 int CUninstaller::ParseLine(const std::wstring& line)
@@ -96,37 +71,18 @@ void CUninstaller::Run()
     }
     Raise(EVT_UNI_PROGRESS, 0, L"");
 
-    std::unique_ptr<ProcessRunner> child;
-    try {
-        child.reset(new ProcessRunner());
-        child->Start(m_commandLine);
-    } catch (const std::exception&) {
-        TraceLine(L"CUninstaller::Run", __LINE__, L"cannot start: %ls", m_commandLine.c_str());
+    int result = kGoOn;
+    DWORD exitCode = 0;
+    if (!RunChild(m_commandLine, L"CUninstaller::Run", result, exitCode)) {
         Raise(EVT_UNI_MISSING, 2.0, L"");
         return;
     }
-
-    m_codePage = 0;
-    m_final = FinalEvent();
-    int result = kGoOn;
-    const DWORD exitCode = child->ReadLinesToEnd([&](const std::string& bytes) {
-        // Decoded whole, up to a NUL byte, with the code page in force; only the first
-        // final line counts, so "Success" then "Error" cannot both act.
-        const std::wstring line = Utils::MultiByteToWide(std::string(bytes.c_str()), m_codePage);
-        if (result == kGoOn)
-            result = ParseLine(line);
-        else
-            TraceLine(L"CUninstaller::Run", __LINE__, L"after the final line: %ls", line.c_str());
-    });
-    child->CloseHandles();
-    child.reset();
-    TraceLine(L"CUninstaller::Run", __LINE__, L"uninstaller ended, exit code %lu", static_cast<unsigned long>(exitCode));
 
     // The final event comes once the uninstaller has ended: the download it starts
     // never runs beside the old version's removal. An uninstaller that ends in failure
     // without saying so (a crash) has not removed the old version.
     if (result != kGoOn)
-        Raise(m_final.code, m_final.value, m_final.text.c_str());
+        RaiseFinal();
     else if (exitCode == 0)
         Raise(EVT_UNI_SUCCESS, 1.0, L"");
     else
