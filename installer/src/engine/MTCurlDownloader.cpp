@@ -7,14 +7,18 @@
 #include <cinttypes>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "CurlClient.h"
 #include "InstallerConfig.h"
 #include "Trace.h"
+#include "UniqueRes.h"
 #include "Utils.h"
 
 namespace {
-constexpr size_t kMergeBlock = 1024 * 1024;
+constexpr size_t kMergeBlock = 4 * 1024 * 1024;
+// Fewer, larger writes: a transfer delivers up to its receive buffer at once.
+constexpr size_t kPartFileBuffer = 1024 * 1024;
 
 struct CurlSlist {
     curl_slist* list = nullptr;
@@ -153,6 +157,7 @@ void CMTCurlDownloader::Start_Down()
             part->status = 0;   // complete already: no request
         } else {
             part->file = ::_wfopen(part->path.c_str(), L"ab");
+            if (part->file) std::setvbuf(part->file, nullptr, _IOFBF, kPartFileBuffer);
             part->status = part->file ? kStatusToFetch : kStatusNotOpened;
         }
         m_parts.push_back(std::move(part));
@@ -273,6 +278,7 @@ size_t CMTCurlDownloader::WritePart(char* data, size_t size, size_t count, void*
         if (verdict == kRestartPart) {
             if (part->file) std::fclose(part->file);
             part->file = ::_wfopen(part->path.c_str(), L"wb");
+            if (part->file) std::setvbuf(part->file, nullptr, _IOFBF, kPartFileBuffer);
             part->writePos = part->rangeStart;
             part->bytesDone = 0;
         } else if (verdict != 0) {
@@ -400,27 +406,24 @@ bool CMTCurlDownloader::MergeParts()
             return false;
         }
     }
-    FILE* first = ::_wfopen(m_parts[0]->path.c_str(), L"ab");
+    UniqueFile first(::CreateFileW(m_parts[0]->path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!first) return false;
-    bool ok = true;
-    std::unique_ptr<char[]> block(new char[kMergeBlock]);
-    for (size_t i = 1; i < m_parts.size() && ok; ++i) {
-        FILE* next = ::_wfopen(m_parts[i]->path.c_str(), L"rb");
-        if (!next) {
-            ok = false;
-            break;
-        }
+    std::unique_ptr<char[]> block(new (std::nothrow) char[kMergeBlock]);
+    if (!block) return false;
+    for (size_t i = 1; i < m_parts.size(); ++i) {
+        UniqueFile next(::CreateFileW(m_parts[i]->path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!next) return false;
         for (;;) {
-            const size_t got = std::fread(block.get(), 1, kMergeBlock, next);
-            if (got > 0 && std::fwrite(block.get(), 1, got, first) != got) ok = false;
-            if (got < kMergeBlock || !ok) break;
+            DWORD got = 0, put = 0;
+            if (!::ReadFile(next.Get(), block.get(), DWORD(kMergeBlock), &got, nullptr)) return false;
+            if (got == 0) break;
+            if (!::WriteFile(first.Get(), block.get(), got, &put, nullptr) || put != got) return false;
         }
-        if (std::ferror(next)) ok = false;
-        std::fclose(next);
         TraceLine(L"CMTCurlDownloader::waitForFinishThreadFun", __LINE__, L"partPath::%ls", m_parts[i]->path.c_str());
     }
-    if (std::fclose(first) != 0) ok = false;
-    if (!ok) return false;
+    first.Reset();
     ::DeleteFileW(m_targetPath.c_str());
     if (!::MoveFileW(m_parts[0]->path.c_str(), m_targetPath.c_str())) {
         TraceLine(L"CMTCurlDownloader::waitForFinishThreadFun", __LINE__, L"rename failed:%lu",
