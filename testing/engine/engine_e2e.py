@@ -698,6 +698,15 @@ def case_win_download(c, srv):
     c.run_driver(url, extra=WIN)
     c.expect_events([("1001", "1", ""), ("1003", "0", "URLDownloadToFile")] + IST_START + [("2003", "0", "")])
     c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package after a drop not byte-identical")
+    # A local "file:///" address goes to the service as it is (a blank stays a blank).
+    local = os.path.join(c.work, "local", hashlib.md5(data).hexdigest(), "my setup.exe")
+    os.makedirs(os.path.dirname(local))
+    with open(local, "wb") as f:
+        f.write(data)
+    os.remove(copy)
+    c.run_driver("file:///" + win_path(local).replace("\\", "/"), extra=WIN)
+    c.expect_events([("1001", "1", ""), ("1003", "0", "URLDownloadToFile")] + IST_START + [("2003", "0", "")])
+    c.check(os.path.exists(copy) and open(copy, "rb").read() == data, "package from a local address differs")
     # A chunked reply has no length: progress must not come from a maximum of 0.
     srv.faults[:] = [Fault("chunked")]
     c.run_driver(url, extra=WIN)

@@ -41,12 +41,10 @@ CWinDownloader::CWinDownloader(InstallEventCallback handler, const std::wstring&
 
 CWinDownloader::~CWinDownloader()
 {
+    // A transfer in progress aborts at its next notification; no further try follows.
+    m_cancelled = true;
     m_callback.Stop();
-    if (!m_started) {
-        // A worker that never ran would be waited for forever.
-        m_cancelled = true;
-        if (m_worker) m_worker->Resume();
-    }
+    if (!m_started && m_worker) m_worker->Resume();   // else it would be waited for forever
     m_worker.reset();
 }
 
@@ -95,6 +93,7 @@ void CWinDownloader::Run()
             break;
         }
         TraceLine(L"CWinDownloader::Run", __LINE__, L"URLDownloadToFile 0x%08lx", (unsigned long)hr);
+        if (m_cancelled) break;
         ::Sleep(kRetryPauseMs);
         if (attempt == kTries) Raise(EVT_DL_FAIL, double(int32_t(hr)), L"URLDownloadToFile");
     }

@@ -59,7 +59,10 @@ public:
 
 private:
     void Run();
-    void Raise(int code, double value, const wchar_t* text) { if (m_handler) m_handler(code, value, text); }
+    void Raise(int code, double value, const wchar_t* text)
+    {
+        if (m_handler && !m_cancelled) m_handler(code, value, text);
+    }
 
     CBindCallback m_callback;
     InstallEventCallback m_handler;
