@@ -85,7 +85,7 @@ def main():
     conf = os.path.join(prefix, "nginx.conf")
     with open(conf, "w") as f:
         f.write("""daemon off;
-worker_processes 1;
+worker_processes 4;
 pid %(p)s/nginx.pid;
 error_log %(p)s/logs/error.log;
 events { worker_connections 64; }
