@@ -141,11 +141,4 @@ TEST(Config, CommandLineMapKeepsTheProgramPathAsAKey)
     EXPECT_EQ(args.GetDouble(L"-missing", 2.5), 2.5);
 }
 
-TEST(Config, GlobalObjectWasBuiltBeforeMain)
-{
-    // No INI beside the test program: built-in defaults.
-    EXPECT_EQ(g_InstallerConfig.DownloadUrl, kDefaultDownloadUrl);
-    EXPECT_EQ(g_InstallerConfig.DownloadType, 1);
-}
-
 }  // namespace

@@ -3,8 +3,11 @@
 //
 //   engine-driver --url URL --dir FOLDER [--type N] [--old-uninstaller PATH]
 //                 [--lang L] [--dsc B] [--ssc B] [--adminact B] [--authorizationact B]
-//                 [--timeout SECONDS] [--event-times] [-option=value ...]
+//                 [--timeout SECONDS] [--event-times] [--temp FOLDER] [-option=value ...]
 //
+// --type sets DownloadType: 3 two ranges, 2 the system's URL download, any other value
+// one stream. --temp sets TMP and TEMP for this run, so that the installer's temporary
+// folder (where the old uninstaller's copy goes) is the run's own.
 // --event-times also writes "code<TAB>milliseconds since start" to standard error for
 // every event (the download benchmark times the transfer with it).
 //
@@ -99,6 +102,11 @@ int wmain()
         else if (a == L"--authorizationact") authact = ParseBool(next());
         else if (a == L"--timeout") timeoutSeconds = _wtoi(next().c_str());
         else if (a == L"--event-times") g_eventTimes = true;
+        else if (a == L"--temp") {
+            const std::wstring temp = next();
+            ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+            ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
+        }
         else options += L" \"" + a + L"\"";
     }
     ::LocalFree(argv);

@@ -19,22 +19,12 @@
 #include <string>
 #include <vector>
 
-namespace {
-std::wstring Env(const wchar_t* name)
-{
-    wchar_t buf[4096];
-    DWORD n = ::GetEnvironmentVariableW(name, buf, 4096);
-    return n && n < 4096 ? std::wstring(buf, n) : std::wstring();
-}
+#include "fake_common.h"
 
-std::string ToUtf8(const std::wstring& w)
-{
-    if (w.empty()) return std::string();
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(size_t(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
+namespace {
+using fake::Env;
+using fake::Put;
+using fake::ToUtf8;
 
 std::string Recode(const std::string& utf8, UINT cp)
 {
@@ -48,24 +38,12 @@ std::string Recode(const std::string& utf8, UINT cp)
     return out;
 }
 
-void Put(HANDLE h, const std::string& bytes)
-{
-    DWORD written = 0;
-    if (!bytes.empty()) ::WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-}
 }  // namespace
 
 int wmain()
 {
     std::wstring log = Env(L"FAKE_SETUP_LOG");
-    if (!log.empty()) {
-        HANDLE f = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_ALWAYS, 0, nullptr);
-        if (f != INVALID_HANDLE_VALUE) {
-            Put(f, ToUtf8(::GetCommandLineW()) + "\n");
-            ::CloseHandle(f);
-        }
-    }
+    if (!log.empty()) fake::AppendLine(log, ToUtf8(::GetCommandLineW()));
     std::wstring scriptPath = Env(L"FAKE_SETUP_SCRIPT");
     std::string script;
     if (!scriptPath.empty()) {

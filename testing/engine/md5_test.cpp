@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Downloader.h"
 #include "Md5.h"
 #include "test_support.h"
 
@@ -60,6 +61,31 @@ TEST(Md5, MissingFileAndEmptyPathGiveEmpty)
 {
     EXPECT_EQ(Md5(L""), "");
     EXPECT_EQ(Md5(L"C:\\no\\such\\file.bin"), "");
+}
+
+// The verdict on a finished package: a package that cannot be read was never verified.
+TEST(Md5, PackageDigestCheck)
+{
+    testsupport::TempFolder dir(L"digest");
+    const std::wstring path = dir.File(L"pkg.exe");
+    ASSERT_TRUE(testsupport::WriteFileBytes(path, "abc"));
+    const std::string good = "900150983cd24fb0d6963f7d28e17f72";
+    struct { std::string expected; DigestCheck verdict; } cases[] = {
+        {good, DigestCheck::Match},
+        {"900150983CD24FB0D6963F7D28E17F72", DigestCheck::Match},
+        {"900150983cd24fb0d6963f7d28e17f73", DigestCheck::Mismatch},
+        {"", DigestCheck::NoDigest},
+        {good.substr(1), DigestCheck::NoDigest},
+        {good + "0", DigestCheck::NoDigest},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CheckPackageDigest(c.expected, path), c.verdict) << c.expected;
+    EXPECT_EQ(CheckPackageDigest(good, dir.File(L"missing.exe")), DigestCheck::Mismatch);
+    // Held open without sharing: it cannot be read, so it does not match.
+    HANDLE held = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Md5(path), "");
+    EXPECT_EQ(CheckPackageDigest(good, path), DigestCheck::Mismatch);
+    ::CloseHandle(held);
 }
 
 }  // namespace

@@ -12,29 +12,8 @@
 
 namespace {
 
-struct Event {
-    int code;
-    double value;
-    std::wstring text;
-    bool operator==(const Event& o) const { return code == o.code && value == o.value && text == o.text; }
-};
-std::ostream& operator<<(std::ostream& os, const Event& e)
-{
-    return os << "{" << e.code << ", " << e.value << ", \"" << Utils::WideToMultiByte(e.text, CP_UTF8) << "\"}";
-}
-
-struct Recorder {
-    std::mutex lock;
-    std::vector<Event> events;
-    InstallEventCallback Callback()
-    {
-        return [this](int c, double v, const wchar_t* t) {
-            ASSERT_NE(t, nullptr);
-            std::lock_guard<std::mutex> g(lock);
-            events.push_back({c, v, t});
-        };
-    }
-};
+using testsupport::Event;
+using testsupport::Recorder;
 
 TEST(SetupCommandLine, ExactSwitchesInOrder)
 {

@@ -1,3 +1,4 @@
+// Helpers shared by the engine's unit tests: temporary folders and whole-file I/O.
 #include "test_support.h"
 
 #include <shellapi.h>

@@ -1,6 +1,8 @@
 // Text and system helpers.
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
 #include <regex>
 
 #include "Downloader.h"
@@ -29,6 +31,27 @@ TEST(Utils, UrlMd5Segment)
         {"http://h/dir/", "dir"},
     };
     for (const auto& c : cases) EXPECT_EQ(Utils::GetUrlMd5Segment(c.url), c.segment) << c.url;
+}
+
+TEST(Utils, ExpectedDigestComesFromTheGivenPath)
+{
+    const std::string d = "0123456789abcdef0123456789abcdef", e = "fedcba9876543210fedcba9876543210";
+    struct { std::string given, effective, digest; } cases[] = {
+        {"http://h/dl/" + d + "/setup.exe", "http://h/dl/" + d + "/setup.exe", d},
+        {"http://h/dl/" + d + "/setup.exe?ref=a/b", "", d},                 // "/" in the query
+        {"http://h/dl/" + d + "/setup.exe#x/y", "", d},                     // and in a fragment
+        {"http://h/dl/" + d + "/setup.exe", "http://mirror/setup.exe", d},  // redirect without one
+        {"http://h/dl/" + d + "/setup.exe", "http://h/dl/" + e + "/setup.exe", d},
+        {"http://h/software/331", "http://h/dl/" + e + "/setup.exe?q=1/2", e},
+        {"http://h/software/331", "http://h/setup.exe", ""},
+        {"http://h/a?/" + d + "/x", "", ""},                                 // only in the query
+    };
+    for (const auto& c : cases) {
+        const std::string got = ExpectedDigest(c.given, c.effective);
+        EXPECT_EQ(got.size() == 32 ? got : std::string(), c.digest) << c.given << " | " << c.effective;
+    }
+    EXPECT_EQ(CurlClient::CurlUrlText(L"http://h/my setup.exe"), "http://h/my%20setup.exe");
+    EXPECT_EQ(CurlClient::CurlUrlText(L"http://h/a\tb\x7f"), "http://h/a%09b%7F");
 }
 
 TEST(Utils, NumberParserHasThreeOutcomes)
@@ -161,27 +184,41 @@ TEST(Utils, FindProcessByExeNameIsCaseSensitive)
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring name = path;
     name = name.substr(name.find_last_of(L"\\/") + 1);
-    // Other copies of this program may run at the same time (parallel tests).
+    // Other copies of this program may run at the same time (parallel tests); no test
+    // starts a program under the upper-case name or under the name made up here.
     EXPECT_NE(Utils::FindProcessByExeName(name), 0u);
     std::wstring upper = name;
     for (auto& ch : upper) ch = wchar_t(towupper(ch));
     EXPECT_EQ(Utils::FindProcessByExeName(upper), 0u);
-    EXPECT_EQ(Utils::FindProcessByExeName(L"TallowmereDataRecovery.exe"), 0u);
+    EXPECT_EQ(Utils::FindProcessByExeName(L"NoTestStartsThis-7f3a91.exe"), 0u);
 }
 
 TEST(Utils, AccountQueriesAnswer)
 {
-    // Wine runs the tests as an administrator; the answers only have to be consistent.
+    // Wine runs the tests as an administrator of a 32-bit prefix, signed in at the console.
+    EXPECT_TRUE(Utils::IsAdminGroupMember());
+    wchar_t wow64[MAX_PATH];
+    const bool hasWow64Folder = ::GetSystemWow64DirectoryW(wow64, MAX_PATH) != 0;
+    EXPECT_EQ(Utils::Is64BitSystem(), hasWow64Folder);
+
     std::wstring user;
-    if (Utils::GetConsoleUserName(user)) {
-        EXPECT_FALSE(user.empty());
-        (void)Utils::IsAdminAccount(user);
-    }
+    ASSERT_TRUE(Utils::GetConsoleUserName(user));
+    wchar_t self[256];
+    DWORD selfLength = 256;
+    ASSERT_TRUE(::GetUserNameW(self, &selfLength));
+    EXPECT_EQ(user, self);
     EXPECT_FALSE(Utils::IsAdminAccount(L"no-such-user-here"));
-    (void)Utils::IsAdminGroupMember();
-    (void)Utils::Is64BitSystem();
-    uint32_t net = Utils::CheckNetwork();
-    (void)net;
+
+    // The status in the high half says why the network is missing: 1 for no
+    // connectivity at all, 2 for no internet; the low half is the flags themselves.
+    ::CoInitialize(nullptr);
+    const uint32_t net = Utils::CheckNetwork();
+    ::CoUninitialize();
+    const uint32_t flags = net & 0xFFFF, status = net >> 16;
+    if (net != 0) {
+        EXPECT_LE(status, 2u);
+        EXPECT_EQ(status == 1, flags == 0) << std::hex << net;
+    }
 }
 
 }  // namespace

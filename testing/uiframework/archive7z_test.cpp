@@ -1,3 +1,4 @@
+// The 7z skin reader against archives made by 7zz: every item, lookups, prefixes, flips.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Delegates and event sources: duplicates, the walk that stops at the first false, copies.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -66,6 +66,26 @@ def run(args, cwd):
     subprocess.run(args, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
 
 
+def raw_zip(entries):
+    """A zip archive written field by field, for sizes no archiver would record:
+    entries are (name, method, stored bytes, crc, uncompressed size)."""
+    dos_time, dos_date = (12 << 11) | (30 << 5) | 22, ((2024 - 1980) << 9) | (5 << 5) | 17
+    local, central = b"", b""
+    for name, method, stored, crc, usize in entries:
+        name = name.encode()
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 0, method, dos_time, dos_date, crc,
+                               len(stored), usize, len(name), 0, 0, 0, 0, 0, len(local)) + name
+        local += struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0, method, dos_time, dos_date, crc, len(stored),
+                             usize, len(name), 0) + name + stored
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
+    return local + central + end
+
+
+def raw_deflate(data):
+    z = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return z.compress(data) + z.flush()
+
+
 class Manifest:
     def __init__(self):
         self.lines = []
@@ -246,6 +266,16 @@ def main():
     # entry's local header is changed.
     good = py_zip("zip_bad_local.zip", full_files[:3])
     write(os.path.join(out, "zip_bad_local.zip"), patch(good, 14, b"\x01\x02\x03\x04"))
+
+    # A deflate stream that ends before the size recorded for it, with bytes after its
+    # end inside the recorded compressed size; the second entry is sound.
+    short_text = b"the stream ends here\n" * 40
+    write(os.path.join(payload, "names", "short.txt"), short_text)
+    write(os.path.join(out, "zip_short_stream.zip"), raw_zip([
+        ("short.txt", 8, raw_deflate(short_text) + b"\0" * 16, zlib.crc32(short_text + b"?"), len(short_text) + 1),
+        ("good.txt", 8, raw_deflate(short_text), zlib.crc32(short_text), len(short_text))]))
+    m.add("zip_short_stream.zip", "short.txt", "names/short.txt")
+    m.add("zip_short_stream.zip", "good.txt", "names/short.txt")
 
     # Extra fields that claim more than they hold: a "UT" block of one byte whose
     # flags announce three times, and a block longer than the whole field.

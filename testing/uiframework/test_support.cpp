@@ -1,3 +1,4 @@
+// Helpers shared by the UI framework tests: fixture paths, the manifest, payloads.
 #include "test_support.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// The framework's utility types: strings, arrays, the string map, geometry.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,4 @@
+// The XML parser: errors, the tree walk, attributes and entities, the depth cap, encodings.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,9 +1,12 @@
+// The zip skin reader against fixtures made by Info-ZIP and Python: items, names,
+// times, bounds, truncations and flipped bytes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SkinZip.h"
@@ -326,6 +329,45 @@ TEST(SkinZip, BadEntriesFailWhenOpened)
             }
         }
     }
+}
+
+// A deflate stream that ends before the recorded size fails the entry, however the
+// caller reads it; the reads run on a thread so that a reader caught in a loop fails
+// the test instead of hanging it.
+TEST(SkinZip, StreamEndingBeforeItsRecordedSizeFails)
+{
+    struct Result {
+        DWORD memory = 0, file = 0, good = 0;
+        std::vector<unsigned char> goodBytes;
+    } r;
+    const std::wstring archive = FixturePath(L"zip_short_stream.zip");
+    const std::wstring target = WorkDir() + L"/short.out";
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread reader([&] {
+        ZipCloser z{CSkinZip::Open(archive.c_str(), 0, CSkinZip::kFileName)};
+        if (z.h) {
+            SkinZipEntry e;
+            CSkinZip::GetItem(z.h, 0, &e);
+            std::vector<unsigned char> buf(e.uncompressedSize + 1);
+            r.memory = CSkinZip::UnzipItem(z.h, 0, buf.data(), e.uncompressedSize, CSkinZip::kMemory);
+            r.file = CSkinZip::UnzipItem(z.h, 0, const_cast<wchar_t*>(target.c_str()), 0, CSkinZip::kFileName);
+            CSkinZip::GetItem(z.h, 1, &e);
+            r.good = UnzipToMemory(z.h, 1, e.uncompressedSize, 100, r.goodBytes) ? 1 : 0;
+        }
+        SetEvent(done);
+    });
+    const bool finished = WaitForSingleObject(done, 120000) == WAIT_OBJECT_0;
+    if (!finished) {
+        reader.detach();
+        FAIL() << "reading the short stream did not end";
+    }
+    reader.join();
+    CloseHandle(done);
+    EXPECT_EQ(r.memory, CSkinZip::kMemoryUnzipFailed);
+    EXPECT_EQ(r.file, CSkinZip::kWriteFailed);
+    EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES) << "partial copy left";
+    EXPECT_EQ(r.good, 1u);
+    EXPECT_TRUE(r.goodBytes == PayloadBytes(ManifestOf(L"zip_short_stream.zip").at(1)));
 }
 
 TEST(SkinZip, UnzipToFilesAndFolders)

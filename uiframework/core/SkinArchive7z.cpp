@@ -1,3 +1,5 @@
+// The 7z skin reader over the LZMA SDK: every item decoded once at open, then served
+// from memory by name.
 #include "SkinArchive7z.h"
 
 #include <cstdlib>

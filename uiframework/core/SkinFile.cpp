@@ -1,3 +1,4 @@
+// One skin file read whole, from the skin folder, the zip archive or the 7z archive.
 #include "SkinFile.h"
 
 #include <cwchar>

@@ -1,3 +1,5 @@
+// The zip skin reader: central directory, local headers, stored and deflated items
+// served to memory or to files, every size and offset checked against the source.
 #include "SkinZip.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Delegates and event sources: adding, removing and calling the hooks in order.
 #include "UIDelegate.h"
 
 #include <cstdlib>

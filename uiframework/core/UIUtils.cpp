@@ -1,3 +1,5 @@
+// The framework's small value and container types: strings with an inline buffer,
+// pointer and value arrays, the string map, geometry.
 #include "UIUtils.h"
 
 #include <climits>

@@ -1,3 +1,5 @@
+// The in-place XML parser of the layout files: decoding to UTF-16, elements,
+// attributes and entities, with a depth cap.
 #include "XmlParser.h"
 
 #include <climits>

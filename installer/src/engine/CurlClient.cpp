@@ -1,3 +1,5 @@
+// The HTTP client of the single-stream road: probes, the resumable transfer into the
+// part file, progress, and the move of the finished file into place.
 #include "CurlClient.h"
 
 #include <windows.h>
@@ -57,13 +59,29 @@ CurlClient::~CurlClient()
 std::string CurlClient::CurlUrlText(const std::wstring& url)
 {
     if (Utils::StartsWith(url, L"file:///")) return Utils::WideToMultiByte(url, CP_ACP);
-    return Utils::WideToMultiByte(url, CP_UTF8);
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : Utils::WideToMultiByte(url, CP_UTF8)) {
+        if (c <= 0x20 || c == 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
-CURLcode CurlClient::SetStallLimit(CURL* handle)
+CURLcode CurlClient::SetRequestLimits(CURL* handle, long lowSpeedSeconds)
 {
-    CURLcode rc = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    CURLcode rc = curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     return rc;
 }
 
@@ -100,22 +118,21 @@ int CurlClient::ProgressCallback(void* selfPtr, curl_off_t total, curl_off_t now
     return 0;
 }
 
-// A HEAD request with the connect and stall limits of every transfer; the length probe
+// A HEAD request with the limits of every request and a time limit of its own; the length probe
 // reads the headers of the address as given, the others follow redirects.
 CURLcode CurlClient::SetProbeOptions(CURL* h, const std::string& url, bool followRedirects)
 {
     CURLcode rc = curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CurlClient::Discard);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     if (rc == CURLE_OK && followRedirects) rc = curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     if (rc == CURLE_OK && !followRedirects) rc = curl_easy_setopt(h, CURLOPT_HEADER, 1L);
-    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    if (rc == CURLE_OK) rc = SetStallLimit(h);
+    if (rc == CURLE_OK) rc = SetRequestLimits(h, kLowSpeedSeconds);
+    if (rc == CURLE_OK) rc = curl_easy_setopt(h, CURLOPT_TIMEOUT, kProbeTimeoutSeconds);
     return rc;
 }
 
-CURL* CurlClient::Head(const std::string& url)
+CURL* CurlClient::Head(const std::string& url, int* result)
 {
     CURL* h = curl_easy_init();
     if (!h) return nullptr;
@@ -126,6 +143,7 @@ CURL* CurlClient::Head(const std::string& url)
             TraceLine(L"CurlClient::Head", __LINE__, L"error:%d:%ls", int(rc), CurlErrorText(rc).c_str());
     }
     TraceLine(L"CurlClient::Head", __LINE__, L"error:%d:%ls", int(rc), CurlErrorText(rc).c_str());
+    if (result) *result = int(rc);
     return h;
 }
 
@@ -184,21 +202,33 @@ double CurlClient::GetDownloadFileLength_Str(const std::string& url)
     return length;
 }
 
+int CurlClient::Probe(const std::string& url)
+{
+    int rc = 0;
+    CURL* probe = Head(url, &rc);
+    if (!probe) return 0;
+    m_effectiveUrl = EffectiveUrlOf(probe);
+    m_length = rc == 0 ? GetDownloadFileLength(probe) : -1.0;
+    curl_easy_cleanup(probe);
+    return rc;
+}
+
 int CurlClient::Start()
 {
     TraceLine(L"CurlClient::Start", __LINE__, L"start download");
     int result = 0;
     FILE* part = nullptr;
+    bool startOver = false;
     const std::string url = CurlUrlText(m_url);
 
-    if (m_effectiveUrl.empty() || m_length < kMinLength) {
-        if (CURL* probe = Head(url)) {
-            m_effectiveUrl = EffectiveUrlOf(probe);
-            m_length = GetDownloadFileLength(probe);
-            curl_easy_cleanup(probe);
-        }
-    }
-    if (m_effectiveUrl.empty() || m_length < kMinLength) {
+    int probeError = 0;
+    if (m_effectiveUrl.empty() || m_length < kMinLength) probeError = Probe(url);
+    if (probeError != 0) {
+        // No answer at all (time-out, a redirect loop, a bad address): the other probes
+        // would only meet the same, and the try fails with what happened.
+        m_effectiveUrl.clear();
+        result = probeError;
+    } else if (m_effectiveUrl.empty() || m_length < kMinLength) {
         m_effectiveUrl = GetRealUrl_Str(url);
         if (!m_effectiveUrl.empty()) m_length = GetDownloadFileLength_Str(m_effectiveUrl);
         if (m_length < kMinLength) result = kNoLength;
@@ -208,7 +238,16 @@ int CurlClient::Start()
         m_handle = curl_easy_init();
         if (!m_handle) result = kNoHandle;
     }
+    // What an earlier try left: a part longer than the package is not this package's
+    // start; one of exactly its length needs no transfer (the digest check decides).
+    bool partComplete = false;
     if (result == 0) {
+        int64_t size = -1;
+        if (FileSize(PartPath(), size) && double(size) > m_length) ::DeleteFileW(PartPath().c_str());
+        partComplete = FileSize(PartPath(), size) && double(size) == m_length;
+        if (partComplete) TraceLine(L"CurlClient::Start", __LINE__, L"part file complete: %lld", (long long)size);
+    }
+    if (result == 0 && !partComplete) {
         part = ::_wfopen(PartPath().c_str(), L"ab");
         if (!part) {
             wchar_t text[201] = {};
@@ -220,7 +259,7 @@ int CurlClient::Start()
             std::setvbuf(part, nullptr, _IOFBF, kPartFileBuffer);
         }
     }
-    if (result == 0) {
+    if (result == 0 && !partComplete) {
         CurlSlist headers;
         headers.list = curl_slist_append(headers.list, "Connection: keep-alive");
         // Nothing here decodes a compressed body, so only the identity encoding is
@@ -239,9 +278,7 @@ int CurlClient::Start()
         if (rc == CURLE_OK) rc = curl_easy_setopt(m_handle, CURLOPT_XFERINFOFUNCTION, &CurlClient::ProgressCallback);
         if (rc == CURLE_OK) rc = curl_easy_setopt(m_handle, CURLOPT_XFERINFODATA, this);
         if (rc == CURLE_OK) rc = curl_easy_setopt(m_handle, CURLOPT_FAILONERROR, 1L);
-        if (rc == CURLE_OK) rc = curl_easy_setopt(m_handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-        if (rc == CURLE_OK) rc = curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
-        if (rc == CURLE_OK) rc = SetStallLimit(m_handle);
+        if (rc == CURLE_OK) rc = SetRequestLimits(m_handle, kLowSpeedSeconds);
         if (rc == CURLE_OK) rc = curl_easy_setopt(m_handle, CURLOPT_BUFFERSIZE, kReceiveBuffer);
 
         int64_t size = -1;
@@ -251,6 +288,10 @@ int CurlClient::Start()
 
         if (rc == CURLE_OK) rc = curl_easy_perform(m_handle);
         result = int(rc);
+        long status = 0;
+        if (rc == CURLE_HTTP_RETURNED_ERROR && m_resumeOffset > 0 &&
+            curl_easy_getinfo(m_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 416)
+            startOver = true;   // the server has no bytes past the part: it is not a start of this file
     }
 
     TraceLine(L"CurlClient::Start", __LINE__, L"error:%d:%ls", result, CurlErrorText(result).c_str());
@@ -260,6 +301,16 @@ int CurlClient::Start()
         m_handle = nullptr;
     }
     if (part && std::fclose(part) != 0 && result == 0) result = CURLE_WRITE_ERROR;
+    if (result == 0) {
+        // A body that ends early without saying so (closed connection, no length) is
+        // a partial transfer; one that runs past the length is not this package.
+        int64_t size = -1;
+        if (!FileSize(PartPath(), size) || double(size) != m_length) {
+            TraceLine(L"CurlClient::Start", __LINE__, L"part file holds %lld of %.0f bytes", (long long)size, m_length);
+            if (double(size) > m_length) ::DeleteFileW(PartPath().c_str());
+            result = CURLE_PARTIAL_FILE;
+        }
+    }
 
     if (result == 0) {
         ::DeleteFileW(m_targetPath.c_str());
@@ -268,7 +319,7 @@ int CurlClient::Start()
             TraceLine(L"CurlClient::Start", __LINE__, L"rename failed:%lu", static_cast<unsigned long>(::GetLastError()));
             result = kNotRenamed;
         }
-    } else if (result == CURLE_RANGE_ERROR) {
+    } else if (result == CURLE_RANGE_ERROR || startOver) {
         // The server ignores ranges: what is on disk cannot be continued, start over.
         ::DeleteFileW(PartPath().c_str());
     }

@@ -1,8 +1,12 @@
+// The install pipeline: picks the downloader, runs the old version's uninstaller, the
+// download and the setup in turn, and forwards every event to the window.
 #include "DownloadInstaller.h"
 
 #include <windows.h>
 
 #include "InstallerConfig.h"
+#include "MTCurlDownloader.h"
+#include "WinDownloader.h"
 #include "Trace.h"
 #include "Utils.h"
 
@@ -23,7 +27,7 @@ CDownloadInstaller::~CDownloadInstaller()
 {
     m_downloader.reset();
     m_setup.reset();
-    m_uninstallWorker.reset();
+    m_uninstaller.reset();
 }
 
 void CDownloadInstaller::SetInstallOptions(const std::wstring& downloadUrl, const std::wstring& oldUninstallerPath,
@@ -60,8 +64,10 @@ void CDownloadInstaller::Start()
     if (!m_downloader) {
         auto handler = [this](int c, double v, const wchar_t* t) { OnDownload(c, v, t); };
         int type = g_InstallerConfig.DownloadType;
-        if (type == 2 || type == 3)
-            m_downloader.reset(new CUnavailableDownloader(handler, type));
+        if (type == 2)
+            m_downloader.reset(new CWinDownloader(handler, m_downloadUrl, m_packagePath));
+        else if (type == 3)
+            m_downloader.reset(new CMTCurlDownloader(handler, m_downloadUrl, m_packagePath));
         else
             m_downloader.reset(new CCurlDownloader(handler, m_downloadUrl, m_packagePath));
     }
@@ -77,18 +83,21 @@ void CDownloadInstaller::Start()
         // The uninstaller runs from a copy, so that it can remove its own folder.
         std::wstring temp = Utils::GetTempFolder();
         std::wstring copyPath = temp.empty() ? std::wstring() : temp + L"\\TallowmereDataRecovery_un_asa.exe";
-        if (!copyPath.empty()) ::CopyFileW(m_oldUninstallerPath.c_str(), copyPath.c_str(), FALSE);
+        if (!copyPath.empty()) {
+            // A copy left by an earlier run may be another version's: it must not run.
+            ::DeleteFileW(copyPath.c_str());
+            if (!::CopyFileW(m_oldUninstallerPath.c_str(), copyPath.c_str(), FALSE))
+                TraceLine(L"CDownloadInstaller::Start", __LINE__, L"copy failed:%lu", (unsigned long)::GetLastError());
+        }
+        const size_t cut = m_oldUninstallerPath.find_last_of(L"\\/");
+        const std::wstring oldDir = cut == std::wstring::npos ? std::wstring() : m_oldUninstallerPath.substr(0, cut);
+        m_uninstaller.reset(new CUninstaller([this](int c, double v, const wchar_t* t) { OnUninstall(c, v, t); },
+                                             copyPath, oldDir));
         if (g_InstallerConfig.InsNew) {
             while (Utils::FindProcessByExeName(L"TallowmereDataRecovery.exe") != 0) ::Sleep(100);
         }
-        // The uninstaller runner is not part of this build: the uninstall road fails
-        // clearly, and nothing is downloaded over an old version.
-        m_uninstallWorker.reset();
-        m_uninstallWorker.reset(new Utils::Thread(this, L"UnInstaller", [](void* self) {
-            static_cast<CDownloadInstaller*>(self)->OnUninstall(EVT_UNI_MISSING, 0,
-                                                                L"uninstaller runner not available");
-        }));
-        m_uninstallWorker->Resume();
+        // The download starts when the uninstaller reports success (5003).
+        m_uninstaller->Start();
         return;
     }
     m_downloader->Start();

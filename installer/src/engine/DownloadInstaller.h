@@ -6,6 +6,7 @@
 #include "Downloader.h"
 #include "InstallEvents.h"
 #include "SetupRunner.h"
+#include "Uninstaller.h"
 
 class CDownloadInstaller {
 public:
@@ -57,7 +58,7 @@ private:
 
     std::unique_ptr<CDownloader> m_downloader;
     std::unique_ptr<CInstaller> m_setup;
-    std::unique_ptr<Utils::Thread> m_uninstallWorker;
+    std::unique_ptr<CUninstaller> m_uninstaller;
     std::wstring m_downloadUrl;
     std::wstring m_oldUninstallerPath;
     std::wstring m_installDir;

@@ -1,3 +1,5 @@
+// The single-stream downloader: retries within a budget, the digest check, events;
+// and the digest rules every downloader shares.
 #include "Downloader.h"
 
 #include <windows.h>
@@ -18,6 +20,26 @@ bool SameDigest(const std::string& a, const std::string& b)
     return true;
 }
 }  // namespace
+
+static std::string PathDigest(const std::string& url)
+{
+    return Utils::GetUrlMd5Segment(url.substr(0, url.find_first_of("?#")));
+}
+
+std::string ExpectedDigest(const std::string& givenUrl, const std::string& effectiveUrl)
+{
+    const std::string given = PathDigest(givenUrl);
+    return given.size() == 32 ? given : PathDigest(effectiveUrl);
+}
+
+DigestCheck CheckPackageDigest(const std::string& expected, const std::wstring& packagePath)
+{
+    if (expected.size() != 32) return DigestCheck::NoDigest;
+    // An unreadable file gives an empty digest: that package was never verified.
+    const std::string actual = Md5(packagePath);
+    if (actual.size() != 32 || !SameDigest(actual, expected)) return DigestCheck::Mismatch;
+    return DigestCheck::Match;
+}
 
 CCurlDownloader::CCurlDownloader(InstallEventCallback handler, const std::wstring& url, const std::wstring& targetPath)
     : m_handler(std::move(handler)),
@@ -78,40 +100,19 @@ void CCurlDownloader::dlThreadFun()
         code = m_client.Start();
     }
 
-    const std::string expected = Utils::GetUrlMd5Segment(m_client.EffectiveUrl());
-    if (expected.size() != 32) {
+    const DigestCheck digest =
+        CheckPackageDigest(ExpectedDigest(CurlClient::CurlUrlText(m_url), m_client.EffectiveUrl()), m_targetPath);
+    if (digest == DigestCheck::NoDigest) {
         Raise(EVT_DL_ERROR_TEXT, 0, L"curl获取url-md5失败");
-    } else {
-        // An unreadable file gives an empty digest, which never matches.
-        const std::string actual = Md5(m_targetPath);
-        if (actual.size() != 32 || !SameDigest(actual, expected)) {
-            Raise(EVT_DL_ERROR_TEXT, 0, L"curl文件md5校验失败");
-            if (m_retriedOnce) {
-                Raise(EVT_DL_FAIL, 0, L"LibCurl");
-            } else {
-                m_retriedOnce = true;
-                Raise(EVT_DL_RETRY, 0, L"LibCurl");
-            }
-            return;
+    } else if (digest == DigestCheck::Mismatch) {
+        Raise(EVT_DL_ERROR_TEXT, 0, L"curl文件md5校验失败");
+        if (m_retriedOnce) {
+            Raise(EVT_DL_FAIL, 0, L"LibCurl");
+        } else {
+            m_retriedOnce = true;
+            Raise(EVT_DL_RETRY, 0, L"LibCurl");
         }
+        return;
     }
     Raise(EVT_DL_SUCCESS, 0, L"LibCurl");
-}
-
-CUnavailableDownloader::CUnavailableDownloader(InstallEventCallback handler, int downloadType)
-    : m_handler(std::move(handler)), m_type(downloadType)
-{
-}
-
-CUnavailableDownloader::~CUnavailableDownloader() { m_worker.reset(); }
-
-void CUnavailableDownloader::Start()
-{
-    m_worker.reset();
-    m_worker.reset(new Utils::Thread(this, L"ABDEF", [](void* self) {
-        auto* me = static_cast<CUnavailableDownloader*>(self);
-        TraceLine(L"CUnavailableDownloader::Start", __LINE__, L"DownloadType %d is not available", me->m_type);
-        if (me->m_handler) me->m_handler(EVT_DL_FAIL, 0, L"download type not available");
-    }));
-    m_worker->Resume();
 }

@@ -1,11 +1,24 @@
 #pragma once
-// Package downloaders: the common base and the single-stream libcurl downloader.
+// Package downloaders: the common base, the digest rules they share, and the
+// single-stream libcurl downloader.
 #include <memory>
 #include <string>
 
 #include "CurlClient.h"
 #include "InstallEvents.h"
 #include "Thread.h"
+
+// The check of a finished package against the digest carried in its address.
+enum class DigestCheck { NoDigest, Match, Mismatch };
+// expected: the address's digest segment (NoDigest unless it has 32 characters); a
+// package that cannot be read never matches. Hexadecimal digits match in either case.
+DigestCheck CheckPackageDigest(const std::string& expected, const std::wstring& packagePath);
+
+// The digest a package must have: the segment before the file name in the path of the
+// address the installer was given (query and fragment left out), so that neither a
+// redirect nor a "/" in a query can take the check away; else that of the address
+// after redirects.
+std::string ExpectedDigest(const std::string& givenUrl, const std::string& effectiveUrl);
 
 class CDownloader {
 public:
@@ -41,18 +54,4 @@ private:
     // A worker that restarted the download from its own event; joined later.
     std::unique_ptr<Utils::Thread> m_retired;
     bool m_retriedOnce = false;
-};
-
-// Stands for a download type whose downloader this build does not have: it fails at
-// once with a clear event instead of downloading by another road.
-class CUnavailableDownloader : public CDownloader {
-public:
-    CUnavailableDownloader(InstallEventCallback handler, int downloadType);
-    ~CUnavailableDownloader() override;
-    void Start() override;
-
-private:
-    InstallEventCallback m_handler;
-    int m_type;
-    std::unique_ptr<Utils::Thread> m_worker;
 };

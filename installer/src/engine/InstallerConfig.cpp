@@ -1,3 +1,5 @@
+// The installer's configuration: built-in defaults, the INI file beside the program and
+// the command-line options, in that order of precedence.
 #include "InstallerConfig.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// MD5 (RFC 1321) over memory and over files read in blocks.
 #include "Md5.h"
 
 #include <windows.h>

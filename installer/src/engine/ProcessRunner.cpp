@@ -1,6 +1,43 @@
+// A child process whose standard output (and error) come back through one pipe.
 #include "ProcessRunner.h"
 
+#include <algorithm>
 #include <cwchar>
+
+namespace {
+constexpr DWORD kReadSize = 1024;
+// How long the reader waits for the child between empty polls of its output.
+constexpr DWORD kIdlePollMs = 25;
+}  // namespace
+
+std::vector<std::string> OutputLineSplitter::Feed(const char* data, size_t size)
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < size; ++i) {
+        char c = data[i];
+        if (c == '\n') {
+            if (!m_pending.empty() && m_pending.back() == '\r') m_pending.pop_back();
+            lines.push_back(std::move(m_pending));
+            m_pending.clear();
+            m_overlong = false;
+        } else if (m_pending.size() < kMaxLineBytes) {
+            m_pending += c;
+        } else {
+            m_overlong = true;   // the rest of an overlong line is dropped
+        }
+    }
+    return lines;
+}
+
+bool OutputLineSplitter::TakeRest(std::string& line)
+{
+    if (!m_pending.empty() && m_pending.back() == '\r') m_pending.pop_back();
+    if (m_pending.empty()) return false;
+    line = std::move(m_pending);
+    m_pending.clear();
+    return true;
+}
+
 
 Pipe::Pipe()
 {
@@ -66,4 +103,31 @@ void ProcessRunner::CloseHandles()
     m_input.Close();
     m_output.Close();
     m_errorSink.Reset();
+}
+
+DWORD ProcessRunner::ReadLinesToEnd(const std::function<void(const std::string& line)>& onLine)
+{
+    OutputLineSplitter splitter;
+    char buffer[kReadSize];
+    bool exited = false;
+    for (;;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(OutputRead(), nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available > 0) {
+            DWORD got = 0;
+            if (!::ReadFile(OutputRead(), buffer, std::min<DWORD>(available, kReadSize), &got, nullptr) || got == 0)
+                break;
+            for (const std::string& line : splitter.Feed(buffer, got)) onLine(line);
+            continue;
+        }
+        if (exited) break;
+        if (::WaitForSingleObject(Process(), kIdlePollMs) == WAIT_OBJECT_0) exited = true;
+    }
+    std::string rest;
+    if (splitter.TakeRest(rest)) onLine(rest);
+
+    ::WaitForSingleObject(Process(), INFINITE);
+    DWORD exitCode = 0;
+    if (!::GetExitCodeProcess(Process(), &exitCode)) exitCode = DWORD(-1);
+    return exitCode;
 }

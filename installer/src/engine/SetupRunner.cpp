@@ -1,3 +1,5 @@
+// The setup runner: the silent command line, the run of the downloaded setup, and the
+// key=value lines of its output turned into events.
 #include "SetupRunner.h"
 
 #include <algorithm>
@@ -9,10 +11,6 @@
 #include "Utils.h"
 
 namespace {
-constexpr DWORD kReadSize = 1024;
-// How long the reader waits for the child between empty polls of its output.
-constexpr DWORD kIdlePollMs = 25;
-
 const wchar_t* Bool(bool v) { return v ? L"true" : L"false"; }
 
 std::wstring After(const std::wstring& line, const wchar_t* key) { return line.substr(std::wcslen(key)); }
@@ -32,46 +30,16 @@ double Unsigned32(const std::wstring& text)
 }
 }  // namespace
 
-// ---- OutputLineSplitter ------------------------------------------------------------
-
-std::vector<std::string> OutputLineSplitter::Feed(const char* data, size_t size)
-{
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < size; ++i) {
-        char c = data[i];
-        if (c == '\n') {
-            if (!m_pending.empty() && m_pending.back() == '\r') m_pending.pop_back();
-            lines.push_back(std::move(m_pending));
-            m_pending.clear();
-            m_overlong = false;
-        } else if (m_pending.size() < kMaxLineBytes) {
-            m_pending += c;
-        } else {
-            m_overlong = true;   // the rest of an overlong line is dropped
-        }
-    }
-    return lines;
-}
-
-bool OutputLineSplitter::TakeRest(std::string& line)
-{
-    if (!m_pending.empty() && m_pending.back() == '\r') m_pending.pop_back();
-    if (m_pending.empty()) return false;
-    line = std::move(m_pending);
-    m_pending.clear();
-    return true;
-}
-
 // ---- CInstaller --------------------------------------------------------------------
 
 CInstaller::CInstaller(InstallEventCallback handler, const std::wstring& setupPath, const std::wstring& installDir,
                        bool ssc, bool dsc, bool adminact)
-    : m_handler(std::move(handler)), m_setupPath(setupPath), m_installDir(installDir), m_ssc(ssc), m_dsc(dsc),
+    : CChildLineRunner(std::move(handler)), m_setupPath(setupPath), m_installDir(installDir), m_ssc(ssc), m_dsc(dsc),
       m_adminact(adminact)
 {
 }
 
-CInstaller::~CInstaller() { m_worker.reset(); }
+CInstaller::~CInstaller() { JoinWorker(); }
 
 std::wstring CInstaller::BuildCommandLine() const
 {
@@ -97,32 +65,7 @@ std::wstring CInstaller::BuildCommandLine() const
 void CInstaller::Start()
 {
     m_commandLine = BuildCommandLine();
-    m_worker.reset();
-    m_worker.reset(new Utils::Thread(this, L"ABDEF", [](void* self) { static_cast<CInstaller*>(self)->Run(); }));
-    m_worker->Resume();
-}
-
-bool CInstaller::Wait(DWORD timeoutMs)
-{
-    if (!m_worker || !m_worker->Handle()) return true;
-    if (::WaitForSingleObject(m_worker->Handle(), timeoutMs) != WAIT_OBJECT_0) return false;
-    m_worker->Join();
-    return true;
-}
-
-int CInstaller::Parse(const std::wstring& text)
-{
-    int result = kGoOn;
-    size_t from = 0;
-    while (from <= text.size()) {
-        size_t lf = text.find(L'\n', from);
-        std::wstring line = text.substr(from, lf == std::wstring::npos ? std::wstring::npos : lf - from);
-        int r = ParseLine(line);
-        if (r != kGoOn && result == kGoOn) result = r;
-        if (lf == std::wstring::npos) break;
-        from = lf + 1;
-    }
-    return result;
+    StartWorker(L"ABDEF");
 }
 
 int CInstaller::ParseLine(const std::wstring& line)
@@ -194,62 +137,17 @@ void CInstaller::Run()
     }
     Raise(EVT_IST_PROGRESS, 0, L"");
 
-    std::unique_ptr<ProcessRunner> child;
-    try {
-        child.reset(new ProcessRunner());
-        child->Start(m_commandLine);
-    } catch (const std::exception&) {
-        TraceLine(L"CInstaller::Run", __LINE__, L"cannot start: %ls", m_commandLine.c_str());
+    int result = kGoOn;
+    DWORD exitCode = 0;
+    if (!RunChild(m_commandLine, L"CInstaller::Run", result, exitCode)) {
         Raise(EVT_IST_FAIL, 2.0, L"");
         return;
     }
 
-    m_codePage = 0;
-    m_final = FinalEvent();
-    int result = kGoOn;
-    OutputLineSplitter splitter;
-    auto handle = [&](const std::string& bytes) {
-        // Each line is decoded whole, up to a NUL byte, with the code page in force.
-        std::string text(bytes.c_str());
-        std::wstring line = Utils::MultiByteToWide(text, m_codePage);
-        if (result == kGoOn)
-            result = ParseLine(line);
-        else
-            TraceLine(L"CInstaller::Run", __LINE__, L"after the final line: %ls", line.c_str());
-    };
-
-    // Read until the output is drained after the child's exit, or the pipe breaks. The
-    // exit alone does not end the reading: its last lines may still be in the pipe.
-    char buffer[kReadSize];
-    bool exited = false;
-    for (;;) {
-        DWORD available = 0;
-        if (!::PeekNamedPipe(child->OutputRead(), nullptr, 0, nullptr, &available, nullptr)) break;
-        if (available > 0) {
-            DWORD got = 0;
-            if (!::ReadFile(child->OutputRead(), buffer, std::min<DWORD>(available, kReadSize), &got, nullptr) ||
-                got == 0)
-                break;
-            for (const std::string& line : splitter.Feed(buffer, got)) handle(line);
-            continue;
-        }
-        if (exited) break;
-        if (::WaitForSingleObject(child->Process(), kIdlePollMs) == WAIT_OBJECT_0) exited = true;
-    }
-    std::string rest;
-    if (splitter.TakeRest(rest)) handle(rest);
-
-    ::WaitForSingleObject(child->Process(), INFINITE);
-    DWORD exitCode = 0;
-    if (!::GetExitCodeProcess(child->Process(), &exitCode)) exitCode = DWORD(-1);
-    child->CloseHandles();
-    child.reset();
-    TraceLine(L"CInstaller::Run", __LINE__, L"setup ended, exit code %lu", static_cast<unsigned long>(exitCode));
-
     // The final event comes only once the setup has ended, so whoever deletes the
     // package on it never races the running setup.
     if (result != kGoOn)
-        Raise(m_final.code, m_final.value, m_final.text.c_str());
+        RaiseFinal();
     else if (exitCode == 0)
         Raise(EVT_IST_SUCCESS, 1.0, L"");
     else

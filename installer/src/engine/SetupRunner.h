@@ -7,33 +7,14 @@
 #include <vector>
 
 #include "InstallEvents.h"
-#include "Thread.h"
+#include "LineRunner.h"
+#include "ProcessRunner.h"
 
-// Splits a child's output into lines across reads: bytes are kept until a line feed,
-// a carriage return before it is dropped, and a line is cut at kMaxLineBytes.
-class OutputLineSplitter {
+class CInstaller : public CChildLineRunner {
 public:
-    static constexpr size_t kMaxLineBytes = 8192;
-    // Appends bytes; returns the lines completed by them.
-    std::vector<std::string> Feed(const char* data, size_t size);
-    // The unterminated rest once the output has ended (empty when there is none).
-    bool TakeRest(std::string& line);
-
-private:
-    std::string m_pending;
-    bool m_overlong = false;
-};
-
-class CInstaller {
-public:
-    // Parse results.
-    static constexpr int kGoOn = 0;
-    static constexpr int kSucceeded = 1;
-    static constexpr int kFailed = 1000;
-
     CInstaller(InstallEventCallback handler, const std::wstring& setupPath, const std::wstring& installDir,
                bool ssc, bool dsc, bool adminact);
-    ~CInstaller();
+    ~CInstaller() override;
 
     void SetInstallDir(const std::wstring& dir) { m_installDir = dir; }
     void SetFlags(bool dsc, bool ssc, bool adminact, bool authorizationact)
@@ -47,29 +28,14 @@ public:
 
     // Builds the command line and runs the setup on a worker; returns at once.
     void Start();
-    // Waits for the current run to end; false when it is still running after timeoutMs.
-    bool Wait(DWORD timeoutMs = INFINITE);
 
     std::wstring BuildCommandLine() const;
-    // One decoded line: raises its event, or, for "State=" and "Error=", keeps the
-    // final event for the end of the run and returns kSucceeded or kFailed.
-    int ParseLine(const std::wstring& line);
-    // Several lines separated by line feeds (each one as ParseLine).
-    int Parse(const std::wstring& text);
-    UINT CodePage() const { return m_codePage; }
-
-    struct FinalEvent {
-        int code = 0;
-        double value = 0;
-        std::wstring text;
-    };
-    const FinalEvent& Final() const { return m_final; }
+    // "State=" and "Error=" are the final lines.
+    int ParseLine(const std::wstring& line) override;
 
 private:
-    void Run();
-    void Raise(int code, double value, const wchar_t* text) { if (m_handler) m_handler(code, value, text); }
+    void Run() override;
 
-    InstallEventCallback m_handler;
     std::wstring m_setupPath;
     std::wstring m_installDir;
     std::wstring m_commandLine;
@@ -78,7 +44,4 @@ private:
     bool m_adminact;
     bool m_authorizationact = true;
     std::wstring m_language;
-    UINT m_codePage = 0;
-    FinalEvent m_final;
-    std::unique_ptr<Utils::Thread> m_worker;
 };

@@ -1,3 +1,4 @@
+// Named worker threads: created suspended, named for a debugger, joined on destruction.
 #include "Thread.h"
 
 #include <process.h>

@@ -1,3 +1,5 @@
+// Trace lines with the process, thread, time, function and line prefix, written to
+// the debugger output.
 #include "Trace.h"
 
 #include <windows.h>

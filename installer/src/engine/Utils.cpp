@@ -1,3 +1,5 @@
+// System utilities of the engine: text and URL conversions, OS version, accounts,
+// folders, connectivity, disk space, registry, processes, the single-instance mutex.
 #include "Utils.h"
 
 #include <lm.h>
