@@ -87,6 +87,8 @@ class CStorage {
   class CScanTask;
   class CNTFSScanTask;
   class CNTFSScanFormattedTask;
+  class CFATScanTask;
+  class CFATScanFormattedTask;
 
   // Builds the task (and its worker) for one starter; 0, -8 or -87.
   using TaskBuilder = int32_t (*)(const TaskParams& params, std::unique_ptr<CScanTask>& task);
