@@ -54,7 +54,7 @@ int32_t CExFATScanFormattedTask::ScanVolume(void* charsetContext, Core::FatVolum
   const uint32_t root = U32(boot + 96);
   // Shifts from disk become divisors and sizes: only exFAT's legal range is used.
   if (std::memcmp(boot + 3, "EXFAT   ", 8) != 0 || sectorShift < 9 || sectorShift > 12 ||
-      clusterShift > 25 - sectorShift || count == 0 || count > 0xFFFFFFF5 || heap < (2ull << clusterShift)) {
+      clusterShift > 25 - sectorShift || count == 0 || count > 0xFFFFFFF5 || heap == 0) {
     CORE_LOG(Core::kLogError, "CExFATScanFormattedTask::ScanVolume", "Boot sector refused");
     return -1;
   }
@@ -63,6 +63,7 @@ int32_t CExFATScanFormattedTask::ScanVolume(void* charsetContext, Core::FatVolum
   SetRootId(root);
   ScanInit();
   m_service.reset(new (std::nothrow)
+                      // The sector of cluster 0 may lie before the volume: only clusters from 2 on are read.
                       CExFATService(m_partitionHandle, m_diskContext, boot, heap - (2ull << clusterShift), m_limit));
   if (!m_service) return kResultNoMemory;
   const uint32_t bytes = m_service->ClusterBytes();

@@ -88,7 +88,8 @@ uint32_t CFATService::ReadClusters(uint32_t first, uint32_t count, uint8_t* buff
     const uint32_t cluster = first + copied;
     if (cluster < 2 || cluster >= m_clusterLimit) break;
     if (m_cacheFirst == 0xFFFFFFFF || cluster < m_cacheFirst || cluster - m_cacheFirst >= m_clustersCached) {
-      const uint32_t window = cluster / m_clustersPerFill * m_clustersPerFill;
+      // Windows start at cluster 2 at the earliest: cluster 0's sector may lie before the volume.
+      const uint32_t window = std::max<uint32_t>(2, cluster / m_clustersPerFill * m_clustersPerFill);
       const uint32_t clusters = std::min(m_clustersPerFill, m_clusterLimit - window);
       const uint32_t spc = SectorsPerCluster();
       const uint32_t sectors = ReadSectors(uint64_t(window) * spc + m_firstDataSector, clusters * spc, m_cache.get());

@@ -656,10 +656,11 @@ int32_t CStorage::CFATScanFormattedTask::OnRecordFound(const wchar_t* name, uint
   const uint8_t* sector = reinterpret_cast<const uint8_t*>(name);
   const uint64_t position = uint64_t(sizeHigh) << 32 | sizeLow;
   const uint32_t bytes = m_service->ClusterBytes();
-  const uint64_t dataStart = m_service->DataStartSector() * m_service->BytesPerSector();
-  if (position < dataStart + 2ull * bytes || bytes > m_clusterBuffer.size()) return m_running.load();
-  const uint64_t cluster = (position - dataStart) / bytes;
-  const uint32_t offset = uint32_t((position - dataStart) % bytes);
+  // Cluster 2 starts the heap (cluster 0's sector may lie before the volume).
+  const uint64_t heap = (m_service->DataStartSector() + 2ull * m_service->SectorsPerCluster()) * m_service->BytesPerSector();
+  if (position < heap || bytes > m_clusterBuffer.size()) return m_running.load();
+  const uint64_t cluster = 2 + (position - heap) / bytes;
+  const uint32_t offset = uint32_t((position - heap) % bytes);
   if (cluster >= m_limit) return m_running.load();
   if (cluster != m_collecting) {
     ParseCollected();
