@@ -3,8 +3,8 @@
 fls -r -p, and recovery of one big file against icat.
 
 Usage: bench/fat-scan.py BUILD_DIR [--folders N] [--files N] [--recover-mb N] [--repeat N]
-Scan images: N folders of M empty files each under the root (default 200 x 1000 =
-200,000 files), written straight into volumes made by mkfs.fat / mkfs.exfat. Recovery
+Scan images: N folders of M empty files each (default 200 x 1000 = 200,000 files;
+FAT32: under the root, exFAT: in groups of ten under top folders), written straight into volumes made by mkfs.fat / mkfs.exfat. Recovery
 images: one file of --recover-mb MiB (default 500). Images go to BUILD_DIR/bench/ and
 are made again only when missing. Prints records, seconds, records per second, the
 ratio (above 1: ours is faster), MB/s for recovery, and the peak RSS of the Wine process.
@@ -94,19 +94,27 @@ def exfat_scan_image(path, folders, files):
         f.truncate(size)
     subprocess.run(["mkfs.exfat", "-c", "4K", "-L", "BENCHEX", path + ".tmp"], check=True, stdout=subprocess.DEVNULL)
     x = fatimg.ExFat(path + ".tmp")
-    for d in range(folders):
-        listing = b"".join(x.entry_set("f%06d.txt" % i, 0x20, 0, 0, True, fatimg.STAMP) for i in range(files))
-        clusters = x.alloc((len(listing) + x.cluster - 1) // x.cluster)
-        x.write(x.at(clusters[0]), listing)  # consecutive: no FAT chain needed
-        blob = x.entry_set("d%05d" % d, 0x10, clusters[0], len(clusters) * x.cluster, True, fatimg.STAMP)
-        root = x.read_cluster(x.root)
+
+    def put(parent, blob):
+        listing = x.read_cluster(parent)
         free = 0
-        while root[free] & 0x80:
+        while free < len(listing) and listing[free] & 0x80:
             free += 32
-        if free + len(blob) > len(root):
-            sys.exit("exfat bench: root directory full; fewer folders")
-        root[free:free + len(blob)] = blob
-        x.write(x.at(x.root), bytes(root))
+        if free + len(blob) > len(listing):
+            sys.exit("exfat bench: a folder's one cluster is full")
+        listing[free:free + len(blob)] = blob
+        x.write(x.at(parent), bytes(listing))
+
+    # Nested: groups of ten folders, each in a top folder of the root.
+    for group in range((folders + 9) // 10):
+        top = x.alloc(1)[0]
+        x.write(x.at(top), b"\0" * x.cluster)
+        put(x.root, x.entry_set("g%03d" % group, 0x10, top, x.cluster, True, fatimg.STAMP))
+        for d in range(group * 10, min(folders, group * 10 + 10)):
+            listing = b"".join(x.entry_set("f%06d.txt" % i, 0x20, 0, 0, True, fatimg.STAMP) for i in range(files))
+            clusters = x.alloc((len(listing) + x.cluster - 1) // x.cluster)
+            x.write(x.at(clusters[0]), listing)  # consecutive: no FAT chain needed
+            put(top, x.entry_set("d%05d" % d, 0x10, clusters[0], len(clusters) * x.cluster, True, fatimg.STAMP))
     x.flush_bitmap()
     os.rename(path + ".tmp", path)
 
