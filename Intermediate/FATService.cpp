@@ -95,7 +95,12 @@ uint32_t CFATService::ReadClusters(uint32_t first, uint32_t count, uint8_t* buff
       const uint32_t sectors = ReadSectors(uint64_t(window) * spc + m_firstDataSector, clusters * spc, m_cache.get());
       m_cacheFirst = window;
       m_clustersCached = sectors / spc;
-      if (cluster - window >= m_clustersCached) break;
+      if (cluster - window >= m_clustersCached) {
+        // One unreadable sector must not cost the whole window: the cluster alone.
+        m_cacheFirst = cluster;
+        m_clustersCached = ReadSectors(uint64_t(cluster) * spc + m_firstDataSector, spc, m_cache.get()) / spc;
+        if (m_clustersCached == 0) break;
+      }
     }
     const uint32_t at = cluster - m_cacheFirst;
     const uint32_t run = std::min(count - copied, m_clustersCached - at);

@@ -303,3 +303,66 @@ TEST_F(FatScanTest, BrokenImagesEndInACleanFinish) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file whose clusters cannot be read is a failure, and nothing is left at its target:
+// through the core (normal scan) and through the task's own writer (formatted scan).
+TEST_F(FatScanTest, UnreadableFileDataFailsAndLeavesNoTarget) {
+  struct Case {
+    const char* image;
+    bool formatted;
+    const wchar_t* folder;
+    const wchar_t* file;
+  } cases[] = {{"fat16-files", false, nullptr, L"last.bin"},
+               {"fat32-reformatted", true, L"holiday", L"sea view.jpg"},
+               {"exfat-files", false, L"DCIM", L"IMG_0001.JPG"}};
+  const std::wstring target = FromUtf8(RECOVERY_TEST_WORK_DIR) + L"\\fat-unreadable";
+  CreateDirectoryW(FromUtf8(RECOVERY_TEST_WORK_DIR).c_str(), nullptr);
+  CreateDirectoryW(target.c_str(), nullptr);
+  for (const Case& c : cases) {
+    // First scan: where the file lies. Second scan: with one sector of its data bad.
+    uint64_t bad = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      std::shared_ptr<CStorage::CScanTask> task = Scan(kFat + c.image + ".img", c.formatted);
+      ASSERT_NE(task, nullptr) << c.image;
+      auto* fat = static_cast<CStorage::CFATScanTask*>(task.get());
+      // The file: under its folder (anywhere for the formatted scan) or the root.
+      CFileEntry* entry = nullptr;
+      std::vector<CPathEntry*> walk{task->VirtualRoot()};
+      while (!walk.empty() && !entry) {
+        CPathEntry* at = walk.back();
+        walk.pop_back();
+        for (CList* p = at->childList.First(); !at->childList.IsTail(p); p = p->next) {
+          CFileEntry* child = CFileEntry::FromChildNode(p);
+          if (CPathEntry* sub = child->AsPath()) walk.push_back(sub);
+          if (std::wcscmp(child->name, c.file) == 0 && (!c.folder || std::wcscmp(at->name, c.folder) == 0))
+            entry = child;
+        }
+      }
+      ASSERT_NE(entry, nullptr) << c.image << " pass " << pass;
+      const std::wstring name = std::wstring(L"out-") + c.file;
+      const std::wstring path = target + L"\\" + name;
+      DeleteFileW(path.c_str());
+      const int32_t result = fat->RecoverOneFile(target.c_str(), entry->ownId, name.c_str());
+      if (pass == 0) {
+        ASSERT_EQ(result, 0) << c.image << " reads when readable";
+        EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        DeleteFileW(path.c_str());
+        CFATService* service = fat->Service();
+        const uint64_t heap =
+            (service->DataStartSector() + 2ull * service->SectorsPerCluster()) * service->BytesPerSector();
+        const uint64_t partition = std::string(c.image) == "exfat-files" ? 2048ull * 512 : 0;  // MBR disk
+        bad = partition + heap + (entry->ownId - 2) * service->ClusterBytes() + service->ClusterBytes();
+      } else {
+        EXPECT_NE(result, 0) << c.image;
+        EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << c.image << ": a failed file is deleted";
+      }
+      EXPECT_EQ(m_storage.CloseScanTask(m_id), 0);
+      CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(0, bad, 512);
+    }
+    CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(-1, 0, 0);
+  }
+}
+
+}  // namespace

@@ -254,7 +254,16 @@ int QVTD_API FATFormattedScanRoutine(void* partition, void* context, QvtdFatVolu
     bool going = true;
     for (uint64_t at = start; going && at < p->size; at += chunk.size()) {
       got = 0;
-      if (p->Read(at, chunk.data(), chunk.size(), got) != Res::Ok) continue;  // unreadable: passed over
+      if (p->Read(at, chunk.data(), chunk.size(), got) != Res::Ok) {
+        // Sector by sector: only what cannot be read is passed over.
+        got = 0;
+        for (size_t s = 0; s < chunk.size() && at + s < p->size; s += sector) {
+          size_t one = 0;
+          if (p->Read(at + s, chunk.data() + s, sector, one) != Res::Ok || one != sector)
+            memset(chunk.data() + s, 0, sector);
+          got = s + sector;
+        }
+      }
       for (size_t s = 0; going && s + sector <= got; s += sector) {
         const uint8_t* bytes = chunk.data() + s;
         if (!(exfat ? LooksLikeExFatDirectory(bytes, sector) : LooksLikeFatDirectory(bytes, sector))) continue;
