@@ -113,24 +113,7 @@ int32_t CExFATScanFormattedTask::ReadStream(uint64_t parentId, uint32_t firstClu
       c = next;
     }
   }
-  std::unique_ptr<FatDirRecord> record(new (std::nothrow) FatDirRecord);
-  if (!record) return kResultNoMemory;
-  try {
-    record->bytes.resize(chain.size() * size_t(bytes));
-  } catch (const std::bad_alloc&) {
-    return kResultNoMemory;
-  }
-  for (size_t i = 0; i < chain.size();) {
-    size_t run = 1;
-    while (i + run < chain.size() && chain[i + run] == chain[i] + run) ++run;
-    if (m_service->ReadClusters(chain[i], uint32_t(run), record->bytes.data() + i * bytes) != run) return -1;
-    i += run;
-  }
-  for (uint32_t c : chain) MarkVisited(c);
-  record->firstCluster = firstCluster;
-  record->clusterCount = uint32_t(chain.size());
-  record->parentId = parentId;
-  return ParseDirectory(record.release(), deleted);
+  return ReadChainRecord(parentId, chain, deleted);
 }
 
 int32_t CExFATScanFormattedTask::ParseDirectory(FatDirRecord* recordIn, bool deleted) {

@@ -185,6 +185,11 @@ int32_t CStorage::CFATScanTask::ReadChain(uint64_t parentId, uint32_t firstClust
     if (Visited(next) || std::find(chain.begin(), chain.end(), next) != chain.end()) break;
     c = next;
   }
+  return ReadChainRecord(parentId, chain, deleted);
+}
+
+int32_t CStorage::CFATScanTask::ReadChainRecord(uint64_t parentId, const std::vector<uint32_t>& chain, bool deleted) {
+  const uint32_t bytes = m_service->ClusterBytes();
   std::unique_ptr<FatDirRecord> record(new (std::nothrow) FatDirRecord);
   if (!record) return kResultNoMemory;
   try {
@@ -199,7 +204,7 @@ int32_t CStorage::CFATScanTask::ReadChain(uint64_t parentId, uint32_t firstClust
     i += run;
   }
   for (uint32_t c : chain) MarkVisited(c);
-  record->firstCluster = firstCluster;
+  record->firstCluster = chain.front();
   record->clusterCount = uint32_t(chain.size());
   record->parentId = parentId;
   return ParseDirectory(record.release(), deleted);
@@ -499,32 +504,7 @@ void CStorage::CFATScanTask::WorkFinishRoutine(int32_t) {
   if (!m_finishEntered.compare_exchange_strong(expected, 1)) return;
   CPathEntry* const unknown = m_unknownFolder;
   unknown->Recount(true);
-  int32_t pathNumber = 1;
-  int32_t fileNumber = 1;
-  for (CList* p = unknown->childList.First(); p && !unknown->childList.IsTail(p);) {
-    CList* next = p->next;
-    CFileEntry* entry = CFileEntry::FromChildNode(p);
-    p = next;
-    if (entry->name && entry->name[0]) continue;
-    wchar_t text[32];
-    if (CPathEntry* folder = entry->AsPath()) {
-      if (folder->childList.IsEmpty()) {
-        RemoveChild(unknown, folder);
-        continue;
-      }
-      std::swprintf(text, 32, L"UnknownPath%d", int(pathNumber++));
-      if (const wchar_t* name = InternName(text)) SetEntryName(name, folder);
-      continue;
-    }
-    std::swprintf(text, 32, L"UnknownFile%d", int(fileNumber++));
-    const wchar_t* name = InternName(text);
-    wchar_t* extension = InternName(text);
-    if (!name || !extension) continue;
-    LowerCaseExtension(extension);
-    SetEntryName(name, entry);
-    SetExtensionView(entry, extension);
-    QueuePending(entry);
-  }
+  NameOrphans(unknown);
   std::printf("Directories counted.\n");
   std::fflush(stdout);
   CFileEntry** rootCell = m_idMap.FindCell(m_rootId);
@@ -731,30 +711,15 @@ DWORD CFATFormattedWorker::Run() {
   return 0;
 }
 
-namespace {
-
-template <class Task, class Worker>
-int32_t Build(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  std::unique_ptr<Task> made(new (std::nothrow) Task(params));
-  if (!made) return kResultNoMemory;
-  if (!AllocationShouldFail()) {
-    std::unique_ptr<IVolumeWorker> worker(new (std::nothrow) Worker(params.storage, made.get()));
-    made->SetWorker(std::move(worker));
-  }
-  task = std::move(made);
-  return kResultOk;
-}
-
-}  // namespace
 
 int32_t BuildFatScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  return Build<CStorage::CFATScanTask, CFATFormattedWorker>(params, task);
+  return BuildTaskWithWorker<CStorage::CFATScanTask, CFATFormattedWorker>(params, task);
 }
 
 int32_t BuildFatScanFormattedTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  return Build<CStorage::CFATScanFormattedTask, CFATFormattedWorker>(params, task);
+  return BuildTaskWithWorker<CStorage::CFATScanFormattedTask, CFATFormattedWorker>(params, task);
 }
 
 int32_t BuildExFatScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  return Build<CExFATScanFormattedTask, CExFATFormattedWorker>(params, task);
+  return BuildTaskWithWorker<CExFATScanFormattedTask, CExFATFormattedWorker>(params, task);
 }

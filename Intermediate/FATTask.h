@@ -98,6 +98,9 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   bool IsFormattedScan() const { return m_formatted; }
 
  protected:
+  // Reads the clusters of a directory chain (consecutive ones together), flags them
+  // visited and parses them: -8, -1 (a short read) or ParseDirectory's result.
+  int32_t ReadChainRecord(uint64_t parentId, const std::vector<uint32_t>& chain, bool deleted);
   // One entry for OnRecordFound; the running flag.
   int32_t Report(const std::wstring& name, uint64_t id, uint64_t parentId, uint64_t size, uint64_t time,
                  uint32_t attributes, bool deleted, uint32_t kind = 0);
