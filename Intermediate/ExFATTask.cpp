@@ -232,25 +232,8 @@ int32_t CExFATScanFormattedTask::ParseDirectory(FatDirRecord* recordIn, bool del
   return 0;
 }
 
-void CExFATScanFormattedTask::LinkSplitRecord(FatDirRecord* record) {
-  FatDirRecord** link = &m_pending;
-  while (*link) {
-    FatDirRecord* pending = *link;
-    if (pending->firstCluster + 1 == record->firstCluster) {
-      if ((pending->flags & kRecordOpenRun) && record->leading.count) JoinLongNameHead(pending, record);
-      *link = pending->next;
-      delete pending;
-      continue;
-    }
-    link = &pending->next;
-  }
-  if (record->flags & kRecordOpenRun) {
-    record->next = m_pending;
-    m_pending = record;
-  } else {
-    delete record;
-  }
-}
+// exFAT sets carry no checksum of a short name: only name entries continue a pending set.
+void CExFATScanFormattedTask::LinkSplitRecord(FatDirRecord* record) { LinkPending(record, false); }
 
 void CExFATScanFormattedTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) {
   if (!record->firstShortSeen || !pending->name.count) return;
@@ -268,20 +251,8 @@ int32_t CExFATScanFormattedTask::OnRecordFound(const wchar_t* name, uint32_t kin
                                               timeLow, timeHigh, attributes, deleted, progress);
 }
 
-void CExFATScanFormattedTask::ParseCollected() {
-  const uint32_t cluster = m_collecting;
-  m_collecting = 0;
-  if (cluster < 2 || cluster >= m_limit || !m_service || Visited(cluster)) return;
-  const uint32_t bytes = m_service->ClusterBytes();
-  std::unique_ptr<FatDirRecord> record(new (std::nothrow) FatDirRecord);
-  if (!record) return;
-  record->bytes.assign(m_clusterBuffer.begin(), m_clusterBuffer.begin() + bytes);
-  record->firstCluster = cluster;
-  record->clusterCount = 1;
-  record->parentId = m_rootId;
-  MarkVisited(cluster);
-  ParseDirectory(record.release(), true);
-}
+// exFAT folders have no "." entry: a raw cluster's entries stand under the root.
+void CExFATScanFormattedTask::ParseCollected() { ParseCollectedCluster(false); }
 
 int32_t CExFATScanFormattedTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
   return RecoverByClusters(targetRoot, id, relativePath, false);

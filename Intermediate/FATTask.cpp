@@ -340,14 +340,16 @@ int32_t CStorage::CFATScanTask::ParseDirectory(FatDirRecord* recordIn, bool dele
   return dotStart ? 1 : 0;
 }
 
-void CStorage::CFATScanTask::LinkSplitRecord(FatDirRecord* record) {
+void CStorage::CFATScanTask::LinkSplitRecord(FatDirRecord* record) { LinkPending(record, true); }
+
+void CStorage::CFATScanTask::LinkPending(FatDirRecord* record, bool joinTails) {
   FatDirRecord** link = &m_pending;
   while (*link) {
     FatDirRecord* pending = *link;
     if (pending->firstCluster + 1 == record->firstCluster) {
       if ((pending->flags & kRecordOpenRun) && pending->name.count) {
         if (record->leading.count == 0 && record->firstShortSeen) {
-          JoinLongNameTail(pending, record);
+          if (joinTails) JoinLongNameTail(pending, record);
         } else if (record->leading.count) {
           JoinLongNameHead(pending, record);
         }
@@ -652,10 +654,12 @@ int32_t CStorage::CFATScanFormattedTask::OnRecordFound(const wchar_t* name, uint
   return m_running.load();
 }
 
-void CStorage::CFATScanFormattedTask::ParseCollected() {
+void CStorage::CFATScanFormattedTask::ParseCollected() { ParseCollectedCluster(true); }
+
+void CStorage::CFATScanFormattedTask::ParseCollectedCluster(bool dotEntriesName) {
   const uint32_t cluster = m_collecting;
   m_collecting = 0;
-  if (cluster < 2 || !m_service || Visited(cluster)) return;
+  if (cluster < 2 || cluster >= m_limit || !m_service || Visited(cluster)) return;
   const uint32_t bytes = m_service->ClusterBytes();
   std::unique_ptr<FatDirRecord> record(new (std::nothrow) FatDirRecord);
   if (!record) return;
@@ -663,7 +667,7 @@ void CStorage::CFATScanFormattedTask::ParseCollected() {
   record->firstCluster = cluster;
   record->clusterCount = 1;
   // A cluster that begins a folder ("." names it) holds that folder's entries.
-  const bool dotStart = m_service->IsDotEntry(record->bytes.data(), cluster) &&
+  const bool dotStart = dotEntriesName && m_service->IsDotEntry(record->bytes.data(), cluster) &&
                         m_service->IsDotDotEntry(record->bytes.data() + kEntryBytes);
   record->parentId = dotStart ? cluster : m_rootId;
   MarkVisited(cluster);

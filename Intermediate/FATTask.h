@@ -98,6 +98,9 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   bool IsFormattedScan() const { return m_formatted; }
 
  protected:
+  // Joins the record with its pending neighbour (joinTails: also a run that the record's
+  // first short entry ends) and keeps it when it ends inside a run.
+  void LinkPending(FatDirRecord* record, bool joinTails);
   // Reads the clusters of a directory chain (consecutive ones together), flags them
   // visited and parses them: -8, -1 (a short read) or ParseDirectory's result.
   int32_t ReadChainRecord(uint64_t parentId, const std::vector<uint32_t>& chain, bool deleted);
@@ -149,6 +152,8 @@ class CStorage::CFATScanFormattedTask : public CStorage::CFATScanTask {
  protected:
   // Parses the collected cluster (if any) as a deleted directory record.
   virtual void ParseCollected();
+  // dotEntriesName: a cluster that begins with "." and ".." holds its own folder's entries.
+  void ParseCollectedCluster(bool dotEntriesName);
   std::vector<uint8_t> m_clusterBuffer;  // 128 KB; exFAT: two clusters
   uint32_t m_collecting = 0;             // cluster being collected, 0 = none
 };

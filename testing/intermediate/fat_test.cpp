@@ -219,14 +219,15 @@ TEST_F(FatScanTest, ThresholdVolumeIsFat12AndEmptyFilesStayListed) {
 TEST_F(FatScanTest, ReadErrorsGoThroughTheRetryHandshake) {
   static std::atomic<int> calls{0};
   calls = 0;
+  // The core is bound by ServiceInitialize; the handler goes to it afterwards.
+  CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")((kFat + "fat32-files.img").c_str());
+  ASSERT_EQ(m_storage.Initialize(), 1);
   ASSERT_EQ(m_storage.SetScanErrorHandler(reinterpret_cast<void*>(+[](int, uint64_t, uint32_t, uint32_t) {
               // The host repairs the medium and asks for the read again.
               ++calls;
               CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(-1, 0, 0);
             })),
             0);
-  CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")((kFat + "fat32-files.img").c_str());
-  ASSERT_EQ(m_storage.Initialize(), 1);
   CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(0, 0, 1 << 20);
   m_storage.RetryWork(0, 0);
   int32_t id = 0;
