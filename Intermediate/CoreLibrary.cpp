@@ -113,6 +113,22 @@ std::optional<int> NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void
   return fn(context, recordNumber, buffer);
 }
 
+std::optional<int> FATFormattedScanRoutine(void* partition, void* context, FatVolumeFn onVolume, void* worker,
+                                           uint32_t* progressBlock) {
+  auto fn = Get<FATFormattedScanRoutineFn>("FATFormattedScanRoutine");
+  if (!fn) return std::nullopt;
+  return fn(partition, context, onVolume, worker, progressBlock);
+}
+
+std::optional<int> RecoverFATFile(void* partition, void* context, const FatFileBlock* block, const wchar_t* path,
+                                  uint32_t firstCluster, uint64_t size, uint64_t time) {
+  auto fn = Get<RecoverFATFileFn>("RecoverFATFile");
+  if (!fn) return std::nullopt;
+  return fn(partition, context, block, path, firstCluster, size, time);
+}
+
+CharSetTransferFn CharSetTransfer() { return Get<CharSetTransferFn>("CharSetTransfer"); }
+
 void WriteLogWText(int level, const char* source, const char* function, int line, const wchar_t* text) {
   auto fn = Get<WriteLogWFn>("WriteLogW");
   if (!fn) return;

@@ -79,6 +79,29 @@ std::optional<int> NTFSEnumVirtualFRs(void* partition, void* context, int format
                                       NtfsFinishFn onFinish, void* task, uint32_t* progressBlock);
 std::optional<int> NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buffer);
 
+// FAT and exFAT scans: the core reads the boot sector and calls the volume callback once
+// on the scanning thread; a formatted scan asks for raw directory sectors through the
+// values block (the stand-in's header describes the block).
+struct FatVolumeValues;
+using FatVolumeFn = int(__cdecl*)(void* worker, void* charsetContext, FatVolumeValues* values, uint32_t bootLength);
+using FATFormattedScanRoutineFn = int(__cdecl*)(void* partition, void* context, FatVolumeFn onVolume, void* worker,
+                                                uint32_t* progressBlock);
+using CharSetTransferFn = int(__cdecl*)(void* context, const char* source, int sourceBytes, wchar_t* target,
+                                        int targetBytes);
+// What RecoverFATFile needs to know of a file besides its first cluster and size.
+struct FatFileBlock {
+  uint32_t bytes;    // of this block
+  uint32_t deleted;  // 1: consecutive clusters, passing over allocated ones; 0: the FAT chain
+};
+using RecoverFATFileFn = int(__cdecl*)(void* partition, void* context, const FatFileBlock* block, const wchar_t* path,
+                                       uint32_t firstCluster, uint64_t size, uint64_t time);
+std::optional<int> FATFormattedScanRoutine(void* partition, void* context, FatVolumeFn onVolume, void* worker,
+                                           uint32_t* progressBlock);
+std::optional<int> RecoverFATFile(void* partition, void* context, const FatFileBlock* block, const wchar_t* path,
+                                  uint32_t firstCluster, uint64_t size, uint64_t time);
+// The core's short-name conversion, looked up now; null when the core lacks it.
+CharSetTransferFn CharSetTransfer();
+
 // Log levels of the core's log.
 enum LogLevel { kLogInfo = 0, kLogWarning = -1, kLogError = -2 };
 

@@ -11,6 +11,7 @@
 #include "CoreLibrary.h"
 #include "TextConvert.h"
 #include "NTFSWorker.h"
+#include "FATTask.h"
 
 namespace {
 
@@ -108,6 +109,13 @@ CStorage::TaskBuilder CStorage::DefaultTaskBuilder(StarterKind kind, uint16_t pa
   // the raw scan. Until then every start answers as for a partition of no known type.
   if (partitionType == kFsNtfs && kind == StarterKind::kScan) return &BuildNtfsScanTask;
   if (partitionType == kFsNtfs && kind == StarterKind::kScanFormatted) return &BuildNtfsScanFormattedTask;
+  // ---- FAT and exFAT file-system scans (one row each in the task table) ----
+  if (kind == StarterKind::kScan || kind == StarterKind::kScanFormatted) {
+    if (partitionType == kFsFat12 || partitionType == kFsFat16 || partitionType == kFsFat32)
+      return kind == StarterKind::kScan ? &BuildFatScanTask : &BuildFatScanFormattedTask;
+    if (partitionType == kFsExFat) return &BuildExFatScanTask;
+  }
+  // ---- end of FAT and exFAT ----
   return nullptr;
 }
 

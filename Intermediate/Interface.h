@@ -87,6 +87,8 @@ class CStorage {
   class CScanTask;
   class CNTFSScanTask;
   class CNTFSScanFormattedTask;
+  class CFATScanTask;
+  class CFATScanFormattedTask;
 
   // Builds the task (and its worker) for one starter; 0, -8 or -87.
   using TaskBuilder = int32_t (*)(const TaskParams& params, std::unique_ptr<CScanTask>& task);
@@ -333,6 +335,9 @@ class CStorage::CScanTask {
   void AttachTreeToVirtualRoot();
   // Running = 0, indexer drained and done, then finished = 1.
   void FinishWork();
+  // Names what stays nameless under folder: "UnknownPath%d" for folders with children
+  // (childless ones leave), "UnknownFile%d" for files, which then go to the indexer.
+  void NameOrphans(CPathEntry* folder);
   // A new enumeration context (handle assigned); null when memory ran out.
   EnumContext* OpenEnumContext();
   EnumContext* FindEnumContext(int32_t handle);
@@ -424,6 +429,20 @@ class CStorage::CScanTask {
   // One file through RecoverOneFile, counted or logged.
   void RecoverEntry(uint64_t id, const wchar_t* name, const std::wstring& relative);
 };
+
+// Builds a task of class Task with its worker of class Worker, as the starters need it:
+// 0 or -8 (a task without worker is refused by the registry).
+template <class Task, class Worker>
+int32_t BuildTaskWithWorker(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
+  std::unique_ptr<Task> made(new (std::nothrow) Task(params));
+  if (!made) return kResultNoMemory;
+  if (!AllocationShouldFail()) {
+    std::unique_ptr<IVolumeWorker> worker(new (std::nothrow) Worker(params.storage, made.get()));
+    made->SetWorker(std::move(worker));
+  }
+  task = std::move(made);
+  return kResultOk;
+}
 
 // The wait function handed to the core with the host's read-error callback.
 int __cdecl RetryWait();

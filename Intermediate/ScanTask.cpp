@@ -609,6 +609,35 @@ void CStorage::CScanTask::AttachTreeToVirtualRoot() {
   m_virtualRoot.Recount(false);
 }
 
+void CStorage::CScanTask::NameOrphans(CPathEntry* folder) {
+  int32_t pathNumber = 1;
+  int32_t fileNumber = 1;
+  for (CList* p = folder->childList.First(); p && !folder->childList.IsTail(p);) {
+    CList* next = p->next;
+    CFileEntry* entry = CFileEntry::FromChildNode(p);
+    p = next;
+    if (entry->name && entry->name[0]) continue;
+    wchar_t text[32];
+    if (CPathEntry* sub = entry->AsPath()) {
+      if (sub->childList.IsEmpty()) {
+        RemoveChild(folder, sub);
+        continue;
+      }
+      std::swprintf(text, 32, L"UnknownPath%d", int(pathNumber++));
+      if (const wchar_t* name = InternName(text)) SetEntryName(name, sub);
+      continue;
+    }
+    std::swprintf(text, 32, L"UnknownFile%d", int(fileNumber++));
+    const wchar_t* name = InternName(text);
+    wchar_t* extension = InternName(text);
+    if (!name || !extension) continue;
+    LowerCaseExtension(extension);
+    SetEntryName(name, entry);
+    SetExtensionView(entry, extension);
+    QueuePending(entry);
+  }
+}
+
 void CStorage::CScanTask::FinishWork() {
   m_running.store(0);
   StopIndexer();

@@ -230,6 +230,17 @@ int QVTD_API SetPartBitLocker(void* partition, int value) { return 0; }
 int QVTD_API CharSetTransfer(void* charsetContext, const char* source, int sourceBytes, wchar_t* target,
                              int targetBytes)
 {
+  const uintptr_t ctx0 = reinterpret_cast<uintptr_t>(charsetContext);
+  if (targetBytes < 0 && target && source) {
+    // Back to the code page: the guessed initial of a deleted short name.
+    const UINT page = (ctx0 > 0 && ctx0 < 65536 && IsValidCodePage(UINT(ctx0))) ? UINT(ctx0) : CP_OEMCP;
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(source);
+    const int chars = sourceBytes < 0 ? int(wcslen(wide)) : sourceBytes / int(sizeof(wchar_t));
+    if (chars == 0) return 0;
+    const int n = WideCharToMultiByte(page, 0, wide, chars, reinterpret_cast<char*>(target), -targetBytes, nullptr,
+                                      nullptr);
+    return n > 0 ? n : -int(GetLastError());
+  }
   if (!target || targetBytes < int(sizeof(wchar_t))) return kErrBadArgument;
   target[0] = L'\0';
   if (!source) return kErrBadArgument;

@@ -218,6 +218,57 @@ int      QVTD_API QvtdInjectFault(int kind);
 // read at each write). Returns the path's length, or -122 when it does not fit with its NUL.
 int      QVTD_API QvtdLogPath(char* buffer, int capacity);
 
+// ---- FAT and exFAT scans ----
+// FATFormattedScanRoutine(partition, context, onVolume, worker, progressBlock): reads the
+// boot sector and calls onVolume(worker, charsetContext, values, 512) once on the calling
+// thread (charsetContext null: CharSetTransfer's OEM code page). Afterwards, when the
+// callback set values->rawSectorCallback, every sector past cluster 1 of the volume that
+// looks like a directory sector (FAT: only valid entries and zeros; exFAT: only known
+// entry types, with a file, stream or name entry) is handed to it in volume order, as a
+// record whose ids and parent ids are all ones (the raw-sector channel):
+//   rawSectorCallback(rawSectorTask, name = the sector's bytes (cast, not text),
+//                     kind = the sector's length in bytes, id = parent = 0xFFFFFFFF pairs,
+//                     size = the sector's byte offset in the volume (low, high),
+//                     time = 0, 0, attributes = 0, deleted = 0, progress 0..10000)
+// The bytes are valid during the call only; a result of 0 ends the scan. progressBlock
+// word 1 gets the progress (10000 when the scan ends without a stop). QvtdSetRecordDelay
+// sleeps before each sector; QvtdInjectFault(1) faults after the 16th. Unreadable chunks
+// are passed over. Returns 0, -6 unknown partition, -87 null callback, -23 unreadable boot.
+typedef struct QvtdFatVolumeValues QvtdFatVolumeValues;
+typedef int (QVTD_API *QvtdFatRecordCallback)(void* task, const wchar_t* name, uint32_t kind, uint32_t idLow,
+                                              uint32_t idHigh, uint32_t parentLow, uint32_t parentHigh,
+                                              uint32_t sizeLow, uint32_t sizeHigh, uint32_t timeLow,
+                                              uint32_t timeHigh, uint32_t attributes, int32_t deleted,
+                                              int32_t progress);
+struct QvtdFatVolumeValues {
+  uint32_t bytes;                           // 32
+  uint32_t bootLength;                      // 512
+  uint64_t partitionBytes;
+  QvtdFatRecordCallback rawSectorCallback;  // out: set by a formatted scan
+  void*    rawSectorTask;                   // out: its first argument
+  uint32_t reserved[2];
+};
+typedef int (QVTD_API *QvtdFatVolumeCallback)(void* worker, void* charsetContext, QvtdFatVolumeValues* values,
+                                              uint32_t bootLength);
+int QVTD_API FATFormattedScanRoutine(void* partition, void* context, QvtdFatVolumeCallback onVolume, void* worker,
+                                     uint32_t* progressBlock);
+// RecoverFATFile: writes one file of a FAT12/16/32 volume to path (created, overwritten):
+// block->deleted 0 follows the FAT chain from firstCluster, 1 takes consecutive clusters
+// from it, passing over clusters that the FAT marks allocated. size bytes are written and
+// the file gets unixTime as its write time. 0; -1392 when the chain ends or the volume
+// ends before the file does (or firstCluster is no cluster); -23 read failure; -6, -87;
+// -(Windows error) of the target. A file that fails is deleted again.
+typedef struct QvtdFatFileBlock {
+  uint32_t bytes;    // 8
+  uint32_t deleted;
+} QvtdFatFileBlock;
+int QVTD_API RecoverFATFile(void* partition, void* context, const QvtdFatFileBlock* block, const wchar_t* path,
+                            uint32_t firstCluster, uint64_t size, uint64_t unixTime);
+// CharSetTransfer also converts back: a negative targetBytes takes source as UTF-16
+// (sourceBytes bytes; < 0: NUL-terminated) and writes at most -targetBytes bytes in the
+// code page into target (cast); returns the bytes written (no terminator).
+// ---- end of FAT and exFAT ----
+
 #ifdef __cplusplus
 }
 #endif

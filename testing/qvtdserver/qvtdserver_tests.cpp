@@ -1085,6 +1085,16 @@ TEST_F(QvtdTest, CharSetTransfer)
   EXPECT_EQ(Core().CharSetTransfer(nullptr, "A", 1, nullptr, 32), -87);
   EXPECT_EQ(Core().CharSetTransfer(nullptr, "A", 1, out, 1), -87);
   EXPECT_EQ(Core().CharSetTransfer(nullptr, nullptr, 1, out, 32), -87);
+  // Back to the code page (a negative target size): the guessed initial of a deleted name.
+  char back[8] = {};
+  const wchar_t u[] = {0x00FC, 0};
+  EXPECT_EQ(Core().CharSetTransfer(reinterpret_cast<void*>(uintptr_t(437)), reinterpret_cast<const char*>(u), 2,
+                                   reinterpret_cast<wchar_t*>(back), -int(sizeof back)), 1);
+  EXPECT_EQ(uint8_t(back[0]), 0x81);
+  const wchar_t cjk[] = {0x6570, 0};  // 数: two bytes in code page 936
+  EXPECT_EQ(Core().CharSetTransfer(reinterpret_cast<void*>(uintptr_t(936)), reinterpret_cast<const char*>(cjk), -1,
+                                   reinterpret_cast<wchar_t*>(back), -int(sizeof back)), 2);
+  EXPECT_EQ(uint8_t(back[0]), 0xCA);
 }
 
 }  // namespace

@@ -1,0 +1,392 @@
+// FAT and exFAT: the name, time and entry functions, the bitmaps, the tree the scans
+// build from the fixture images, renames across clusters, and the fault cases (read
+// errors through the retry handshake, a stop while paused, a fault in the core, broken
+// images).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "FATService.h"
+#include "CoreLibrary.h"
+#include "Enumeration.h"
+#include "FATTask.h"
+#include "Interface.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kFat = std::string(RECOVERY_IMAGES_DIR) + "/fat/";
+
+uint16_t Date(int year, int month, int day) { return uint16_t((year - 1980) << 9 | month << 5 | day); }
+
+TEST(FatNames, DosTimesCountLeapYearsAndBoundTheMonth) {
+  EXPECT_EQ(DosTimeToUnix(Date(1980, 1, 1), 0), 315532800u);
+  EXPECT_EQ(DosTimeToUnix(Date(1980, 3, 1), 0) - DosTimeToUnix(Date(1980, 1, 1), 0), 60u * 86400);
+  EXPECT_EQ(DosTimeToUnix(Date(2023, 11, 14), uint16_t(22 << 11 | 13 << 5 | 10)), 1700000000u);
+  // Months 0 and 13-15 come from broken entries: they must stay inside the year.
+  for (int month : {0, 13, 14, 15}) {
+    const uint64_t t = DosTimeToUnix(uint16_t((2000 - 1980) << 9 | month << 5 | 1), 0);
+    EXPECT_GE(t, DosTimeToUnix(Date(2000, 1, 1), 0)) << month;
+    EXPECT_LE(t, DosTimeToUnix(Date(2000, 12, 1), 0)) << month;
+  }
+}
+
+TEST(FatNames, ShortNamesChecksumsAndCaseBits) {
+  struct Case {
+    const char* name;
+    bool valid;
+  } cases[] = {{"READ    TXT", true}, {"RE AD   TXT", false}, {"READ?   TXT", false}, {"README  T X", false},
+               {".          ", true}, {"..         ", true},  {"A.B     TXT", false}, {"\xE5OTES   TXT", true}};
+  for (const Case& c : cases) EXPECT_EQ(IsValidShortName(reinterpret_cast<const uint8_t*>(c.name)), c.valid) << c.name;
+  // The checksum long-name entries carry for "LONGNA~1TXT".
+  EXPECT_EQ(ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT")), 0xF4);
+  uint8_t entry[32] = {};
+  std::memcpy(entry, "NOTES   TXT", 11);
+  EXPECT_EQ(ShortNameToText(entry, nullptr, nullptr), L"NOTES.TXT");
+  entry[12] = 0x18;  // lower-case base and extension, as Windows and mtools write them
+  EXPECT_EQ(ShortNameToText(entry, nullptr, nullptr), L"notes.txt");
+  std::memcpy(entry, "MAKEFILE   ", 11);
+  entry[12] = 0;
+  EXPECT_EQ(ShortNameToText(entry, nullptr, nullptr), L"MAKEFILE");
+}
+
+TEST(FatNames, ExFatEntryChecksAcceptEveryValidAttributeWord) {
+  uint8_t file[32] = {0x85, 2};
+  for (uint16_t attributes : {0x00, 0x01, 0x10, 0x20, 0x21, 0x30, 0x37}) {
+    file[4] = uint8_t(attributes);
+    EXPECT_TRUE(IsExFatFileEntry(file)) << attributes;
+  }
+  file[4] = 0x40;
+  EXPECT_FALSE(IsExFatFileEntry(file));
+  file[4] = 0x20;
+  file[1] = 1;
+  EXPECT_FALSE(IsExFatFileEntry(file)) << "a set needs a stream and a name";
+  uint8_t stream[32] = {0xC0, 3};
+  stream[8] = 10;   // valid data length
+  stream[24] = 10;  // data length
+  EXPECT_TRUE(IsExFatStreamEntry(stream));
+  stream[8] = 11;
+  EXPECT_FALSE(IsExFatStreamEntry(stream)) << "more valid data than data";
+  uint8_t name[32] = {0xC1, 0, 'a', 0};
+  EXPECT_TRUE(IsExFatNameEntry(name));
+  name[4] = ':';
+  EXPECT_FALSE(IsExFatNameEntry(name));
+}
+
+// Exposes the task's protected parts to the tests.
+class ProbeTask : public CStorage::CFATScanTask {
+ public:
+  using CFATScanTask::CFATScanTask;
+  using CFATScanTask::NewBitmap;
+  using CFATScanTask::Report;
+};
+
+TEST(FatTask, BitmapsHoldEveryClusterNumberBelowTheLimit) {
+  for (uint32_t limit : {3u, 8u, 9u, 10u, 4087u, 65527u}) {
+    std::vector<uint8_t> bits = ProbeTask::NewBitmap(limit);
+    ASSERT_GE(bits.size() * 8, limit) << limit;
+    EXPECT_EQ(bits[0] & 3, 3) << "clusters 0 and 1 are no data clusters";
+    EXPECT_EQ((bits[(limit - 1) / 8] >> ((limit - 1) % 8)) & 1, limit - 1 < 2 ? 1 : 0) << limit;
+    for (uint32_t c = limit; c < bits.size() * 8; ++c) EXPECT_EQ((bits[c / 8] >> (c % 8)) & 1, 1) << limit;
+  }
+}
+
+TEST(FatTask, RenamingMovesOnlyTheRenamedEntries) {
+  TaskParams params;
+  params.taskId = 1;
+  params.partitionType = kFsFat32;
+  ProbeTask task(params);
+  task.ScanInit();
+  task.Report(L"from", 10, 2, 0, 0, 0x10, false);
+  task.Report(L"to", 11, 2, 0, 0, 0x10, false);
+  task.Report(L"LONGNA~1.TXT", 20, 10, 5, 0, 0x20, false);
+  task.Report(L"other.txt", 21, 10, 6, 0, 0x20, false);
+  task.RenameEntries(L"LONGNA~1.TXT", L"long name.txt", 10, 11);
+  CPathEntry* from = (*task.GetIdCell(10))->AsPath();
+  CPathEntry* to = (*task.GetIdCell(11))->AsPath();
+  ASSERT_TRUE(from && to);
+  ASSERT_EQ(from->childCount, 1u);
+  EXPECT_STREQ(CFileEntry::FromChildNode(from->childList.First())->name, L"other.txt");
+  ASSERT_EQ(to->childCount, 1u);
+  CFileEntry* moved = CFileEntry::FromChildNode(to->childList.First());
+  EXPECT_STREQ(moved->name, L"long name.txt");
+  EXPECT_EQ(moved->parentId, 11u);
+  EXPECT_EQ(std::wstring(moved->extensionNode.text, size_t(moved->extensionNode.length)), L"txt");
+  task.Close();
+}
+
+// ---------------------------------------------------------------------------------
+// Scans of the fixture images
+
+class FatScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(CoreModule(), nullptr);
+    if (!CoreFn<void*>("FATFormattedScanRoutine")) GTEST_SKIP() << "the stand-in core has no FAT routine";
+    Reset();
+  }
+  void TearDown() override {
+    for (int id = 1; id <= 20; ++id) m_storage.CloseScanTask(id);
+    Reset();
+  }
+  static void Reset() {
+    CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(0);
+    CoreFn<int(__cdecl*)(int)>("QvtdInjectFault")(0);
+    CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(-1, 0, 0);
+  }
+  // Starts a scan of the image as disk 0, partition 1; the task, or null.
+  std::shared_ptr<CStorage::CScanTask> Start(const std::string& image, bool formatted = false) {
+    CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(image.c_str());
+    if (m_storage.Initialize() != 1) return nullptr;
+    m_storage.SetCloseTimeoutForTest(5000);
+    int32_t id = 0;
+    const int32_t started = formatted ? m_storage.StartScanFormattedTask(0, 1, 0, &id)
+                                      : m_storage.StartScanTask(0, 1, 0, &id);
+    if (started != 0) return nullptr;
+    m_id = id;
+    return m_storage.FindTask(id);
+  }
+  std::shared_ptr<CStorage::CScanTask> Scan(const std::string& image, bool formatted = false) {
+    std::shared_ptr<CStorage::CScanTask> task = Start(image, formatted);
+    if (!task || !WaitFor([&] { return task->IsFinished(); }, 60000)) return nullptr;
+    return task;
+  }
+  static CFileEntry* Child(CPathEntry* folder, const wchar_t* name) {
+    if (!folder) return nullptr;
+    for (CList* p = folder->childList.First(); !folder->childList.IsTail(p); p = p->next)
+      if (std::wcscmp(CFileEntry::FromChildNode(p)->name, name) == 0) return CFileEntry::FromChildNode(p);
+    return nullptr;
+  }
+  static CPathEntry* Root(CStorage::CScanTask* task) {
+    CFileEntry* root = *task->GetIdCell(task->RootId());
+    return root ? root->AsPath() : nullptr;
+  }
+  // A copy of a fixture image in the work folder, changed by patch.
+  static std::string Copy(const std::string& name, const std::string& as,
+                          const std::function<void(std::vector<uint8_t>&)>& patch) {
+    const std::wstring from = FromUtf8(kFat + name + ".img");
+    CreateDirectoryW(FromUtf8(RECOVERY_TEST_WORK_DIR).c_str(), nullptr);
+    const std::string to = std::string(RECOVERY_TEST_WORK_DIR) + "/" + as + ".img";
+    HANDLE in = CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return std::string();
+    std::vector<uint8_t> bytes(GetFileSize(in, nullptr));
+    DWORD got = 0;
+    ReadFile(in, bytes.data(), DWORD(bytes.size()), &got, nullptr);
+    CloseHandle(in);
+    patch(bytes);
+    HANDLE out = CreateFileW(FromUtf8(to).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return std::string();
+    DWORD written = 0;
+    WriteFile(out, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(out);
+    return to;
+  }
+
+  CStorage m_storage;
+  int32_t m_id = 0;
+};
+
+TEST_F(FatScanTest, ThresholdVolumeIsFat12AndEmptyFilesStayListed) {
+  // 4128 sectors, 512 root entries, one sector per cluster: 4071 clusters once the root
+  // directory's sectors are left out.
+  std::shared_ptr<CStorage::CScanTask> task = Scan(kFat + "fat12-files.img");
+  ASSERT_NE(task, nullptr);
+  auto* fat = static_cast<CStorage::CFATScanTask*>(task.get());
+  EXPECT_NE(dynamic_cast<CFAT12Service*>(fat->Service()), nullptr);
+  EXPECT_EQ(fat->VolumeLabel(), L"FILES12");
+  CPathEntry* root = Root(task.get());
+  ASSERT_NE(root, nullptr);
+  EXPECT_NE(Child(ChildFolderOf(Child(root, L"DOCS")), L"PHOTO.BIN"), nullptr);
+  CFileEntry* guessed = Child(root, L"_LD.TXT");
+  ASSERT_NE(guessed, nullptr) << "a deleted short name without long name shows '_' for its initial";
+  EXPECT_TRUE(guessed->IsDeleted());
+  ASSERT_EQ(m_storage.CloseScanTask(m_id), 0);
+
+  // An empty file has cluster 0, which is the FAT16 root's id: it must be listed anyway.
+  task = Scan(kFat + "fat16-files.img");
+  ASSERT_NE(task, nullptr);
+  CFileEntry* empty = Child(Root(task.get()), L"empty.txt");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->size, 0u);
+  EXPECT_TRUE(task->VirtualRoot()->IsCounted()) << "finished only once the indexer and PostScan are done";
+}
+
+TEST_F(FatScanTest, ReadErrorsGoThroughTheRetryHandshake) {
+  static std::atomic<int> calls{0};
+  calls = 0;
+  // The core is bound by ServiceInitialize; the handler goes to it afterwards.
+  CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")((kFat + "fat32-files.img").c_str());
+  ASSERT_EQ(m_storage.Initialize(), 1);
+  ASSERT_EQ(m_storage.SetScanErrorHandler(reinterpret_cast<void*>(+[](int, uint64_t, uint32_t, uint32_t) {
+              // The host repairs the medium and asks for the read again.
+              ++calls;
+              CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(-1, 0, 0);
+            })),
+            0);
+  CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(0, 0, 1 << 20);
+  m_storage.RetryWork(0, 0);
+  int32_t id = 0;
+  ASSERT_EQ(m_storage.StartScanTask(0, 1, 0, &id), 0);
+  m_id = id;
+  std::shared_ptr<CStorage::CScanTask> task = m_storage.FindTask(id);
+  ASSERT_TRUE(WaitFor([&] { return task->IsFinished(); }, 60000));
+  EXPECT_GE(calls.load(), 1);
+  CPathEntry* docs = ChildFolderOf(Child(Root(task.get()), L"docs"));
+  EXPECT_NE(Child(docs, L"a.bin"), nullptr) << "the retried read gave the directory";
+  m_storage.SetScanErrorHandler(nullptr);
+}
+
+TEST_F(FatScanTest, StopWorkWhilePausedEndsTheFormattedScanAtOnce) {
+  // Every directory sector the core hands over takes 300 ms: the scan is still running.
+  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(300);
+  std::shared_ptr<CStorage::CScanTask> task = Start(kFat + "fat16-files.img", true);
+  ASSERT_NE(task, nullptr);
+  Sleep(400);
+  task->PauseWork(1);
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(m_storage.StopWork(m_id), 1);
+  EXPECT_LT(GetTickCount64() - start, 1500u);
+  EXPECT_TRUE(task->IsFinished());
+}
+
+TEST_F(FatScanTest, FaultInTheCoreFinishesTheScan) {
+  CoreFn<int(__cdecl*)(int)>("QvtdInjectFault")(1);
+  std::shared_ptr<CStorage::CScanTask> task = Scan(kFat + "fat16-files.img", true);
+  ASSERT_NE(task, nullptr) << "the scan ends, the process lives";
+  EXPECT_EQ(task->VirtualRoot()->childCount, 2u);
+  EXPECT_NE(Child(Root(task.get()), L"last.bin"), nullptr) << "what the walk found before the fault stays";
+}
+
+TEST_F(FatScanTest, BrokenImagesEndInACleanFinish) {
+  struct Case {
+    const char* image;
+    const char* as;
+    std::function<void(std::vector<uint8_t>&)> patch;
+  } cases[] = {
+      {"fat32-files", "fat-zero-bps", [](std::vector<uint8_t>& b) { b[11] = b[12] = 0; }},
+      {"fat32-files", "fat-zero-spc", [](std::vector<uint8_t>& b) { b[13] = 0; }},
+      {"fat32-files", "fat-root-past-end", [](std::vector<uint8_t>& b) { std::memcpy(&b[0x2C], "\xF0\xFF\xFF\x0F", 4); }},
+      {"fat32-files", "fat-truncated", [](std::vector<uint8_t>& b) { b.resize(b.size() / 3); }},
+      {"fat16-files", "fat-fat-scribbled",
+       [](std::vector<uint8_t>& b) {
+         for (size_t i = 512; i < 512 + 64 * 512; ++i) b[i] = uint8_t(i * 131);
+       }},
+      {"fat12-files", "fat-root-scribbled",
+       [](std::vector<uint8_t>& b) {
+         for (size_t i = 25 * 512; i < 57 * 512; ++i) b[i] = uint8_t(i * 7 + 1);
+       }},
+      {"exfat-files", "exfat-shift", [](std::vector<uint8_t>& b) { b[2048 * 512 + 109] = 30; }},
+      {"exfat-files", "exfat-truncated", [](std::vector<uint8_t>& b) { b.resize(2048 * 512 + 300 * 1024); }},
+  };
+  for (const Case& c : cases) {
+    const std::string image = Copy(c.image, c.as, c.patch);
+    ASSERT_FALSE(image.empty()) << c.as;
+    for (bool formatted : {false, true}) {
+      CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(image.c_str());
+      ASSERT_EQ(m_storage.Initialize(), 1);
+      int32_t id = 0;
+      const int32_t started = formatted ? m_storage.StartScanFormattedTask(0, 1, 0, &id)
+                                        : m_storage.StartScanTask(0, 1, 0, &id);
+      if (started == -87) {
+        // The core no longer knows the volume as FAT: no task. The scan itself must
+        // refuse such a boot sector too, not divide by its zeros.
+        DiskRecord disk;
+        ASSERT_TRUE(m_storage.GetDisk(0, &disk));
+        uint16_t type = 0;
+        TaskParams params;
+        params.taskId = 99;
+        params.partitionType = kFsFat32;
+        params.diskContext = disk.diskContext;
+        params.partitionHandle = Core::GetPartition(&disk, 1, &type).value_or(nullptr);
+        // A bare image whose boot sector is refused has no partition: the disk is the volume.
+        if (!params.partitionHandle) params.partitionHandle = disk.wholeDiskHandle;
+        std::unique_ptr<CStorage::CFATScanTask> direct;
+        if (std::strncmp(c.image, "exfat", 5) == 0) {
+          direct.reset(new CExFATScanFormattedTask(params));
+        } else {
+          direct.reset(new ProbeTask(params));
+        }
+        direct->ScanInit();
+        EXPECT_NE(direct->ScanVolume(nullptr, nullptr, 512), 0) << c.as;
+        direct->Close();
+        continue;
+      }
+      ASSERT_EQ(started, 0) << c.as;
+      m_id = id;
+      std::shared_ptr<CStorage::CScanTask> task = m_storage.FindTask(id);
+      ASSERT_TRUE(WaitFor([&] { return task->IsFinished(); }, 60000)) << c.as << (formatted ? " formatted" : "");
+      EXPECT_EQ(task->VirtualRoot()->childCount, 2u) << c.as;
+      EXPECT_EQ(m_storage.CloseScanTask(m_id), 0) << c.as;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A file whose clusters cannot be read is a failure, and nothing is left at its target:
+// through the core (normal scan) and through the task's own writer (formatted scan).
+TEST_F(FatScanTest, UnreadableFileDataFailsAndLeavesNoTarget) {
+  struct Case {
+    const char* image;
+    bool formatted;
+    const wchar_t* folder;
+    const wchar_t* file;
+  } cases[] = {{"fat16-files", false, nullptr, L"last.bin"},
+               {"fat32-reformatted", true, L"holiday", L"sea view.jpg"},
+               {"exfat-files", false, L"DCIM", L"IMG_0001.JPG"}};
+  const std::wstring target = FromUtf8(RECOVERY_TEST_WORK_DIR) + L"\\fat-unreadable";
+  CreateDirectoryW(FromUtf8(RECOVERY_TEST_WORK_DIR).c_str(), nullptr);
+  CreateDirectoryW(target.c_str(), nullptr);
+  for (const Case& c : cases) {
+    // First scan: where the file lies. Second scan: with one sector of its data bad.
+    uint64_t bad = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      std::shared_ptr<CStorage::CScanTask> task = Scan(kFat + c.image + ".img", c.formatted);
+      ASSERT_NE(task, nullptr) << c.image;
+      auto* fat = static_cast<CStorage::CFATScanTask*>(task.get());
+      // The file: under its folder (anywhere for the formatted scan) or the root.
+      CFileEntry* entry = nullptr;
+      std::vector<CPathEntry*> walk{task->VirtualRoot()};
+      while (!walk.empty() && !entry) {
+        CPathEntry* at = walk.back();
+        walk.pop_back();
+        for (CList* p = at->childList.First(); !at->childList.IsTail(p); p = p->next) {
+          CFileEntry* child = CFileEntry::FromChildNode(p);
+          if (CPathEntry* sub = child->AsPath()) walk.push_back(sub);
+          if (std::wcscmp(child->name, c.file) == 0 && (!c.folder || std::wcscmp(at->name, c.folder) == 0))
+            entry = child;
+        }
+      }
+      ASSERT_NE(entry, nullptr) << c.image << " pass " << pass;
+      const std::wstring name = std::wstring(L"out-") + c.file;
+      const std::wstring path = target + L"\\" + name;
+      DeleteFileW(path.c_str());
+      const int32_t result = fat->RecoverOneFile(target.c_str(), entry->ownId, name.c_str());
+      if (pass == 0) {
+        ASSERT_EQ(result, 0) << c.image << " reads when readable";
+        EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        DeleteFileW(path.c_str());
+        CFATService* service = fat->Service();
+        const uint64_t heap =
+            (service->DataStartSector() + 2ull * service->SectorsPerCluster()) * service->BytesPerSector();
+        const uint64_t partition = std::string(c.image) == "exfat-files" ? 2048ull * 512 : 0;  // MBR disk
+        bad = partition + heap + (entry->ownId - 2) * service->ClusterBytes() + service->ClusterBytes();
+      } else {
+        EXPECT_NE(result, 0) << c.image;
+        EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << c.image << ": a failed file is deleted";
+      }
+      EXPECT_EQ(m_storage.CloseScanTask(m_id), 0);
+      CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(0, bad, 512);
+    }
+    CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(-1, 0, 0);
+  }
+}
+
+}  // namespace
