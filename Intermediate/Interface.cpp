@@ -1,3 +1,6 @@
+// The registry behind the exports: the allocation-failure switch, disk and partition
+// lists, the task starters and their task-class choice, stop and close, the stored
+// result files, the read-error retry handshake, and the worker and task base basics.
 #include "Interface.h"
 
 #include <sqlite3.h>
@@ -10,7 +13,7 @@
 
 #include "CoreLibrary.h"
 #include "TextConvert.h"
-#include "NTFSWorker.h"
+#include "TaskClasses.h"
 
 namespace {
 
@@ -103,12 +106,8 @@ void CopyDiskRecordForHost(const DiskRecord& disk, uint8_t* out) {
 // Registry
 
 CStorage::TaskBuilder CStorage::DefaultTaskBuilder(StarterKind kind, uint16_t partitionType) {
-  // The task classes register here as they are built, by starter and partition type:
-  // FAT (1, 2, 4), NTFS (256), exFAT (512) for the file-system scans, any type for
-  // the raw scan. Until then every start answers as for a partition of no known type.
-  if (partitionType == kFsNtfs && kind == StarterKind::kScan) return &BuildNtfsScanTask;
-  if (partitionType == kFsNtfs && kind == StarterKind::kScanFormatted) return &BuildNtfsScanFormattedTask;
-  return nullptr;
+  // Starts without a row answer as for a partition of no known type.
+  return FindTaskClass(kTaskClasses, kTaskClassCount, kind, partitionType);
 }
 
 CStorage::CStorage(TaskBuilderLookup lookup) : m_lookup(lookup ? lookup : &CStorage::DefaultTaskBuilder) {}
@@ -669,19 +668,20 @@ CRITICAL_SECTION& CStorage::PartitionLock() {
 
 BOOL IVolumeWorker::Start() {
   DWORD id = 0;
-  HANDLE thread = ::CreateThread(nullptr, 0, &IVolumeWorker::ThreadMain, this, CREATE_SUSPENDED, &id);
+  UniqueHandle thread(::CreateThread(nullptr, 0, &IVolumeWorker::ThreadMain, this, CREATE_SUSPENDED, &id));
   if (!thread) return FALSE;
   // The id is known before the thread runs, so a read error on it finds its task.
   m_threadId.store(id);
-  ::ResumeThread(thread);
-  return ::CloseHandle(thread);
+  ::ResumeThread(thread.Get());
+  // Never joined: the handle goes at once, the task's flags tell when the work is done.
+  return TRUE;
 }
 
 DWORD WINAPI IVolumeWorker::ThreadMain(void* self) { return static_cast<IVolumeWorker*>(self)->Run(); }
 
 void CStorage::CScanTask::WaitStep(DWORD milliseconds) const {
   if (m_waitEvent) {
-    ::WaitForSingleObject(m_waitEvent, milliseconds);
+    ::WaitForSingleObject(m_waitEvent.Get(), milliseconds);
   } else {
     ::Sleep(milliseconds);
   }

@@ -15,6 +15,7 @@
 #include "FileTree.h"
 #include "Lists.h"
 #include "ScanTask.h"
+#include "UniqueRes.h"
 
 // Results at the export boundary.
 enum ExportCode : int32_t {
@@ -358,7 +359,7 @@ class CStorage::CScanTask {
   const wchar_t m_slash[2] = {L'/', 0};
   std::atomic<int32_t> m_fileCount{0};
   std::atomic<int32_t> m_deletedCount{0};
-  HANDLE m_waitEvent;
+  UniqueHandle m_waitEvent;  // never signalled: every timed wait of the task is on it
   std::atomic<int32_t> m_running{1};
   std::atomic<int32_t> m_finished{0};
   std::atomic<int32_t> m_pause{0};

@@ -1,3 +1,5 @@
+// The lists of the result tree: the plain list with sentinels, node comparisons, the
+// two skip-list variants and the id map of 4096-cell pages built on them.
 #include "Lists.h"
 
 #include <cstdlib>
