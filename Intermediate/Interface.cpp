@@ -29,6 +29,8 @@ std::atomic<bool> g_allocationFailureFired{false};
 std::atomic<int32_t> g_retryDecision{kNoRetryDecision};
 // The registry whose tasks the retry wait watches for stop requests.
 std::atomic<CStorage*> g_retryOwner{nullptr};
+// Retry waits that have taken their start state, for tests that must act inside one.
+std::atomic<int> g_retryWaitsEntered{0};
 
 // Once per process: the core's BitLocker reader and log.
 std::once_flag g_coreInitOnce;
@@ -69,6 +71,8 @@ void SetAllocationFailureAtForTest(int nth, bool onward) {
   g_allocationFailOnward.store(onward);
   g_allocationFailAt.store(nth);
 }
+
+int RetryWaitsEnteredForTest() { return g_retryWaitsEntered.load(); }
 
 int AllocationsCountedForTest() { return g_allocationsCounted.load(); }
 bool AllocationFailureFiredForTest() { return g_allocationFailureFired.load(); }
@@ -645,6 +649,7 @@ int __cdecl RetryWait() {
   const DWORD thread = ::GetCurrentThreadId();
   CStorage* owner = g_retryOwner.load();
   const uint32_t generation = owner ? owner->StopGeneration() : 0;
+  ++g_retryWaitsEntered;
   for (;;) {
     int32_t decision = g_retryDecision.exchange(kNoRetryDecision);
     if (decision != kNoRetryDecision) return decision;

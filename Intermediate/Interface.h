@@ -428,3 +428,5 @@ class CStorage::CScanTask {
 
 // The wait function handed to the core with the host's read-error callback.
 int __cdecl RetryWait();
+// How many retry waits have begun (their stop state taken) in this process.
+int RetryWaitsEnteredForTest();
