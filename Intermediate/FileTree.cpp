@@ -2,6 +2,7 @@
 // totals, the recount, link chains and the page records handed to the host.
 #include "FileTree.h"
 
+#include "Interface.h"
 #include "UniqueRes.h"
 
 #include <cstdlib>
@@ -75,7 +76,7 @@ void* CEntryArena::Alloc(uint32_t n) {
     }
   }
   if (!result) {
-    Block* block = static_cast<Block*>(m_alloc(sizeof(Block) + kBlockSpace));
+    Block* block = AllocationShouldFail() ? nullptr : static_cast<Block*>(m_alloc(sizeof(Block) + kBlockSpace));
     if (block) {
       block->next = m_newest;
       block->prev = nullptr;

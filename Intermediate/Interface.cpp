@@ -673,8 +673,12 @@ CRITICAL_SECTION& CStorage::PartitionLock() {
 
 BOOL IVolumeWorker::Start() {
   DWORD id = 0;
+  m_inRun.store(true);
   UniqueHandle thread(::CreateThread(nullptr, 0, &IVolumeWorker::ThreadMain, this, CREATE_SUSPENDED, &id));
-  if (!thread) return FALSE;
+  if (!thread) {
+    m_inRun.store(false);
+    return FALSE;
+  }
   // The id is known before the thread runs, so a read error on it finds its task.
   m_threadId.store(id);
   ::ResumeThread(thread.Get());
@@ -682,7 +686,18 @@ BOOL IVolumeWorker::Start() {
   return TRUE;
 }
 
-DWORD WINAPI IVolumeWorker::ThreadMain(void* self) { return static_cast<IVolumeWorker*>(self)->Run(); }
+DWORD WINAPI IVolumeWorker::ThreadMain(void* self) {
+  auto* worker = static_cast<IVolumeWorker*>(self);
+  const DWORD result = worker->Run();
+  // The work set its task's finished flag inside Run, and the host may free the task
+  // from then on: this store is the thread's last touch of the worker.
+  worker->m_inRun.store(false);
+  return result;
+}
+
+void IVolumeWorker::WaitUntilExited() const {
+  while (m_inRun.load()) ::Sleep(1);
+}
 
 void CStorage::CScanTask::WaitStep(DWORD milliseconds) const {
   if (m_waitEvent) {

@@ -186,6 +186,9 @@ class IVolumeWorker {
   // Creates the thread (its handle closed at once); the result of closing the handle.
   virtual BOOL Start();
   DWORD ThreadId() const { return m_threadId.load(); }
+  // Returns once the thread has left Run (at once when it never started): the task
+  // that owns the worker must outlive the last step of its thread.
+  void WaitUntilExited() const;
 
  protected:
   virtual DWORD Run() = 0;
@@ -195,6 +198,7 @@ class IVolumeWorker {
  private:
   static DWORD WINAPI ThreadMain(void* self);
   std::atomic<DWORD> m_threadId{0};
+  std::atomic<bool> m_inRun{false};
 };
 
 // The base of every scan task: identity, the flags the host polls, the result tree

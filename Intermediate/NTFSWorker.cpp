@@ -41,6 +41,7 @@ namespace {
 
 template <class Task, class Worker>
 int32_t Build(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
+  if (AllocationShouldFail()) return kResultNoMemory;
   std::unique_ptr<Task> made(new (std::nothrow) Task(params));
   if (!made) return kResultNoMemory;
   if (!AllocationShouldFail()) {

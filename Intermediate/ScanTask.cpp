@@ -203,6 +203,8 @@ CStorage::CScanTask::~CScanTask() {
   // the indexer must not call PostScan any more.
   m_skipPostScan.store(1);
   StopIndexer();
+  // A finished task's worker may still be on its way out of the core routine.
+  if (m_worker) m_worker->WaitUntilExited();
   m_worker.reset();
   m_contexts.clear();
   ::DeleteCriticalSection(&m_lock);
