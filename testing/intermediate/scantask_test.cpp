@@ -453,6 +453,54 @@ TEST(ScanTaskControl, ResumedTaskGoesOn) {
 
 // ---------------------------------------------------------------------------------
 
+// A worker that, once its task has finished, stays a while longer in its thread, as a
+// core routine does on its way back after the finish callback. It leaves early when its
+// own object is destroyed under it; a correct task never lets that happen, so the wait
+// costs its whole bound (it only gives a freeing that does not wait the time to show).
+std::atomic<bool> g_lingerInRun{false};
+std::atomic<bool> g_destroyedUnderWorker{false};
+UniqueHandle g_lingerWorkerGone;
+
+class LingeringWorker : public IVolumeWorker {
+ public:
+  explicit LingeringWorker(FeedTask* task) : IVolumeWorker(nullptr, task), m_feed(task) {}
+  ~LingeringWorker() override {
+    if (g_lingerInRun.load()) g_destroyedUnderWorker = true;
+    SetEvent(g_lingerWorkerGone.Get());
+  }
+  DWORD Run() override {
+    g_lingerInRun = true;
+    m_feed->ScanInit();
+    m_feed->Feed(L"Root", kRoot, kRoot, 0, kAttrFolder);
+    m_feed->WorkFinishRoutine(0);
+    // Nothing of the worker or its task is touched from here on.
+    WaitForSingleObject(g_lingerWorkerGone.Get(), 500);
+    g_lingerInRun = false;
+    return 0;
+  }
+
+ private:
+  FeedTask* m_feed;
+};
+
+TEST(ScanTaskClose, AFinishedTaskIsFreedOnlyOnceItsWorkerHasLeft) {
+  g_lingerWorkerGone.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(g_lingerWorkerGone);
+  auto* task = new FeedTask(Params());
+  task->SetWorker(std::make_unique<LingeringWorker>(task));
+  ASSERT_TRUE(task->StartIndexer());
+  ASSERT_TRUE(task->Worker()->Start());
+  ASSERT_TRUE(WaitFor([&] { return task->IsFinished(); }, 60000));
+  // The host frees the finished task while its worker is still in the thread.
+  ASSERT_TRUE(EndsWithin(
+      [task] {
+        task->StopIndexer();
+        delete task;
+      },
+      60000));
+  EXPECT_FALSE(g_destroyedUnderWorker.load()) << "the task went while its worker still ran";
+}
+
 CStorage::TaskBuilder LookupFeedTask(StarterKind, uint16_t) {
   return [](const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) -> int32_t {
     auto made = std::make_unique<FeedTask>(params);
