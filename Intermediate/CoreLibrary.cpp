@@ -1,3 +1,5 @@
+// The binding to the core library: the module handle, look-up by name at each call,
+// and the typed calls the rest of the library makes into the core.
 #include "CoreLibrary.h"
 
 #include <atomic>

@@ -12,6 +12,7 @@
 
 #include "CoreLibrary.h"
 #include "TextConvert.h"
+#include "UniqueRes.h"
 
 namespace {
 
@@ -23,17 +24,6 @@ constexpr uint32_t kMaxSiblingSteps = 1u << 26;
 constexpr size_t kMaxHostName = 255;
 
 const wchar_t kLostPath[] = L"/LostPath";
-
-class SectionLock {
- public:
-  explicit SectionLock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
-  ~SectionLock() { ::LeaveCriticalSection(&m_section); }
-  SectionLock(const SectionLock&) = delete;
-  SectionLock& operator=(const SectionLock&) = delete;
-
- private:
-  CRITICAL_SECTION& m_section;
-};
 
 // Number of characters of text that fit max, never ending inside a surrogate pair.
 size_t FittingLength(const wchar_t* text, size_t length, size_t max) {
@@ -254,7 +244,7 @@ int32_t CStorage::CScanTask::FillEnumPage(EnumContext& context, int32_t count, S
   *got = 0;
   if (count <= 0 || !records) return kResultBadArgument;
   // The indexer appends under this lock; a page read while a scan runs sees whole nodes.
-  SectionLock hold(m_lock);
+  CritSecLock hold(m_lock);
   int32_t written = 0;
   CList* p = context.cursor;
   const bool globalList = context.listKind != kFolderListKind && context.filterKind == 0;
@@ -361,7 +351,7 @@ int32_t CStorage::CScanTask::GlobalEnumScannedFiles(int32_t list, int32_t handle
     context->listKind = kind;
     context->backward = list < 0;
     context->list = &m_lists[kind];
-    SectionLock hold(m_lock);
+    CritSecLock hold(m_lock);
     context->cursor = context->backward ? m_lists[kind].Last() : m_lists[kind].First();
   }
   const int32_t result = FillEnumPage(*context, count, records, got);
@@ -418,7 +408,7 @@ int32_t CStorage::CScanTask::GlobalFilterScannedFiles(int32_t handle, int32_t fi
     }
     context->low.value = filter.low;
     context->high.value = filter.high;
-    SectionLock hold(m_lock);
+    CritSecLock hold(m_lock);
     CListGroup& walked = m_lists[listKind];
     // The time list starts at its first node not below the low bound; nodes before it
     // are all earlier. The size list is walked whole: a node's key is the size named in
@@ -439,7 +429,7 @@ int32_t CStorage::CScanTask::EnumFileTypes(int32_t start, int32_t count, int32_t
   if (got) *got = 0;
   if (!got || count <= 0 || start < 0 || !records) return kResultBadArgument;
   WaitForIndex();
-  SectionLock hold(m_lock);
+  CritSecLock hold(m_lock);
   if (total) *total = int32_t(m_fileTypes.Count());
   *got = int32_t(m_fileTypes.Copy(uint32_t(start), uint32_t(count), records));
   return kResultOk;

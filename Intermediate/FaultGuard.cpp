@@ -1,3 +1,5 @@
+// The fault guard: a vectored handler that sends a faulting thread back to the
+// recovery point of its innermost guarded call, and the log line of a caught fault.
 #include "FaultGuard.h"
 
 #include <setjmp.h>

@@ -1,4 +1,9 @@
+// The result tree: the entry arena, entry construction and views, folder children and
+// totals, the recount, link chains and the page records handed to the host.
 #include "FileTree.h"
+
+#include "Interface.h"
+#include "UniqueRes.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -61,7 +66,7 @@ CEntryArena::~CEntryArena() {
 
 void* CEntryArena::Alloc(uint32_t n) {
   if (n > kBlockLimit) return nullptr;
-  EnterCriticalSection(&m_lock);
+  CritSecLock hold(m_lock);
   void* result = nullptr;
   if (m_newest) {
     const uint32_t at = (m_newest->used + 7u) & ~7u;
@@ -71,7 +76,7 @@ void* CEntryArena::Alloc(uint32_t n) {
     }
   }
   if (!result) {
-    Block* block = static_cast<Block*>(m_alloc(sizeof(Block) + kBlockSpace));
+    Block* block = AllocationShouldFail() ? nullptr : static_cast<Block*>(m_alloc(sizeof(Block) + kBlockSpace));
     if (block) {
       block->next = m_newest;
       block->prev = nullptr;
@@ -83,12 +88,11 @@ void* CEntryArena::Alloc(uint32_t n) {
       result = SpaceOf(block);
     }
   }
-  LeaveCriticalSection(&m_lock);
   return result;
 }
 
 void CEntryArena::Release() {
-  EnterCriticalSection(&m_lock);
+  CritSecLock hold(m_lock);
   Block* b = m_newest;
   while (b) {
     Block* older = b->next;
@@ -97,21 +101,16 @@ void CEntryArena::Release() {
   }
   m_newest = nullptr;
   m_blocks = 0;
-  LeaveCriticalSection(&m_lock);
 }
 
 uint32_t CEntryArena::BlockCount() const {
-  EnterCriticalSection(&m_lock);
-  const uint32_t n = m_blocks;
-  LeaveCriticalSection(&m_lock);
-  return n;
+  CritSecLock hold(m_lock);
+  return m_blocks;
 }
 
 uint32_t CEntryArena::NewestUsed() const {
-  EnterCriticalSection(&m_lock);
-  const uint32_t n = m_newest ? m_newest->used : 0;
-  LeaveCriticalSection(&m_lock);
-  return n;
+  CritSecLock hold(m_lock);
+  return m_newest ? m_newest->used : 0;
 }
 
 void* ArenaAlloc(CEntryArena& arena, uint32_t n) { return arena.Alloc(n); }

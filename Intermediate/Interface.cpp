@@ -1,3 +1,6 @@
+// The registry behind the exports: the allocation-failure switch, disk and partition
+// lists, the task starters and their task-class choice, stop and close, the stored
+// result files, the read-error retry handshake, and the worker and task base basics.
 #include "Interface.h"
 
 #include <sqlite3.h>
@@ -10,8 +13,7 @@
 
 #include "CoreLibrary.h"
 #include "TextConvert.h"
-#include "NTFSWorker.h"
-#include "FATTask.h"
+#include "TaskClasses.h"
 
 namespace {
 
@@ -27,6 +29,8 @@ std::atomic<bool> g_allocationFailureFired{false};
 std::atomic<int32_t> g_retryDecision{kNoRetryDecision};
 // The registry whose tasks the retry wait watches for stop requests.
 std::atomic<CStorage*> g_retryOwner{nullptr};
+// Retry waits that have taken their start state, for tests that must act inside one.
+std::atomic<int> g_retryWaitsEntered{0};
 
 // Once per process: the core's BitLocker reader and log.
 std::once_flag g_coreInitOnce;
@@ -68,6 +72,8 @@ void SetAllocationFailureAtForTest(int nth, bool onward) {
   g_allocationFailAt.store(nth);
 }
 
+int RetryWaitsEnteredForTest() { return g_retryWaitsEntered.load(); }
+
 int AllocationsCountedForTest() { return g_allocationsCounted.load(); }
 bool AllocationFailureFiredForTest() { return g_allocationFailureFired.load(); }
 
@@ -104,19 +110,8 @@ void CopyDiskRecordForHost(const DiskRecord& disk, uint8_t* out) {
 // Registry
 
 CStorage::TaskBuilder CStorage::DefaultTaskBuilder(StarterKind kind, uint16_t partitionType) {
-  // The task classes register here as they are built, by starter and partition type:
-  // FAT (1, 2, 4), NTFS (256), exFAT (512) for the file-system scans, any type for
-  // the raw scan. Until then every start answers as for a partition of no known type.
-  if (partitionType == kFsNtfs && kind == StarterKind::kScan) return &BuildNtfsScanTask;
-  if (partitionType == kFsNtfs && kind == StarterKind::kScanFormatted) return &BuildNtfsScanFormattedTask;
-  // ---- FAT and exFAT file-system scans (one row each in the task table) ----
-  if (kind == StarterKind::kScan || kind == StarterKind::kScanFormatted) {
-    if (partitionType == kFsFat12 || partitionType == kFsFat16 || partitionType == kFsFat32)
-      return kind == StarterKind::kScan ? &BuildFatScanTask : &BuildFatScanFormattedTask;
-    if (partitionType == kFsExFat) return &BuildExFatScanTask;
-  }
-  // ---- end of FAT and exFAT ----
-  return nullptr;
+  // Starts without a row answer as for a partition of no known type.
+  return FindTaskClass(kTaskClasses, kTaskClassCount, kind, partitionType);
 }
 
 CStorage::CStorage(TaskBuilderLookup lookup) : m_lookup(lookup ? lookup : &CStorage::DefaultTaskBuilder) {}
@@ -654,6 +649,7 @@ int __cdecl RetryWait() {
   const DWORD thread = ::GetCurrentThreadId();
   CStorage* owner = g_retryOwner.load();
   const uint32_t generation = owner ? owner->StopGeneration() : 0;
+  ++g_retryWaitsEntered;
   for (;;) {
     int32_t decision = g_retryDecision.exchange(kNoRetryDecision);
     if (decision != kNoRetryDecision) return decision;
@@ -677,19 +673,35 @@ CRITICAL_SECTION& CStorage::PartitionLock() {
 
 BOOL IVolumeWorker::Start() {
   DWORD id = 0;
-  HANDLE thread = ::CreateThread(nullptr, 0, &IVolumeWorker::ThreadMain, this, CREATE_SUSPENDED, &id);
-  if (!thread) return FALSE;
+  m_inRun.store(true);
+  UniqueHandle thread(::CreateThread(nullptr, 0, &IVolumeWorker::ThreadMain, this, CREATE_SUSPENDED, &id));
+  if (!thread) {
+    m_inRun.store(false);
+    return FALSE;
+  }
   // The id is known before the thread runs, so a read error on it finds its task.
   m_threadId.store(id);
-  ::ResumeThread(thread);
-  return ::CloseHandle(thread);
+  ::ResumeThread(thread.Get());
+  // Never joined: the handle goes at once, the task's flags tell when the work is done.
+  return TRUE;
 }
 
-DWORD WINAPI IVolumeWorker::ThreadMain(void* self) { return static_cast<IVolumeWorker*>(self)->Run(); }
+DWORD WINAPI IVolumeWorker::ThreadMain(void* self) {
+  auto* worker = static_cast<IVolumeWorker*>(self);
+  const DWORD result = worker->Run();
+  // The work set its task's finished flag inside Run, and the host may free the task
+  // from then on: this store is the thread's last touch of the worker.
+  worker->m_inRun.store(false);
+  return result;
+}
+
+void IVolumeWorker::WaitUntilExited() const {
+  while (m_inRun.load()) ::Sleep(1);
+}
 
 void CStorage::CScanTask::WaitStep(DWORD milliseconds) const {
   if (m_waitEvent) {
-    ::WaitForSingleObject(m_waitEvent, milliseconds);
+    ::WaitForSingleObject(m_waitEvent.Get(), milliseconds);
   } else {
     ::Sleep(milliseconds);
   }

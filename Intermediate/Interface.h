@@ -15,6 +15,7 @@
 #include "FileTree.h"
 #include "Lists.h"
 #include "ScanTask.h"
+#include "UniqueRes.h"
 
 // Results at the export boundary.
 enum ExportCode : int32_t {
@@ -187,6 +188,9 @@ class IVolumeWorker {
   // Creates the thread (its handle closed at once); the result of closing the handle.
   virtual BOOL Start();
   DWORD ThreadId() const { return m_threadId.load(); }
+  // Returns once the thread has left Run (at once when it never started): the task
+  // that owns the worker must outlive the last step of its thread.
+  void WaitUntilExited() const;
 
  protected:
   virtual DWORD Run() = 0;
@@ -196,6 +200,7 @@ class IVolumeWorker {
  private:
   static DWORD WINAPI ThreadMain(void* self);
   std::atomic<DWORD> m_threadId{0};
+  std::atomic<bool> m_inRun{false};
 };
 
 // The base of every scan task: identity, the flags the host polls, the result tree
@@ -363,7 +368,7 @@ class CStorage::CScanTask {
   const wchar_t m_slash[2] = {L'/', 0};
   std::atomic<int32_t> m_fileCount{0};
   std::atomic<int32_t> m_deletedCount{0};
-  HANDLE m_waitEvent;
+  UniqueHandle m_waitEvent;  // never signalled: every timed wait of the task is on it
   std::atomic<int32_t> m_running{1};
   std::atomic<int32_t> m_finished{0};
   std::atomic<int32_t> m_pause{0};
@@ -434,6 +439,7 @@ class CStorage::CScanTask {
 // 0 or -8 (a task without worker is refused by the registry).
 template <class Task, class Worker>
 int32_t BuildTaskWithWorker(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
+  if (AllocationShouldFail()) return kResultNoMemory;
   std::unique_ptr<Task> made(new (std::nothrow) Task(params));
   if (!made) return kResultNoMemory;
   if (!AllocationShouldFail()) {
@@ -446,3 +452,5 @@ int32_t BuildTaskWithWorker(const TaskParams& params, std::unique_ptr<CStorage::
 
 // The wait function handed to the core with the host's read-error callback.
 int __cdecl RetryWait();
+// How many retry waits have begun (their stop state taken) in this process.
+int RetryWaitsEnteredForTest();

@@ -1,4 +1,8 @@
+// The lists of the result tree: the plain list with sentinels, node comparisons, the
+// two skip-list variants and the id map of 4096-cell pages built on them.
 #include "Lists.h"
+
+#include "Interface.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -267,6 +271,7 @@ void CListGroupSortBase::RemoveByIdentity(CList* element) {
 CListGroupSort::~CListGroupSort() { CListGroupSortBase::Clear(); }
 
 CNode* CListGroupSort::NewIndexNode(CList* element) {
+  if (AllocationShouldFail()) return nullptr;
   return new (std::nothrow) CNode{element, nullptr, nullptr};
 }
 
@@ -310,6 +315,7 @@ CFileEntry** CIdMap::FindCell(uint64_t id) const {
 
 CFileEntry** CIdMap::Cell(uint64_t id) {
   if (CFileEntry** cell = FindCell(id)) return cell;
+  if (AllocationShouldFail()) return nullptr;
   Page* page = new (std::nothrow) Page();
   if (!page) return nullptr;
   std::memset(page->cells, 0, sizeof page->cells);

@@ -1,3 +1,5 @@
+// The LZNT1 codec: chunk decoding for whole buffers and fragments, and the two
+// compression engines (hashed standard, exhaustive maximum) behind one entry table.
 #include "Lznt1.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The NTFS scan task: record header checks and fixups, the attribute walk, the record
+// parser that builds entries, the finishing pass over what the walk left, the link pass.
 #include "NTFSTask.h"
 
 #include <algorithm>

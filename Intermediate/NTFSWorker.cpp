@@ -1,3 +1,5 @@
+// The NTFS scan workers (the guarded walk through the core) and the builders that make
+// an NTFS task with its worker.
 #include "NTFSWorker.h"
 
 #include <new>

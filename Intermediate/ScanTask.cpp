@@ -7,6 +7,7 @@
 
 #include "CoreLibrary.h"
 #include "Interface.h"
+#include "UniqueRes.h"
 
 // Node -> entry goes through the node's fixed place in the entry.
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
@@ -21,17 +22,6 @@ constexpr int kIndexChunk = 256;
 constexpr int32_t kBatchThreshold = 100;
 
 uint64_t Join(uint32_t low, uint32_t high) { return uint64_t(high) << 32 | low; }
-
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION& section) : m_section(section) { ::EnterCriticalSection(&m_section); }
-  ~Lock() { ::LeaveCriticalSection(&m_section); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CRITICAL_SECTION& m_section;
-};
 
 }  // namespace
 
@@ -50,7 +40,7 @@ wchar_t* CNameStore::Intern(const wchar_t* text) {
   const size_t length = std::wcslen(text);
   if (length + 1 > kBlockChars) return nullptr;
   const uint32_t need = uint32_t(length + 1);
-  Lock hold(m_lock);
+  CritSecLock hold(m_lock);
   if (!m_newest || need > kBlockChars - m_newest->used) {
     if (AllocationShouldFail()) return nullptr;
     void* memory = std::calloc(1, sizeof(Block) + size_t(kBlockChars) * sizeof(wchar_t));
@@ -68,7 +58,7 @@ wchar_t* CNameStore::Intern(const wchar_t* text) {
 }
 
 void CNameStore::Release() {
-  Lock hold(m_lock);
+  CritSecLock hold(m_lock);
   while (m_newest) {
     Block* older = m_newest->next;
     std::free(m_newest);
@@ -78,7 +68,7 @@ void CNameStore::Release() {
 }
 
 uint32_t CNameStore::BlockCount() const {
-  Lock hold(m_lock);
+  CritSecLock hold(m_lock);
   return m_blocks;
 }
 
@@ -213,21 +203,22 @@ CStorage::CScanTask::~CScanTask() {
   // the indexer must not call PostScan any more.
   m_skipPostScan.store(1);
   StopIndexer();
+  // A finished task's worker may still be on its way out of the core routine.
+  if (m_worker) m_worker->WaitUntilExited();
   m_worker.reset();
   m_contexts.clear();
-  if (m_waitEvent) ::CloseHandle(m_waitEvent);
   ::DeleteCriticalSection(&m_lock);
 }
 
 bool CStorage::CScanTask::StartIndexer() {
   int32_t expected = 0;
   if (!m_indexerStarted.compare_exchange_strong(expected, 1)) return true;
-  HANDLE thread = ::CreateThread(nullptr, 0, &CScanTask::IndexerMain, this, 0, nullptr);
+  // The indexer is never joined: its handle goes at once, its done flag tells the end.
+  UniqueHandle thread(::CreateThread(nullptr, 0, &CScanTask::IndexerMain, this, 0, nullptr));
   if (!thread) {
     m_indexerStarted.store(0);
     return false;
   }
-  ::CloseHandle(thread);
   return true;
 }
 
@@ -247,7 +238,7 @@ DWORD WINAPI CStorage::CScanTask::IndexerMain(void* self) {
 
 void CStorage::CScanTask::QueuePending(CFileEntry* entry) {
   if (!entry) return;
-  Lock hold(m_lock);
+  CritSecLock hold(m_lock);
   CList* node = &entry->nameNode;
   // An entry queued again (a placeholder that got its name) leaves the batch or the
   // list it is in; the lock keeps the indexer off it meanwhile.
@@ -262,7 +253,7 @@ void CStorage::CScanTask::QueuePending(CFileEntry* entry) {
 
 void CStorage::CScanTask::IndexEntry(CFileEntry* entry) {
   if (!entry) return;
-  Lock hold(m_lock);
+  CritSecLock hold(m_lock);
   m_lists[0].Append(&entry->nameNode);
   m_lists[1].Append(&entry->extensionNode);
   m_lists[2].Append(&entry->sizeNode);
@@ -275,7 +266,7 @@ void CStorage::CScanTask::IndexEntry(CFileEntry* entry) {
 
 void CStorage::CScanTask::UnindexEntry(CFileEntry* entry) {
   if (!entry) return;
-  Lock hold(m_lock);
+  CritSecLock hold(m_lock);
   const bool indexed = entry->sizeNode.IsLinked();
   UnlinkNode(&entry->nameNode);
   UnlinkNode(&entry->extensionNode);
@@ -293,7 +284,7 @@ void CStorage::CScanTask::IndexerThread() {
   for (;;) {
     while (m_indexerRun.load() && m_pendingCount.load() < kBatchThreshold) WaitStep();
     {
-      Lock hold(m_lock);
+      CritSecLock hold(m_lock);
       if (m_pending.IsEmpty()) {
         if (!m_indexerRun.load()) break;
         continue;
@@ -311,7 +302,7 @@ void CStorage::CScanTask::IndexerThread() {
     }
     bool more = true;
     while (more) {
-      Lock hold(m_lock);
+      CritSecLock hold(m_lock);
       for (int i = 0; i < kIndexChunk; ++i) {
         CList* node = m_batch.First();
         if (m_batch.IsTail(node)) {
@@ -698,7 +689,7 @@ int32_t CStorage::CScanTask::Close() {
   m_names.Release();
   m_idMap.Clear();
   {
-    Lock hold(m_lock);
+    CritSecLock hold(m_lock);
     for (CListGroup& list : m_lists) list.Reset();
     m_pending.Reset();
     m_batch.Reset();

@@ -1,3 +1,4 @@
+// Wide to narrow text conversion for the console, the core's log and SQLite.
 #include "TextConvert.h"
 
 #include <cwchar>

@@ -447,16 +447,24 @@ class RetryTest : public EntryTest {
     m_disk = disks[0];
     g_errors = 0;
     Inject(0, 0);
+    m_entered = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(m_entered, nullptr);
+    ASSERT_EQ(Library().Core<int(__cdecl*)(void*)>("QvtdSignalErrorWait")(m_entered), 0);
   }
   void TearDown() override {
     // Free a read that still waits, so that a failed case cannot hang the program.
-      Inject(0, 0);
+    Inject(0, 0);
     if (m_reader.joinable()) {
       Retry(2);
       m_reader.join();
     }
     Retry(-1);
+    Library().Core<int(__cdecl*)(void*)>("QvtdSignalErrorWait")(nullptr);
+    if (m_entered) CloseHandle(m_entered);
   }
+  // True once the reading thread has met the bad range, told the host and entered the
+  // library's wait, which answers only with the host's decision.
+  bool InWait() { return WaitForSingleObject(m_entered, 60000) == WAIT_OBJECT_0; }
   static void Inject(uint64_t offset, uint64_t length) {
     Library().Core<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(length ? 0 : -1, offset, length);
   }
@@ -480,7 +488,8 @@ class RetryTest : public EntryTest {
   // The reader writes here: owned by the fixture, so they outlive a failed case.
   std::atomic<int> m_result{-100};
   std::vector<uint8_t> m_data, m_clean;
-  static bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+  HANDLE m_entered = nullptr;
+  static bool WaitFor(const std::function<bool()>& done, int ms = 60000) {
     for (int waited = 0; waited < ms; waited += 20) {
       if (done()) return true;
       Sleep(20);
@@ -496,9 +505,9 @@ TEST_F(RetryTest, TheHostsDecisionEndsTheWait) {
   std::atomic<int>& result = m_result;
   std::vector<uint8_t>& data = m_data;
   Read(&result, &data);
-  ASSERT_TRUE(WaitFor([] { return g_errors.load() == 1; }));
+  ASSERT_TRUE(InWait());
+  EXPECT_EQ(g_errors.load(), 1);
   EXPECT_EQ(g_errorOffset.load(), 4096u);
-  Sleep(300);
   EXPECT_EQ(result.load(), -100) << "the read waits for the host";
   EXPECT_EQ(Retry(1), 0);  // skip: the bad bytes read as zeros
   ASSERT_TRUE(WaitFor([&] { return result.load() != -100; }));
@@ -516,7 +525,8 @@ TEST_F(RetryTest, TheHostsDecisionEndsTheWait) {
   EXPECT_EQ(result.load(), 8192);
   Inject(4096, 512);
   Read(&result, &data);
-  ASSERT_TRUE(WaitFor([] { return g_errors.load() == 2; }));
+  ASSERT_TRUE(InWait());
+  EXPECT_EQ(g_errors.load(), 2);
   Inject(0, 0);
   EXPECT_EQ(Retry(0), 0);
   ASSERT_TRUE(WaitFor([&] { return result.load() != -100; }));
@@ -530,17 +540,17 @@ TEST_F(RetryTest, ADecisionGivenEarlyAnswersTheNextErrorAtOnce) {
   Inject(0, 512);
   std::atomic<int>& result = m_result;
   std::vector<uint8_t>& data = m_data;
-  const DWORD start = GetTickCount();
   Read(&result, &data);
-  ASSERT_TRUE(WaitFor([&] { return result.load() != -100; }, 5000)) << "the kept decision answers at once";
+  ASSERT_TRUE(WaitFor([&] { return result.load() != -100; })) << "the kept decision answers";
   Join();
   EXPECT_EQ(result.load(), 8192);
   EXPECT_EQ(g_errors.load(), 1);
-  EXPECT_LT(GetTickCount() - start, 5000u);
-  // The decision was used up: the next error waits again, and an abort ends it.
+  // The decision was used up: the next error waits again (a kept skip would read 8192
+  // bytes), and an abort ends it.
+  ResetEvent(m_entered);
   Read(&result, &data);
-  ASSERT_TRUE(WaitFor([] { return g_errors.load() == 2; }));
-  Sleep(200);
+  ASSERT_TRUE(InWait());
+  EXPECT_EQ(g_errors.load(), 2);
   EXPECT_EQ(result.load(), -100);
   Retry(2);
   Join();

@@ -1,3 +1,5 @@
+// The LZNT1 codec: round trips over many kinds of data, decoder rules and errors on
+// hand-made streams, and units that ntfs-3g wrote for a real compressed file.
 #include "Lznt1.h"
 
 #include <gtest/gtest.h>

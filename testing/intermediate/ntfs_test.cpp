@@ -612,6 +612,7 @@ class NtfsScanTest : public ::testing::Test {
   void TearDown() override {
     CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(0);
     CoreFn<int(__cdecl*)(int)>("QvtdInjectFault")(0);
+    CoreFn<int(__cdecl*)(int, void*, void*)>("QvtdHoldBeforeRecord")(0, nullptr, nullptr);
   }
   // Scans the image as disk 0, partition 1; the finished task.
   CStorage::CNTFSScanTask* Scan(const std::string& image, bool formatted = false) {
@@ -862,18 +863,23 @@ TEST_F(NtfsScanTest, FaultInTheWalkFinishesTheScanWithWhatItHas) {
   EXPECT_EQ(m_storage.CloseScanTask(m_id), 0);
 }
 
-TEST_F(NtfsScanTest, StopWorkEndsADelayedScanAlsoWhilePaused) {
-  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(20);
+TEST_F(NtfsScanTest, StopWorkEndsAHeldScanAlsoWhilePaused) {
+  UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(held && release);
+  // The walk waits before its 30th record: the first user files come after it.
+  ASSERT_EQ(CoreFn<int(__cdecl*)(int, void*, void*)>("QvtdHoldBeforeRecord")(30, held.Get(), release.Get()), 0);
   CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(NtfsImage("ntfs-tree").c_str());
   ASSERT_EQ(m_storage.Initialize(), 1);
   int32_t id = 0;
   ASSERT_EQ(m_storage.StartScanTask(0, 1, 0, &id), 0);
   std::shared_ptr<CStorage::CScanTask> task = m_storage.FindTask(id);
-  Sleep(300);
+  const bool wasHeld = WaitForSingleObject(held.Get(), 60000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(wasHeld);
+  EXPECT_FALSE(task->IsFinished());
   task->PauseWork(1);
-  const DWORD start = GetTickCount();
-  EXPECT_EQ(m_storage.StopWork(id), 1);
-  EXPECT_LT(GetTickCount() - start, 5000u);
+  SetEvent(release.Get());
+  ASSERT_TRUE(EndsWithin([&] { EXPECT_EQ(m_storage.StopWork(id), 1); }, 60000)) << "StopWork hangs on a paused scan";
   EXPECT_TRUE(task->IsFinished());
   EXPECT_EQ(m_storage.CloseScanTask(id), 0);
 }

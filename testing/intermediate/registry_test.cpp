@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,6 +15,9 @@
 
 #include "test_support.h"
 #include "Interface.h"
+#include "FATTask.h"
+#include "NTFSWorker.h"
+#include "TaskClasses.h"
 #include "qvtdserver.h"
 
 namespace {
@@ -164,13 +168,6 @@ class RegistryTest : public ::testing::Test {
     CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(-1, 0, 0);
   }
   TestTask* Task(int id) { return static_cast<TestTask*>(m_storage.FindTask(id).get()); }
-  static bool WaitFor(bool (*done)(), int ms = 20000) {
-    for (int waited = 0; waited < ms; waited += 20) {
-      if (done()) return true;
-      Sleep(20);
-    }
-    return done();
-  }
 
   CStorage m_storage{&LookupTestTask};
 };
@@ -309,11 +306,12 @@ TEST_F(RegistryTest, StopWorkEndsAReadErrorWaitOnTheTasksThread) {
   ASSERT_EQ(m_storage.SetScanErrorHandler(reinterpret_cast<void*>(+[](int, uint64_t, uint32_t, uint32_t) {})), 0);
   CoreFn<int(__cdecl*)(int, uint64_t, uint64_t)>("QvtdInjectBadRange")(0, 0, 512);
   g_work = Work::kBadRead;
+  const int waits = RetryWaitsEnteredForTest();
   int id = 0;
   ASSERT_EQ(m_storage.StartFSDeepScanTask(0, 0x2000, 0, &id), 0);
-  Sleep(500);
+  ASSERT_TRUE(WaitFor([&] { return RetryWaitsEnteredForTest() > waits; }, 60000));
   EXPECT_FALSE(g_readDone.load()) << "the read waits for a decision";
-  EXPECT_EQ(m_storage.StopWork(id), 1);
+  ASSERT_TRUE(EndsWithin([&] { EXPECT_EQ(m_storage.StopWork(id), 1); }, 60000)) << "the wait outlives the stop";
   EXPECT_TRUE(g_readDone.load());
   EXPECT_LT(g_readResult.load(), 0) << "a stopped scan's read fails";
   EXPECT_TRUE(Task(id)->IsFinished());
@@ -327,14 +325,20 @@ TEST_F(RegistryTest, AStopEndsAReadErrorWaitOnAThreadNoTaskOwns) {
   DiskRecord disk;
   ASSERT_TRUE(m_storage.GetDisk(1, &disk));
   std::atomic<int> result{-100};
+  const int waits = RetryWaitsEnteredForTest();
   std::thread reader([&] {
     std::vector<uint8_t> buffer(512);
     auto read = CoreFn<int(__cdecl*)(void*, void*, uint64_t, uint32_t, void*)>("ReadPartition");
     result = read(disk.wholeDiskHandle, disk.diskContext, 0, 512, buffer.data());
   });
-  Sleep(400);
+  // The stop must come after the wait began: one that ended before is not its business.
+  const bool inWait = WaitFor([&] { return RetryWaitsEnteredForTest() > waits; }, 60000);
+  EXPECT_TRUE(inWait);
   EXPECT_EQ(result.load(), -100);
   EXPECT_EQ(m_storage.StopWork(id), 1);
+  const bool readEnded = WaitFor([&] { return result.load() != -100; }, 60000);
+  if (!readEnded) m_storage.RetryWork(0, 2);  // frees the read, so the program can end
+  ASSERT_TRUE(readEnded) << "the wait outlives the stop";
   reader.join();
   EXPECT_LT(result.load(), 0);
 }
@@ -359,6 +363,59 @@ TEST_F(RegistryTest, RecoverFileByIdHandsInternalIdsToTheTask) {
   EXPECT_EQ(m_storage.RecoverFileByID(999, 3, L"/", items), -8) << "the copy comes before the lookup";
   SetAllocationFailuresForTest(0);
   EXPECT_EQ(m_storage.RecoverFileByID(999, 3, L"/", items), -2);
+}
+
+int32_t BuildFat(const TaskParams&, std::unique_ptr<CStorage::CScanTask>&) { return 0; }
+int32_t BuildRaw(const TaskParams&, std::unique_ptr<CStorage::CScanTask>&) { return 0; }
+
+TEST(TaskClasses, TheFirstRowOfTheStarterAndTypeChoosesTheClass) {
+  // As the table grows: FAT rows by type, a raw scan for any type, an NTFS row after it.
+  const TaskClassRow rows[] = {
+      {StarterKind::kScan, kFsFat12, &BuildFat},           {StarterKind::kScan, kFsFat16, &BuildFat},
+      {StarterKind::kScan, kFsFat32, &BuildFat},           {StarterKind::kRawDeepScan, kAnyPartitionType, &BuildRaw},
+      {StarterKind::kRawDeepScan, kFsNtfs, &BuildFat},     {StarterKind::kScan, kFsNtfs, &BuildNtfsScanTask},
+  };
+  struct Case {
+    StarterKind kind;
+    uint16_t type;
+    CStorage::TaskBuilder want;
+  } const cases[] = {
+      {StarterKind::kScan, kFsFat16, &BuildFat},          {StarterKind::kScan, kFsNtfs, &BuildNtfsScanTask},
+      {StarterKind::kScan, kFsExFat, nullptr},            {StarterKind::kScan, kFsNone, nullptr},
+      {StarterKind::kScanFormatted, kFsFat16, nullptr},   {StarterKind::kRawDeepScan, kFsNone, &BuildRaw},
+      {StarterKind::kRawDeepScan, kFsNtfs, &BuildRaw},    {StarterKind::kRawDeepScan, 0xFFFF, &BuildRaw},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FindTaskClass(rows, std::size(rows), c.kind, c.type), c.want) << int(c.kind) << " " << c.type;
+  EXPECT_EQ(FindTaskClass(rows, 0, StarterKind::kScan, kFsNtfs), nullptr);
+}
+
+TEST(TaskClasses, TheLibrarysTableHoldsTheNtfsScansOnly) {
+  const struct Case {
+    StarterKind kind;
+    uint16_t type;
+    CStorage::TaskBuilder want;
+  } cases[] = {
+      {StarterKind::kScan, kFsNtfs, &BuildNtfsScanTask},
+      {StarterKind::kScanFormatted, kFsNtfs, &BuildNtfsScanFormattedTask},
+      {StarterKind::kScan, kFsFat32, &BuildFatScanTask},
+      {StarterKind::kScanFormatted, kFsFat16, &BuildFatScanFormattedTask},
+      {StarterKind::kScanFormatted, kFsExFat, &BuildExFatScanTask},
+      {StarterKind::kScan, 0, nullptr},
+      {StarterKind::kRawDeepScan, kFsNtfs, nullptr},
+      {StarterKind::kRepairPartition, kFsNtfs, nullptr},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CStorage::DefaultTaskBuilder(c.kind, c.type), c.want) << int(c.kind) << " " << c.type;
+
+  // A start without a row builds nothing and answers as for an unknown type.
+  CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")((kImages + "/gpt.img").c_str());
+  CStorage storage;
+  ASSERT_EQ(storage.Initialize(), 1);
+  int id = -5;
+  EXPECT_EQ(storage.StartScanTask(0, 3, 0, &id), -87) << "no file system";
+  EXPECT_EQ(id, -5);
+  EXPECT_EQ(storage.TaskCount(), 0u);
 }
 
 TEST(TaskBase, GlobalIdCarriesTheTaskIdFromBit40) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -101,6 +102,11 @@ class FeedTask : public CStorage::CScanTask {
   }
 
   std::atomic<int> postScans{0};
+  // Pause bookkeeping of FeedUntilStopped and its tests.
+  std::atomic<int> filesFed{0};
+  std::atomic<int> fedAtPause{INT_MAX};
+  std::atomic<bool> letGo{true};
+  std::atomic<bool> returnedWhilePaused{false};
 };
 
 FeedWorker::FeedWorker(CStorage* storage, FeedTask* task, std::function<void(FeedTask*)> body)
@@ -389,49 +395,111 @@ TEST(ScanTaskIndexer, BucketsFollowTheExtensionSum) {
 
 // ---------------------------------------------------------------------------------
 
-// Feeds files until the task says stop, a little slower than a real walk.
+// Feeds files until the task says stop, a little slower than a real walk. A record
+// callback that began after the test paused the task and came back before the test let
+// it go is noted: the pause did not hold.
 void FeedUntilStopped(FeedTask* task) {
   task->Feed(L"Root", kRoot, kRoot, 0, kAttrFolder);
   for (uint64_t i = 0;; ++i) {
-    if (!task->Feed((L"n" + std::to_wstring(i) + L".bin").c_str(), 100 + i, kRoot, 1)) break;
+    const int fed = ++task->filesFed;
+    const int go = task->Feed((L"n" + std::to_wstring(i) + L".bin").c_str(), 100 + i, kRoot, 1);
+    if (fed > task->fedAtPause.load() && !task->letGo.load()) task->returnedWhilePaused = true;
+    if (!go) break;
     Sleep(2);
   }
+}
+
+// Pauses the task and waits until a record callback that began after the pause holds
+// the feeder (its file counted, the callback not back); the files counted then.
+int32_t PauseAndWaitUntilHeld(FeedTask* task) {
+  task->letGo = false;
+  EXPECT_EQ(task->PauseWork(1), 1);
+  task->fedAtPause = task->filesFed.load();
+  EXPECT_TRUE(WaitFor([&] { return task->filesFed > task->fedAtPause && task->FileCount() == task->filesFed; },
+                      60000));
+  return task->FileCount();
 }
 
 TEST(ScanTaskControl, PauseFreezesTheCountsAndStopEndsAPausedTask) {
   Made made = MakeTask(&FeedUntilStopped);
   FeedTask* task = made.task.get();
   ASSERT_TRUE(made.worker->Start());
-  ASSERT_TRUE(WaitFor([&] { return task->FileCount() > 10; }, 20000));
-  EXPECT_EQ(task->PauseWork(1), 1);
-  Sleep(300);  // the record in flight lands
-  const int32_t frozen = task->FileCount();
-  Sleep(500);
-  EXPECT_EQ(task->FileCount(), frozen);
+  ASSERT_TRUE(WaitFor([&] { return task->FileCount() > 10; }, 60000));
+  const int32_t frozen = PauseAndWaitUntilHeld(task);
   EXPECT_FALSE(task->IsFinished());
+  EXPECT_FALSE(task->returnedWhilePaused.load());
 
-  const ULONGLONG before = GetTickCount64();
-  EXPECT_EQ(task->StopWork(), 1);
-  EXPECT_LT(GetTickCount64() - before, 5000u);
+  // The stop ends the pause: the held callback answers stop and no file comes after it.
+  task->letGo = true;
+  ASSERT_TRUE(EndsWithin([&] { EXPECT_EQ(task->StopWork(), 1); }, 60000)) << "StopWork hangs on a paused task";
   EXPECT_TRUE(task->IsFinished());
   EXPECT_TRUE(task->IndexerDone());
-  EXPECT_LE(task->FileCount(), frozen + 1);
+  EXPECT_EQ(task->FileCount(), frozen);
+  EXPECT_FALSE(task->returnedWhilePaused.load());
 }
 
 TEST(ScanTaskControl, ResumedTaskGoesOn) {
   Made made = MakeTask(&FeedUntilStopped);
   FeedTask* task = made.task.get();
   ASSERT_TRUE(made.worker->Start());
-  ASSERT_TRUE(WaitFor([&] { return task->FileCount() > 5; }, 20000));
-  task->PauseWork(1);
-  Sleep(200);
-  const int32_t frozen = task->FileCount();
+  ASSERT_TRUE(WaitFor([&] { return task->FileCount() > 5; }, 60000));
+  const int32_t frozen = PauseAndWaitUntilHeld(task);
+  task->letGo = true;
   task->PauseWork(0);
-  EXPECT_TRUE(WaitFor([&] { return task->FileCount() > frozen + 5; }, 20000));
+  EXPECT_TRUE(WaitFor([&] { return task->FileCount() > frozen + 5; }, 60000));
   EXPECT_EQ(task->StopWork(), 1);
+  EXPECT_FALSE(task->returnedWhilePaused.load());
 }
 
 // ---------------------------------------------------------------------------------
+
+// A worker that, once its task has finished, stays a while longer in its thread, as a
+// core routine does on its way back after the finish callback. It leaves early when its
+// own object is destroyed under it; a correct task never lets that happen, so the wait
+// costs its whole bound (it only gives a freeing that does not wait the time to show).
+std::atomic<bool> g_lingerInRun{false};
+std::atomic<bool> g_destroyedUnderWorker{false};
+UniqueHandle g_lingerWorkerGone;
+
+class LingeringWorker : public IVolumeWorker {
+ public:
+  explicit LingeringWorker(FeedTask* task) : IVolumeWorker(nullptr, task), m_feed(task) {}
+  ~LingeringWorker() override {
+    if (g_lingerInRun.load()) g_destroyedUnderWorker = true;
+    SetEvent(g_lingerWorkerGone.Get());
+  }
+  DWORD Run() override {
+    g_lingerInRun = true;
+    m_feed->ScanInit();
+    m_feed->Feed(L"Root", kRoot, kRoot, 0, kAttrFolder);
+    m_feed->WorkFinishRoutine(0);
+    // Nothing of the worker or its task is touched from here on.
+    WaitForSingleObject(g_lingerWorkerGone.Get(), 500);
+    g_lingerInRun = false;
+    return 0;
+  }
+
+ private:
+  FeedTask* m_feed;
+};
+
+TEST(ScanTaskClose, AFinishedTaskIsFreedOnlyOnceItsWorkerHasLeft) {
+  g_lingerWorkerGone.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(g_lingerWorkerGone);
+  auto* task = new FeedTask(Params());
+  task->SetWorker(std::make_unique<LingeringWorker>(task));
+  ASSERT_TRUE(task->StartIndexer());
+  ASSERT_TRUE(task->Worker()->Start());
+  ASSERT_TRUE(WaitFor([&] { return task->IsFinished(); }, 60000));
+  // The host frees the finished task while its worker is still in the thread.
+  ASSERT_TRUE(EndsWithin(
+      [task] {
+        task->StopIndexer();
+        delete task;
+      },
+      60000));
+  EXPECT_FALSE(g_destroyedUnderWorker.load()) << "the task went while its worker still ran";
+}
 
 CStorage::TaskBuilder LookupFeedTask(StarterKind, uint16_t) {
   return [](const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) -> int32_t {

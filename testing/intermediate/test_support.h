@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "UniqueRes.h"
+
 // Bounded polling for tests that wait on a task's threads.
 inline bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
   const ULONGLONG deadline = GetTickCount64() + milliseconds;
@@ -13,6 +15,25 @@ inline bool WaitFor(const std::function<bool()>& done, DWORD milliseconds) {
     Sleep(10);
   }
   return true;
+}
+
+inline DWORD WINAPI RunHeldWork(void* p) {
+  auto* work = static_cast<std::function<void()>*>(p);
+  (*work)();
+  delete work;
+  return 0;
+}
+
+// Runs work on a thread of its own and waits for it up to a generous limit that only a
+// hang passes: false then, the thread left running to the program's end.
+inline bool EndsWithin(std::function<void()> work, DWORD milliseconds) {
+  auto* held = new std::function<void()>(std::move(work));
+  UniqueHandle thread(CreateThread(nullptr, 0, &RunHeldWork, held, 0, nullptr));
+  if (!thread) {
+    delete held;
+    return false;
+  }
+  return WaitForSingleObject(thread.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 // The stand-in core beside the test program, and its functions by name (test hooks too).

@@ -1,3 +1,5 @@
+// The stand-in core's process-wide state: the image list, disks kept across
+// enumerations, the checks of every handle handed out, and the host's error handler.
 #include "Core.h"
 
 #include <stdio.h>

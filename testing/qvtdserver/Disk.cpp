@@ -1,3 +1,5 @@
+// Disks of the stand-in core: image files opened and read in bounded pieces, injected
+// bad ranges, and the read-error handshake with the host on a partition read.
 #include "Disk.h"
 
 #include <windows.h>
@@ -5,6 +7,7 @@
 #include <algorithm>
 
 #include "Core.h"
+#include "Holds.h"
 #include "LeBytes.h"
 
 namespace qvtd {
@@ -120,6 +123,7 @@ Res Disk::ReadChecked(uint64_t offset, void* buffer, size_t length, size_t& got)
     const uint64_t badFirst = bad.front().first;
     const uint64_t badLength = bad.back().end - badFirst;
     host(index.load(), badFirst, uint32_t(std::min<uint64_t>(badLength, UINT32_MAX)), kBadSectorError);
+    Holds::Get().BeforeErrorWait();
     const int decision = wait();
     if (decision == 0) continue;  // retry: the range may have been cleared meanwhile
     if (decision != 1) return Res::IoError;

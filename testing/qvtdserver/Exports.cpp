@@ -8,6 +8,7 @@
 
 #include "Core.h"
 #include "Disk.h"
+#include "Holds.h"
 #include "qvtdserver.h"
 
 static_assert(sizeof(QvtdDiskRecord) == 280, "DiskRecord is 280 bytes");
@@ -309,6 +310,19 @@ int QVTD_API QvtdLogPath(char* buffer, int capacity)
   if (!buffer || capacity <= int(path.size())) return -int(ERROR_INSUFFICIENT_BUFFER);
   memcpy(buffer, path.c_str(), path.size() + 1);
   return int(path.size());
+}
+
+// ---- Hold hooks (tests only) ----
+
+int QVTD_API QvtdHoldBeforeRecord(int nth, void* held, void* release)
+{
+  return Holds::Get().ArmRecordHold(nth, held, release) ? 0 : kErrBadArgument;
+}
+
+int QVTD_API QvtdSignalErrorWait(void* entered)
+{
+  Holds::Get().SetErrorWaitSignal(entered);
+  return 0;
 }
 
 }  // extern "C"

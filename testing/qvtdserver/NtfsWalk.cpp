@@ -2,6 +2,7 @@
 // record found on the partition) to the scanner one at a time, and re-reads single
 // records afterwards. All reads go through Partition::Read.
 #include "NtfsWalk.h"
+#include "Holds.h"
 
 #include <windows.h>
 #include <stddef.h>
@@ -343,6 +344,7 @@ public:
   bool Give(uint64_t number, uint32_t place, const uint8_t* bytes, uint32_t size)
   {
     if (const int delay = Core::Get().recordDelayMs.load()) Sleep(DWORD(delay));
+    Holds::Get().BeforeRecord();
     QvtdNtfsRecordBlock& b = m_walk.block;
     if (m_walk.buffer.size() < size) m_walk.buffer.resize(size);
     memcpy(m_walk.buffer.data(), bytes, size);

@@ -15,9 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
 #include "qvtdserver.h"
 
 namespace {
+
+using qvtd::UniqueHandle;
 
 const std::string kFixtures = QVTD_FIXTURES_DIR;
 const std::string kWork = std::string(QVTD_WORK_DIR) + "/ntfswalk";
@@ -27,6 +30,7 @@ struct Api {
 #define QVTD_FN(name) decltype(&::name) name = nullptr;
   QVTD_FN(EnumDisks) QVTD_FN(GetPartition) QVTD_FN(QvtdSetImages) QVTD_FN(QvtdSetRecordDelay)
   QVTD_FN(QvtdInjectFault) QVTD_FN(QvtdInjectBadRange) QVTD_FN(NTFSEnumVirtualFRs) QVTD_FN(NTFSReadVirtualMFT)
+  QVTD_FN(QvtdHoldBeforeRecord)
 #undef QVTD_FN
   bool complete = false;
 };
@@ -43,7 +47,7 @@ Api& Core()
   ok = ok && a.name;
     QVTD_BIND(EnumDisks) QVTD_BIND(GetPartition) QVTD_BIND(QvtdSetImages) QVTD_BIND(QvtdSetRecordDelay)
     QVTD_BIND(QvtdInjectFault) QVTD_BIND(QvtdInjectBadRange) QVTD_BIND(NTFSEnumVirtualFRs)
-    QVTD_BIND(NTFSReadVirtualMFT)
+    QVTD_BIND(NTFSReadVirtualMFT) QVTD_BIND(QvtdHoldBeforeRecord)
 #undef QVTD_BIND
     a.complete = ok;
     return a;
@@ -779,31 +783,34 @@ DWORD WINAPI DelayedWalk(void* arg)
   return 0;
 }
 
-TEST_F(NtfsWalkTest, DelayedWalkShowsProgressAndStopsWhenAsked)
+TEST_F(NtfsWalkTest, HeldWalkShowsProgressAndStopsWhenAsked)
 {
   void* part = OpenPartition(Fixture("ntfs-demo"));
-  ASSERT_EQ(Core().QvtdSetRecordDelay(40), 0);
   EXPECT_EQ(Core().QvtdSetRecordDelay(-1), -87);
+  EXPECT_EQ(Core().QvtdHoldBeforeRecord(-1, nullptr, nullptr), -87);
+  UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(held && release);
+  // Held before the 11th record: ten have been handed over, the walk has not ended.
+  ASSERT_EQ(Core().QvtdHoldBeforeRecord(11, held.Get(), release.Get()), 0);
   DelayedRun run;
   run.partition = part;
   Collected& c = run.collected;
-  HANDLE t = CreateThread(nullptr, 0, DelayedWalk, &run, 0, nullptr);
-  ASSERT_NE(t, nullptr);
-  // Progress rises while the walk is slowed down; it has not ended yet.
-  uint32_t seen = 0;
-  for (int i = 0; i < 200 && seen == 0; ++i) {
-    Sleep(20);
-    seen = reinterpret_cast<volatile uint32_t*>(c.progress)[1];
-  }
+  UniqueHandle t(CreateThread(nullptr, 0, DelayedWalk, &run, 0, nullptr));
+  ASSERT_TRUE(t);
+  ASSERT_EQ(WaitForSingleObject(held.Get(), 60000), WAIT_OBJECT_0);
+  const uint32_t seen = reinterpret_cast<volatile uint32_t*>(c.progress)[1];
   EXPECT_GT(seen, 0u);
   EXPECT_LT(seen, 10000u);
+  EXPECT_EQ(c.numbers.size(), 10u);
   EXPECT_EQ(c.finishCalls.load(), 0);
+  // The callback answers stop to the held record: the walk ends right there.
   c.stop = true;
-  ASSERT_EQ(WaitForSingleObject(t, 10000), WAIT_OBJECT_0);
-  CloseHandle(t);
+  SetEvent(release.Get());
+  ASSERT_EQ(WaitForSingleObject(t.Get(), 60000), WAIT_OBJECT_0);
   EXPECT_EQ(run.result.load(), 0);
   EXPECT_EQ(c.finishCalls.load(), 1);
-  EXPECT_LT(c.numbers.size(), 75u);
+  EXPECT_EQ(c.numbers.size(), 11u);
 }
 
 struct FaultRun {

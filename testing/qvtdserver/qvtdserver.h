@@ -269,6 +269,19 @@ int QVTD_API RecoverFATFile(void* partition, void* context, const QvtdFatFileBlo
 // code page into target (cast); returns the bytes written (no terminator).
 // ---- end of FAT and exFAT ----
 
+// ---- Hold hooks (tests only) --------------------------------------------------------
+// They hold a walk or a read in a known state until the test lets it go, so that a test
+// waits on that state instead of sleeping. The events are the test's own (auto- or
+// manual-reset); the core only sets and waits on them.
+// QvtdHoldBeforeRecord: before the nth record that any scan routine hands over from now
+// on (1 = the next), the walking thread sets held, then waits until release is set (at
+// most 120 s, so that a failed test cannot hang the walk). Once per call; nth 0 or a
+// null event disarms. 0, or -87 for a negative nth.
+int      QVTD_API QvtdHoldBeforeRecord(int nth, void* held, void* release);
+// QvtdSignalErrorWait: a reading thread that met a bad range sets entered after the
+// host's callback, right before it calls the wait function (null: no signal). 0.
+int      QVTD_API QvtdSignalErrorWait(void* entered);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,9 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "Handles.h"
 #include "qvtdserver.h"
 
 namespace {
+
+using qvtd::UniqueHandle;
+
 
 const std::string kFixtures = QVTD_FIXTURES_DIR;
 const std::string kWork = QVTD_WORK_DIR;
@@ -29,6 +33,7 @@ struct Api {
   QVTD_FN(GetDiskDeepScanSize) QVTD_FN(ReadPartition) QVTD_FN(ReleaseCacheBuffer) QVTD_FN(ReleaseDirBuffer)
   QVTD_FN(SetPartBitLocker) QVTD_FN(CharSetTransfer) QVTD_FN(SetErrorHandler) QVTD_FN(QvtdSetImages)
   QVTD_FN(QvtdInjectBadRange) QVTD_FN(QvtdSetRecordDelay) QVTD_FN(QvtdInjectFault) QVTD_FN(QvtdLogPath)
+  QVTD_FN(QvtdSignalErrorWait)
 #undef QVTD_FN
   bool complete = false;
 };
@@ -54,6 +59,7 @@ Api& Core()
     QVTD_BIND(ReleaseCacheBuffer) QVTD_BIND(ReleaseDirBuffer) QVTD_BIND(SetPartBitLocker)
     QVTD_BIND(CharSetTransfer) QVTD_BIND(SetErrorHandler) QVTD_BIND(QvtdSetImages) QVTD_BIND(QvtdInjectBadRange)
     QVTD_BIND(QvtdSetRecordDelay) QVTD_BIND(QvtdInjectFault) QVTD_BIND(QvtdLogPath)
+    QVTD_BIND(QvtdSignalErrorWait)
 #undef QVTD_BIND
     a.complete = ok;
     return a;
@@ -636,10 +642,15 @@ TEST_F(QvtdTest, ReadingThreadWaitsForTheHostsAnswer)
   const auto want = FileBytes(Image("fat16"), 0, 8192);
   std::vector<uint8_t> data(8192, 0xAA);
   std::atomic<int> result{-100};
+  UniqueHandle entered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  ASSERT_TRUE(entered);
+  ASSERT_EQ(Core().QvtdSignalErrorWait(entered.Get()), 0);
   std::thread reader([&] { result = Core().ReadPartition(d.wholeDisk, d.context, 0, 8192, data.data()); });
-  for (int i = 0; i < 2000 && g_asyncCalls.load() == 0; ++i) Sleep(10);
-  EXPECT_EQ(g_asyncCalls.load(), 1);
-  Sleep(200);
+  // The reading thread is inside the host's wait, which answers only once told to.
+  const bool inWait = WaitForSingleObject(entered.Get(), 60000) == WAIT_OBJECT_0;
+  Core().QvtdSignalErrorWait(nullptr);
+  EXPECT_TRUE(inWait);
+  EXPECT_EQ(g_asyncCalls.load(), 1) << "the host was told before the wait";
   EXPECT_EQ(result.load(), -100) << "the read waits for the host";
   Core().QvtdInjectBadRange(0, 0, 0);
   g_asyncDecision = 0;  // retry after the range healed
