@@ -32,8 +32,11 @@ def run(cmd):
         proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
         def stop(signum, frame):
-            proc.kill()
-            proc.wait()
+            # No proc.wait() here: the main thread is inside it already and holds its lock.
+            try:
+                proc.kill()
+            except OSError:
+                pass
             sys.stdout.buffer.write(replay(out))
             print("verdict: ended by signal %d" % signum)
             sys.stdout.flush()
