@@ -10,6 +10,7 @@
 #include "TextConvert.h"
 #include "NTFSWorker.h"
 #include "ResultDatabase.h"
+#include "TaskBuild.h"
 
 namespace {
 
@@ -105,6 +106,7 @@ CStorage::TaskBuilder CStorage::DefaultTaskBuilder(StarterKind kind, uint16_t pa
   // The task classes register here as they are built, by starter and partition type:
   // FAT (1, 2, 4), NTFS (256), exFAT (512) for the file-system scans, any type for
   // the raw scan. Until then every start answers as for a partition of no known type.
+  if (TaskBuilder builder = DeepAndPartitionTaskBuilder(kind, partitionType)) return builder;
   if (partitionType == kFsNtfs && kind == StarterKind::kScan) return &BuildNtfsScanTask;
   if (partitionType == kFsNtfs && kind == StarterKind::kScanFormatted) return &BuildNtfsScanFormattedTask;
   return nullptr;

@@ -190,6 +190,35 @@ int      QVTD_API NTFSEnumVirtualFRs(void* partition, void* context, int formatt
 // context, -87 null buffer, -23 read failure, -1005/-1392 as above.
 int      QVTD_API NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buffer);
 
+// ---- Partition search and repair (lost partitions) ----
+// Search progress: progress 0..10000 of the disk, the partitions found so far, the task;
+// the result is the task's running flag (0 stops the search).
+typedef int (QVTD_API *QvtdPartitionProgress)(int progress, int foundCount, void* task);
+// flags bit 1 of a found partition's record: its boot sector is lost, its backup is whole.
+#define kQvtdFoundBootLost 2u
+// RecoverPartitionRoutine: scans every sector of the disk (diskContext, else the disk of
+//   that index) for NTFS, FAT12/16/32 and exFAT boot sectors and for their backups (NTFS:
+//   the volume's last sector, FAT32: the sector its BPB names, usually 6, exFAT: the boot
+//   region at sectors 12-23 with its checksum), each checked against the structures it
+//   names ($MFT record, first FAT sector); overlapping finds are dropped. Reads only, in
+//   1 MiB steps (QvtdSetRecordDelay sleeps before each), calling progress after each.
+//   0, -1223 when stopped, -6 unknown disk.
+// GetRecoveredPartitions: the last search's finds in disk order as PartitionRecords
+//   (number 1.., table kind 0, MBR type byte the table would get), at most
+//   min(foundCount, count); returns the number written, -6, -87.
+// RepairDiskPartTableRoutine: writes the MBR from the last search (searching first when
+//   there was none): up to four primaries, else three and the rest as logicals behind EBRs
+//   in the free sector before each. The boot code area is kept. 0, -1005 nothing found,
+//   -50 past what an MBR addresses, -29 write failure, -6.
+// RepairPartBootRoutine: a partition without a boot sector gets it back from its backup,
+//   when that copy is whole and describes this partition. 0 (also when nothing was
+//   missing), -1005 no usable backup, -29, -6.
+int      QVTD_API RecoverPartitionRoutine(void* diskContext, int diskIndex, QvtdPartitionProgress progress, void* task);
+int      QVTD_API GetRecoveredPartitions(void* diskContext, int foundCount, QvtdPartitionRecord* out, int count);
+int      QVTD_API RepairDiskPartTableRoutine(void* diskContext, void* task);
+int      QVTD_API RepairPartBootRoutine(void* partition, void* diskContext, void* task);
+// ---- end of partition search and repair ----
+
 // Test hooks (not part of the core's interface; used by tests through GetProcAddress).
 // QvtdSetImages: replaces the image list (';'-separated) before the next EnumDisks;
 // it wins over QVTD_IMAGES and the INI file. Null goes back to those. Returns 0.

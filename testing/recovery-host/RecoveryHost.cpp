@@ -3,6 +3,9 @@
 //   recovery-host disks IMAGE...
 //   recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART
 //   recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART OUTDIR
+//   recovery-host partitions IMAGE DISK
+//   recovery-host repair-table IMAGE DISK
+//   recovery-host repair-boot IMAGE DISK PART
 // Results go to standard output as UTF-8 lines; the library's own console messages
 // and the host's diagnostics go to standard error.
 #include <windows.h>
@@ -130,7 +133,10 @@ int Usage() {
   std::fputs("usage: recovery-host disks IMAGE...\n"
              "       recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART\n"
              "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
-             "OUTDIR\n",
+             "OUTDIR\n"
+             "       recovery-host partitions IMAGE DISK\n"
+             "       recovery-host repair-table IMAGE DISK\n"
+             "       recovery-host repair-boot IMAGE DISK PART\n",
              stderr);
   return 2;
 }
@@ -483,6 +489,96 @@ int Recover(const std::vector<std::wstring>& args) {
   return failed == 0 ? 0 : 1;
 }
 
+// Searches the disk for lost partitions and prints what was found, in disk order:
+// "found NUMBER FIRST-SECTOR SECTORS TYPE-WORD BOOT" (BOOT: ok, or backup when only the
+// backup boot sector is whole). The task is left open for a repair.
+int SearchPartitions(const std::wstring& image, int disk, int* task) {
+  HandImagesToCore({image});
+  if (g_lib.ServiceInitialize() <= disk) std::fprintf(stderr, "no disk %d\n", disk);
+  int rc = g_lib.StartRecoverPartScan(disk, 0, task);
+  if (rc != 0) {
+    std::fprintf(stderr, "StartRecoverPartScan(%d): %d\n", disk, rc);
+    return rc;
+  }
+  constexpr int kMaxFound = 64;
+  std::vector<uint8_t> found(kMaxFound * kPartitionBytes);
+  for (int lastShown = -1;;) {
+    int progress = 0, finished = 0;
+    std::fill(found.begin(), found.end(), 0);
+    rc = g_lib.GetRecoverPartProgress(*task, &progress, found.data(), kMaxFound, &finished);
+    if (rc != 0) {
+      std::fprintf(stderr, "GetRecoverPartProgress: %d\n", rc);
+      return rc;
+    }
+    if (finished) break;
+    if (progress / 1000 != lastShown) std::fprintf(stderr, "progress %d\n", lastShown = progress / 1000);
+    Sleep(100);
+  }
+  int count = 0;
+  for (int i = 0; i < kMaxFound; ++i) {
+    const uint8_t* r = found.data() + size_t(i) * kPartitionBytes;
+    uint64_t size, first;
+    uint32_t flags;
+    uint16_t type;
+    int32_t number;
+    std::memcpy(&number, r, 4);
+    std::memcpy(&size, r + 20, 8);
+    std::memcpy(&first, r + 28, 8);
+    std::memcpy(&flags, r + 40, 4);
+    std::memcpy(&type, r + 44, 2);
+    if (size == 0) break;
+    std::fprintf(g_out, "found\t%d\t%llu\t%llu\t%u\t%s\n", number, static_cast<unsigned long long>(first),
+                 static_cast<unsigned long long>(size / 512), unsigned(type), (flags & 2) ? "backup" : "ok");
+    ++count;
+  }
+  std::fprintf(g_out, "partitions: %d\n", count);
+  return 0;
+}
+
+int Partitions(const std::vector<std::wstring>& args, bool repair) {
+  int disk;
+  if (args.size() != 2 || !ParseInt(args[1].c_str(), &disk)) return Usage();
+  int task = 0;
+  if (SearchPartitions(args[0], disk, &task) != 0) return 1;
+  int rc = 0;
+  if (repair) {
+    rc = g_lib.RepairDiskPartTable(task);
+    std::fprintf(g_out, "repair-table: %d\n", rc);
+  }
+  g_lib.CloseScanTask(task);
+  return rc == 0 ? 0 : 1;
+}
+
+// Restores a partition's boot sector from its backup, then prints the partition's
+// file-system type word as the core now reads it: "part NUMBER TYPE-WORD".
+int RepairBoot(const std::vector<std::wstring>& args) {
+  int disk, part;
+  if (args.size() != 3 || !ParseInt(args[1].c_str(), &disk) || !ParseInt(args[2].c_str(), &part)) return Usage();
+  HandImagesToCore({args[0]});
+  if (g_lib.ServiceInitialize() <= disk) std::fprintf(stderr, "no disk %d\n", disk);
+  int task = 0;
+  int rc = g_lib.StartRepairPartition(disk, part, &task);
+  if (rc != 0) {
+    std::fprintf(stderr, "StartRepairPartition(%d, %d): %d\n", disk, part, rc);
+    return 1;
+  }
+  for (int finished = 0; !finished;) {
+    int progress = 0, files = 0, deleted = 0;
+    if (g_lib.GetScanProgress(task, &progress, &files, &deleted, &finished) != 0) return 1;
+    if (!finished) Sleep(50);
+  }
+  g_lib.CloseScanTask(task);
+  // The image changed on disk: enumerate again to read the partition afresh.
+  g_lib.ServiceInitialize();
+  std::vector<uint8_t> record(kPartitionBytes);
+  int found = 0;
+  if (g_lib.ListPartitions(disk, part - 1, 1, record.data(), &found) != 0 || found != 1) return 1;
+  uint16_t type;
+  std::memcpy(&type, record.data() + 44, 2);
+  std::fprintf(g_out, "part\t%d\t%u\n", part, unsigned(type));
+  return type != 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -497,13 +593,18 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
-  if (command != L"disks" && command != L"list" && command != L"recover") return Usage();
+  const bool known = command == L"disks" || command == L"list" || command == L"recover" ||
+                     command == L"partitions" || command == L"repair-table" || command == L"repair-boot";
+  if (!known) return Usage();
   if (command == L"disks" && args.empty()) return Usage();
   if (!LoadLibraryExports(&g_lib)) return 1;
 
   int rc = 1;
   if (command == L"disks") rc = Disks(args);
   else if (command == L"list") rc = List(args);
+  else if (command == L"partitions") rc = Partitions(args, false);
+  else if (command == L"repair-table") rc = Partitions(args, true);
+  else if (command == L"repair-boot") rc = RepairBoot(args);
   else rc = Recover(args);
   std::fflush(g_out);
   std::fflush(stdout);
