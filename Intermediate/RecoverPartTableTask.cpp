@@ -5,6 +5,7 @@
 #include <new>
 
 #include "CoreLibrary.h"
+#include "DeepScanTask.h"
 #include "FaultGuard.h"
 #include "TaskBuild.h"
 #include "UniqueRes.h"
@@ -151,6 +152,7 @@ int32_t BuildRepairPartTask(const TaskParams& params, std::unique_ptr<CStorage::
 
 CStorage::TaskBuilder DeepAndPartitionTaskBuilder(StarterKind kind, uint16_t) {
   switch (kind) {
+    case StarterKind::kRawDeepScan: return &BuildDeepScanTask;
     case StarterKind::kRecoverPartScan: return &BuildRecoverPartTableTask;
     case StarterKind::kRepairDiskPartTable: return &BuildRepairDiskPartTableTask;
     case StarterKind::kRepairPartition: return &BuildRepairPartTask;

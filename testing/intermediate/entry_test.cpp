@@ -376,7 +376,7 @@ TEST_F(EntryTest, GetLoadFileInfoFindsTheDiskBySerial) {
     const wchar_t* drive;
   } const cases[] = {
       {"matching", serial, 2, 'F', 0, 1, 2, L"F"},
-      {"whole disk", serial + "|WDC", 0x2000, 0, 0, 0, 100, nullptr},  // serial with suffix matches no disk
+      {"whole disk", serial + "|WDC", 0x2000, 0, 0, 1, 0x2000, nullptr},  // the serial ends at the bar
       {"unknown serial", "QVTD-0000", 1, 'G', 0, 0, 100, L"G"},
   };
   for (const Case& c : cases) {

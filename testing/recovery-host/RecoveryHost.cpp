@@ -1,7 +1,8 @@
 // recovery-host: stands for the recovery application. Loads Intermediate.dll, takes
 // every export by name and drives it from a stable command line:
 //   recovery-host disks IMAGE...
-//   recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART
+//   recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] IMAGE DISK PART
+//   recovery-host load RESULTFILE [IMAGE...]
 //   recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART OUTDIR
 //   recovery-host partitions IMAGE DISK
 //   recovery-host repair-table IMAGE DISK
@@ -131,7 +132,9 @@ bool ParseInt(const wchar_t* text, int* value) {
 
 int Usage() {
   std::fputs("usage: recovery-host disks IMAGE...\n"
-             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART\n"
+             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] IMAGE "
+             "DISK PART\n"
+             "       recovery-host load RESULTFILE [IMAGE...]\n"
              "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
              "OUTDIR\n"
              "       recovery-host partitions IMAGE DISK\n"
@@ -241,6 +244,13 @@ struct Found {
 
 enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
 
+// What the scan switches ask for beyond the mode.
+struct ScanOptions {
+  int stopAt = -1;           // --stop-at: stop once progress reaches this (0..10000)
+  std::wstring resultFile;   // --result: a stored deep-scan result to load and resume
+};
+ScanOptions g_options;
+
 int StartTask(Mode mode, int disk, int part, int* task) {
   switch (mode) {
     case Mode::kScan:
@@ -248,7 +258,8 @@ int StartTask(Mode mode, int disk, int part, int* task) {
     case Mode::kFormatted:
       return g_lib.StartScanFormattedTask(disk, part, 0, task);
     case Mode::kDeep:
-      return g_lib.StartDeepScanTask(disk, part, 0, 0, nullptr, task);
+      return g_lib.StartDeepScanTask(disk, part, 0, 0,
+                                     g_options.resultFile.empty() ? nullptr : g_options.resultFile.c_str(), task);
     case Mode::kFsDeep:
       return g_lib.StartFSDeepScanTask(disk, part, 0, task);
     case Mode::kDisk:
@@ -268,12 +279,20 @@ const char* StarterName(Mode mode) {
   return "?";
 }
 
-// Runs the scan to its end.
-int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task) {
-  HandImagesToCore({image});
+// Runs the scan to its end (or to --stop-at).
+int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int part, int* task) {
+  if (!images.empty()) HandImagesToCore(images);
   g_lib.SetScanErrorHandler(&OnReadError);
   if (g_lib.ServiceInitialize() <= disk) {
     std::fprintf(stderr, "no disk %d\n", disk);
+  }
+  if (g_options.stopAt >= 0) {
+    // The stand-in core scans small images in moments: slowed down, the stop lands
+    // part-way (a real core needs no such help).
+    using DelayFn = int(__cdecl*)(int);
+    if (auto delay = reinterpret_cast<DelayFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"qvtdserver.dll"), "QvtdSetRecordDelay"))))
+      delay(20);
   }
   int rc = StartTask(mode, disk, part, task);
   if (rc != 0) {
@@ -288,6 +307,11 @@ int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task)
       return rc;
     }
     if (finished) break;
+    if (g_options.stopAt >= 0 && progress >= g_options.stopAt) {
+      std::fprintf(stderr, "stopping at progress %d\n", progress);
+      g_lib.StopWork(*task);
+      continue;
+    }
     if (progress != lastShown) {
       std::fprintf(stderr, "progress %d, files %d, deleted %d\n", progress, files, deleted);
       lastShown = progress;
@@ -295,6 +319,12 @@ int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task)
     Sleep(100);
   }
   return 0;
+}
+
+// "result: PATH" of a deep scan's result database (nothing for other scans).
+void PrintResultFile(int task) {
+  wchar_t path[1024] = {};
+  if (g_lib.GetResultFileName(task, path) == 0 && path[0]) std::fprintf(g_out, "result: %s\n", Utf8(path).c_str());
 }
 
 Found FoundOf(const ScanFileRecord& r, std::wstring path) {
@@ -392,8 +422,14 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
                    bool* deletedOnly, std::vector<std::wstring>* rest) {
   *mode = Mode::kScan;
   *deletedOnly = false;
-  for (const std::wstring& a : args) {
-    if (a == L"--formatted") *mode = Mode::kFormatted;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    if ((a == L"--stop-at" || a == L"--result") && i + 1 == args.size()) return false;
+    if (a == L"--stop-at") {
+      if (!ParseInt(args[++i].c_str(), &g_options.stopAt)) return false;
+    } else if (a == L"--result") {
+      g_options.resultFile = WindowsPath(args[++i]);
+    } else if (a == L"--formatted") *mode = Mode::kFormatted;
     else if (a == L"--deep") *mode = Mode::kDeep;
     else if (a == L"--fsdeep") *mode = Mode::kFsDeep;
     else if (a == L"--disk") *mode = Mode::kDisk;
@@ -404,6 +440,8 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
   return rest->size() == positional;
 }
 
+int PrintTree(int task);
+
 int List(const std::vector<std::wstring>& args) {
   Mode mode;
   bool deletedOnly;
@@ -413,16 +451,44 @@ int List(const std::vector<std::wstring>& args) {
       !ParseInt(rest[2].c_str(), &part))
     return Usage();
   int task = 0;
+  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0) return 1;
+  return PrintTree(task);
+}
+
+// Every entry of the task's tree, one line each, then the result file of a deep scan.
+int PrintTree(int task) {
   std::vector<Found> found;
-  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
+  if (CollectByTree(task, &found) != 0) return 1;
   for (const Found& f : found) {
     std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s\n", f.deleted ? 1 : 0, f.folder ? 1 : 0,
                  static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(f.time),
                  f.pathUtf8.c_str());
   }
   std::fprintf(g_out, "entries: %u\n", unsigned(found.size()));
+  PrintResultFile(task);
   g_lib.CloseScanTask(task);
   return 0;
+}
+
+// A stored deep-scan result: its disk found by serial among the images (or the core's
+// own list), then loaded (and, when it was stopped, resumed) and listed as list does.
+int Load(const std::vector<std::wstring>& args) {
+  if (args.empty()) return Usage();
+  const std::wstring result = WindowsPath(args[0]);
+  std::vector<std::wstring> images(args.begin() + 1, args.end());
+  if (!images.empty()) HandImagesToCore(images);
+  g_lib.ServiceInitialize();
+  int disk = 0, part = 0;
+  wchar_t drive[260] = {};
+  uint16_t type = 0;
+  const int rc = g_lib.GetLoadFileInfo(result.c_str(), &disk, &part, drive, &type);
+  std::fprintf(stderr, "GetLoadFileInfo: %d, disk %d, partition %d, drive %s, type %u\n", rc, disk, part,
+               Utf8(drive).c_str(), unsigned(type));
+  if (rc != 0 || part == 100) return 1;
+  g_options.resultFile = result;
+  int task = 0;
+  if (RunScan(Mode::kDeep, {}, disk, part, &task) != 0) return 1;
+  return PrintTree(task);
 }
 
 bool MakeFolders(const std::wstring& path) {
@@ -452,7 +518,7 @@ int Recover(const std::vector<std::wstring>& args) {
   std::vector<Found> found;
   // Walked as the tree shows them, so that every hard-link name is recovered under its
   // own path; what lies under "UnknownPath" goes to "LostPath", as the library names it.
-  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
+  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
 
   std::vector<std::wstring> names;
   std::vector<RecoverIdItem> items;
@@ -593,7 +659,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
-  const bool known = command == L"disks" || command == L"list" || command == L"recover" ||
+  const bool known = command == L"disks" || command == L"list" || command == L"recover" || command == L"load" ||
                      command == L"partitions" || command == L"repair-table" || command == L"repair-boot";
   if (!known) return Usage();
   if (command == L"disks" && args.empty()) return Usage();
@@ -602,6 +668,7 @@ int wmain(int argc, wchar_t** argv) {
   int rc = 1;
   if (command == L"disks") rc = Disks(args);
   else if (command == L"list") rc = List(args);
+  else if (command == L"load") rc = Load(args);
   else if (command == L"partitions") rc = Partitions(args, false);
   else if (command == L"repair-table") rc = Partitions(args, true);
   else if (command == L"repair-boot") rc = RepairBoot(args);
