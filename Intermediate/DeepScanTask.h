@@ -4,6 +4,8 @@
 // raw scan of the same partition behind one task.
 #pragma once
 #include <atomic>
+#include <map>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -63,3 +65,98 @@ class CDeepScanTask : public CStorage::CScanTask {
 
 // Builders of the raw and combined deep scans; 0 or -8.
 int32_t BuildDeepScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task);
+
+// A fast file-system scan and a raw scan of one partition behind one task: the
+// file-system tree shows as "Root", the raw hits as "RootDeepScan", and every host
+// call goes to the sub-task that the path, handle or source word names.
+class CFSDeepScanTask : public CStorage::CScanTask {
+ public:
+  explicit CFSDeepScanTask(const TaskParams& params);
+  ~CFSDeepScanTask() override;
+
+  int32_t EnumScannedFiles(const wchar_t* path, int32_t handle, int32_t count, ScanFileRecord* records, int32_t* got,
+                           int32_t* childCount, int32_t* fileCount, int32_t* deletedCount, uint64_t* totalSize,
+                           uint64_t* deletedSize, int32_t* outHandle) override;
+  int32_t GlobalEnumScannedFiles(int32_t list, int32_t handle, int32_t count, ScanFileRecord* records, int32_t* got,
+                                 int32_t* outHandle) override;
+  int32_t GlobalFilterScannedFiles(int32_t handle, int32_t filterCount, const ScanFilter* filters, int32_t count,
+                                   ScanFileRecord* records, int32_t* got, int32_t* outHandle) override;
+  int32_t PauseWork(int32_t value) override;
+  int32_t StopWork() override;
+  void RequestStop() override;
+  int32_t EnumFileTypes(int32_t start, int32_t count, int32_t* total, int32_t* got, FileTypeRecord* records) override;
+  int32_t QueryFileName(uint64_t id, uint32_t source, uint64_t* parentId, wchar_t* name) override;
+  int32_t CloseEnumHandle(int32_t handle) override;
+  int32_t RecoverFile(int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
+                      const int32_t* sources) override;
+  int32_t RecoverFileByID(int32_t count, const wchar_t* target, const RecoverIdItem* items) override;
+  // Refused (87) while a combined handle is open; else closes both sub-tasks.
+  int32_t Close() override;
+  void SetTargetPath(const wchar_t* path) override;
+  void PostScan() override {}
+  int32_t GetResultFileName(wchar_t* buffer) override;
+  void ScanInit() override;
+  void WorkFinishRoutine(int32_t value) override;
+  int32_t RecoverOneFile(const wchar_t*, uint64_t, const wchar_t*) override { return 0; }
+
+  // The worker's progress aggregation, then the end of the work.
+  void AggregateProgress();
+  int32_t FileSystemTaskId() const { return m_fsTaskId.load(); }
+  int32_t RawTaskId() const { return m_rawTaskId.load(); }
+
+ private:
+  struct SubHandle {
+    int32_t task = 0;
+    int32_t handle = 0;  // 0: not opened yet (the raw half of a global page)
+    bool done = false;
+  };
+  struct Combined {
+    std::vector<SubHandle> subs;
+    int32_t list = 0;  // global enumeration: the list asked for
+    bool filter = false;
+  };
+  struct Route {
+    bool root = false;
+    bool raw = false;
+    std::wstring path;
+  };
+  struct SubRecovery {
+    int32_t task;
+    std::wstring folder;
+    std::wstring name;
+    RecoverIdItem item;
+    bool byId;
+  };
+
+  static DWORD WINAPI SequenceMain(void* self);
+  void Sequence();
+  std::shared_ptr<CScanTask> Sub(int32_t taskId) const;
+  std::shared_ptr<CScanTask> FileSystemTask() const { return Sub(m_fsTaskId.load()); }
+  std::shared_ptr<CScanTask> RawTask() const { return Sub(m_rawTaskId.load()); }
+  // Waits until the sub-task has finished or is gone.
+  void WaitFinished(int32_t taskId) const;
+  uint64_t FileSystemRootExternalId() const;
+  Route RoutePath(const wchar_t* path) const;
+  int32_t EnumRoot(int32_t count, ScanFileRecord* records, int32_t* got, int32_t* childCount, int32_t* fileCount,
+                   int32_t* deletedCount, uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle);
+  int32_t PageGlobal(Combined& c, int32_t count, ScanFileRecord* records, int32_t* got);
+  int32_t NewHandle(Combined c);
+  int32_t StartRecoveries(std::vector<SubRecovery> jobs);
+  static DWORD WINAPI RecoveryMain(void* self);
+  void RunRecoveries();
+
+  std::atomic<int32_t> m_fsTaskId{0};
+  std::atomic<int32_t> m_rawTaskId{-1};
+  bool m_reuse = false;
+  uint32_t m_startOptions = 0;
+  std::unique_ptr<ScanResultDb> m_db;
+  std::atomic<int32_t> m_sequenceDone{0};
+  std::atomic<int32_t> m_finishEntered{0};
+  std::map<int32_t, Combined> m_handles;
+  std::vector<ScanFilter> m_filters;
+  std::vector<std::wstring> m_filterTexts;
+  std::vector<SubRecovery> m_jobs;
+  mutable CRITICAL_SECTION m_subLock;  // sub-task starts, stops, pauses and closes
+};
+
+int32_t BuildFSDeepScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task);

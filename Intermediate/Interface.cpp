@@ -215,9 +215,10 @@ int32_t CStorage::ListPartitions(int32_t disk, int32_t first, int32_t count, voi
   return *result;
 }
 
-bool CStorage::HasTaskOn(int32_t disk, int32_t partition, bool diskOnly) const {
+bool CStorage::HasTaskOn(int32_t disk, int32_t partition, bool diskOnly, int32_t exceptTaskId) const {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   for (const auto& task : m_tasks) {
+    if (exceptTaskId > 0 && task->TaskId() == exceptTaskId) continue;
     if (task->Disk() == disk && (diskOnly || task->Partition() == partition)) return true;
   }
   return false;
@@ -227,7 +228,8 @@ int32_t CStorage::StartTask(const StartRequest& request, int32_t* taskId) {
   StarterKind kind = request.kind;
   const bool diskOnly = kind == StarterKind::kRecoverPartScan || kind == StarterKind::kRepairDiskPartTable ||
                         kind == StarterKind::kDiskDeepScan;
-  if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly)) {
+  const int32_t reused = kind == StarterKind::kCombinedDeepScan ? request.fsTaskId : 0;
+  if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly, reused)) {
     if (kind != StarterKind::kScanFormatted) PrintWhere(__LINE__);
     return kResultBadArgument;
   }
@@ -318,7 +320,7 @@ int32_t CStorage::StartTask(const StartRequest& request, int32_t* taskId) {
   {
     std::lock_guard<std::recursive_mutex> hold(m_lock);
     // Another thread may have started the same task since the first check.
-    if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly)) {
+    if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly, reused)) {
       PrintWhere(__LINE__);
       return kResultBadArgument;
     }

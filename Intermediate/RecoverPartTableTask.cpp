@@ -153,6 +153,7 @@ int32_t BuildRepairPartTask(const TaskParams& params, std::unique_ptr<CStorage::
 CStorage::TaskBuilder DeepAndPartitionTaskBuilder(StarterKind kind, uint16_t) {
   switch (kind) {
     case StarterKind::kRawDeepScan: return &BuildDeepScanTask;
+    case StarterKind::kCombinedDeepScan: return &BuildFSDeepScanTask;
     case StarterKind::kRecoverPartScan: return &BuildRecoverPartTableTask;
     case StarterKind::kRepairDiskPartTable: return &BuildRepairDiskPartTableTask;
     case StarterKind::kRepairPartition: return &BuildRepairPartTask;
