@@ -140,7 +140,9 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   int32_t EnumRoot(int32_t count, ScanFileRecord* records, int32_t* got, int32_t* childCount, int32_t* fileCount,
                    int32_t* deletedCount, uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle);
   int32_t PageGlobal(Combined& c, int32_t count, ScanFileRecord* records, int32_t* got);
-  int32_t NewHandle(Combined c);
+  // Maps a new combined handle to the sub-handles and writes it; without outHandle
+  // the sub-handles are closed instead.
+  int32_t NewHandle(Combined c, int32_t* outHandle);
   int32_t StartRecoveries(std::vector<SubRecovery> jobs);
   static DWORD WINAPI RecoveryMain(void* self);
   void RunRecoveries();
@@ -158,5 +160,8 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   std::vector<SubRecovery> m_jobs;
   mutable CRITICAL_SECTION m_subLock;  // sub-task starts, stops, pauses and closes
 };
+
+// The combined progress after the raw scan reports rawProgress, never below shown.
+int32_t CombinedDeepProgress(int32_t shown, int32_t rawProgress, bool reuse);
 
 int32_t BuildFSDeepScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task);

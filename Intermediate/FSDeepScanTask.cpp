@@ -68,6 +68,13 @@ bool IsFileSystemTask(CStorage::CScanTask* task) {
 
 }  // namespace
 
+int32_t CombinedDeepProgress(int32_t shown, int32_t rawProgress, bool reuse) {
+  // The raw scan's first twentieth is stretched over the fast scan's third; past it the
+  // raw value would fall below what was shown, so the shown value holds until passed.
+  const int32_t value = (rawProgress < 500 && !reuse) ? int32_t(rawProgress * 0.667 + 333.0) : rawProgress;
+  return std::max(shown, std::min(value, kDone));
+}
+
 CFSDeepScanTask::CFSDeepScanTask(const TaskParams& params)
     : CStorage::CScanTask(params), m_reuse(params.fsTaskId > 0), m_startOptions(params.options & ~0x20u) {
   SetRootId(kNoEntryId);
@@ -178,8 +185,7 @@ void CFSDeepScanTask::AggregateProgress() {
     raw->GetScanProgress(&p, &files, &deleted, &finished);
     m_fileCount.store(fsFiles + files);
     m_deletedCount.store(fsDeleted + deleted);
-    const int32_t value = (p < 500 && !m_reuse) ? int32_t(p * 0.667 + 333.0) : p;
-    m_progress.store(std::max(m_progress.load(), std::min(value, kDone)));
+    m_progress.store(CombinedDeepProgress(m_progress.load(), p, m_reuse));
     if (finished) break;
     WaitStep();
   }
@@ -308,8 +314,15 @@ CFSDeepScanTask::Route CFSDeepScanTask::RoutePath(const wchar_t* path) const {
   return route;
 }
 
-int32_t CFSDeepScanTask::NewHandle(Combined c) {
+int32_t CFSDeepScanTask::NewHandle(Combined c, int32_t* outHandle) {
+  if (!outHandle) {
+    // A caller that takes no handle cannot close it: the sub-tasks' go at once.
+    for (const SubHandle& sub : c.subs)
+      if (std::shared_ptr<CScanTask> task = Sub(sub.task)) task->CloseEnumHandle(sub.handle);
+    return 0;
+  }
   const int32_t handle = m_nextHandle++;
+  *outHandle = handle;
   m_handles[handle] = std::move(c);
   return handle;
 }
@@ -364,7 +377,7 @@ int32_t CFSDeepScanTask::EnumRoot(int32_t count, ScanFileRecord* records, int32_
   if (deletedCount) *deletedCount = deleted;
   if (totalSize) *totalSize = size;
   if (deletedSize) *deletedSize = deletedBytes;
-  if (outHandle) *outHandle = NewHandle(std::move(c));
+  NewHandle(std::move(c), outHandle);
   Print("Enum DeepScan Returned\n");
   return kResultOk;
 }
@@ -399,8 +412,7 @@ int32_t CFSDeepScanTask::EnumScannedFiles(const wchar_t* path, int32_t handle, i
   if (result != kResultOk) return result;
   Combined c;
   c.subs.push_back({task->TaskId(), subHandle, false});
-  const int32_t own = NewHandle(std::move(c));
-  if (outHandle) *outHandle = own;
+  NewHandle(std::move(c), outHandle);
   return kResultOk;
 }
 
@@ -447,8 +459,7 @@ int32_t CFSDeepScanTask::GlobalEnumScannedFiles(int32_t list, int32_t handle, in
     if (task) c.subs.push_back({task->TaskId(), 0, false});
   const int32_t result = PageGlobal(c, count, records, got);
   if (result != kResultOk) return result;
-  const int32_t own = NewHandle(std::move(c));
-  if (outHandle) *outHandle = own;
+  NewHandle(std::move(c), outHandle);
   return kResultOk;
 }
 
@@ -476,8 +487,7 @@ int32_t CFSDeepScanTask::GlobalFilterScannedFiles(int32_t handle, int32_t filter
     if (task) c.subs.push_back({task->TaskId(), 0, false});
   const int32_t result = PageGlobal(c, count, records, got);
   if (result != kResultOk) return result;
-  const int32_t own = NewHandle(std::move(c));
-  if (outHandle) *outHandle = own;
+  NewHandle(std::move(c), outHandle);
   return kResultOk;
 }
 

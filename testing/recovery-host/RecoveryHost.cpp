@@ -306,7 +306,10 @@ int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int pa
       std::fprintf(stderr, "GetScanProgress: %d\n", rc);
       return rc;
     }
-    if (finished) break;
+    if (finished) {
+      std::fprintf(stderr, "final progress %d, files %d, deleted %d\n", progress, files, deleted);
+      break;
+    }
     if (g_options.stopAt >= 0 && progress >= g_options.stopAt) {
       std::fprintf(stderr, "stopping at progress %d\n", progress);
       g_lib.StopWork(*task);

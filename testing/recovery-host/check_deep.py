@@ -66,6 +66,7 @@ def ntfs_volume(work, files):
     run(["mkntfs", "-F", "-Q", "-q", "-L", "DEEPNTFS", img]).check_returncode()
     for name in files:
         run(["ntfscp", "-q", img, os.path.join(work, "samples", name), name]).check_returncode()
+    shutil.copyfile(img, os.path.join(work, "ntfs-whole.img"))
     with open(img, "rb") as f:
         boot = f.read(SECTOR)
     cluster = struct.unpack_from("<H", boot, 11)[0] * boot[13]
@@ -175,6 +176,17 @@ def main():
         ntfs = ntfs_volume(work, names)
         check(run(["fsstat", fat]).returncode != 0 and run(["fsstat", ntfs]).returncode != 0,
               "neither wiped volume has a file system sleuthkit reads")
+
+        # The combined scan of the volume before it was wiped: its files by the file
+        # system and by their content, from one task.
+        r = host(wine_run, exe, "list", "--deep", os.path.join(work, "ntfs-whole.img"), "0", "1")
+        rows, _ = listed(r.stdout)
+        named = {n for n, _ in rows}
+        check(r.returncode == 0 and all(n in named for n in names), f"combined: every file by its name ({len(rows)} entries)")
+        carved = [n for n, _ in rows if re.fullmatch(r"f\d{10}\.\w+", n)]
+        check(len(carved) == len(names), f"combined: and every file again by its content ({len(carved)})")
+        finals = [int(m) for m in re.findall(r"final progress (\d+)", r.stderr)]
+        check(finals == [10000], f"combined: progress ends at 10000 ({finals})")
 
         for img, label in ((fat, "fat16"), (ntfs, "ntfs")):
             rows, result = scan_volume(wine_run, exe, img, expected, work, label)
