@@ -100,11 +100,11 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   int32_t RecoverOneFile(const wchar_t*, uint64_t, const wchar_t*) override { return 0; }
 
   // The worker's progress aggregation, then the end of the work.
-  void AggregateProgress();
+  virtual void AggregateProgress();
   int32_t FileSystemTaskId() const { return m_fsTaskId.load(); }
   int32_t RawTaskId() const { return m_rawTaskId.load(); }
 
- private:
+ protected:
   struct SubHandle {
     int32_t task = 0;
     int32_t handle = 0;  // 0: not opened yet (the raw half of a global page)
@@ -118,6 +118,7 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   struct Route {
     bool root = false;
     bool raw = false;
+    int32_t task = 0;  // the file-system sub-task named, 0 = the first
     std::wstring path;
   };
   struct SubRecovery {
@@ -129,15 +130,22 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   };
 
   static DWORD WINAPI SequenceMain(void* self);
-  void Sequence();
+  virtual void Sequence();
+  // The file-system sub-tasks that exist, in start order; with the raw one.
+  virtual std::vector<std::shared_ptr<CScanTask>> FileSystemTasks() const;
+  std::vector<std::shared_ptr<CScanTask>> SubTasks() const;
+  // The sub-task that a record's source word names.
+  virtual int32_t TaskForSource(uint32_t source) const;
+  // Records a sub-task wrote into a page, made to read as this task's.
+  virtual void RewriteRecords(int32_t taskId, ScanFileRecord* records, int32_t count) {}
   std::shared_ptr<CScanTask> Sub(int32_t taskId) const;
   std::shared_ptr<CScanTask> FileSystemTask() const { return Sub(m_fsTaskId.load()); }
   std::shared_ptr<CScanTask> RawTask() const { return Sub(m_rawTaskId.load()); }
   // Waits until the sub-task has finished or is gone.
   void WaitFinished(int32_t taskId) const;
   uint64_t FileSystemRootExternalId() const;
-  Route RoutePath(const wchar_t* path) const;
-  int32_t EnumRoot(int32_t count, ScanFileRecord* records, int32_t* got, int32_t* childCount, int32_t* fileCount,
+  virtual Route RoutePath(const wchar_t* path) const;
+  virtual int32_t EnumRoot(int32_t count, ScanFileRecord* records, int32_t* got, int32_t* childCount, int32_t* fileCount,
                    int32_t* deletedCount, uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle);
   int32_t PageGlobal(Combined& c, int32_t count, ScanFileRecord* records, int32_t* got);
   // Maps a new combined handle to the sub-handles and writes it; without outHandle

@@ -208,7 +208,7 @@ int32_t CFSDeepScanTask::PauseWork(int32_t value) {
   CScanTask::PauseWork(value);
   CritSecLock hold(m_subLock);
   if (!m_reuse)
-    if (std::shared_ptr<CScanTask> fs = FileSystemTask()) fs->PauseWork(value);
+    for (const auto& fs : FileSystemTasks()) fs->PauseWork(value);
   if (std::shared_ptr<CScanTask> raw = RawTask()) raw->PauseWork(value);
   return 1;
 }
@@ -217,7 +217,7 @@ void CFSDeepScanTask::RequestStop() {
   m_running.store(0);
   CritSecLock hold(m_subLock);
   if (!m_reuse)
-    if (std::shared_ptr<CScanTask> fs = FileSystemTask()) fs->RequestStop();
+    for (const auto& fs : FileSystemTasks()) fs->RequestStop();
   if (std::shared_ptr<CScanTask> raw = RawTask()) raw->RequestStop();
 }
 
@@ -226,7 +226,7 @@ int32_t CFSDeepScanTask::StopWork() {
   {
     CritSecLock hold(m_subLock);
     if (!m_reuse)
-      if (std::shared_ptr<CScanTask> fs = FileSystemTask()) fs->StopWork();
+      for (const auto& fs : FileSystemTasks()) fs->StopWork();
     if (std::shared_ptr<CScanTask> raw = RawTask()) {
       CORE_LOG(Core::kLogInfo, "CFSDeepScanTask::StopWork", "Stop Deep Scan Task: [%d]", raw->TaskId());
       raw->StopWork();
@@ -242,11 +242,11 @@ int32_t CFSDeepScanTask::Close() {
   Print("Close Fast Scan Task\n");
   CritSecLock hold(m_subLock);
   int32_t result = kResultOk;
-  if (m_fsTaskId.load() > 0) {
-    const int32_t closed = m_storage->CloseScanTask(m_fsTaskId.load());
+  for (const auto& fs : FileSystemTasks()) {
+    const int32_t closed = m_storage->CloseScanTask(fs->TaskId());
     if (closed == kResultBusy) return closed;  // the host still reads it directly
-    m_fsTaskId.store(0);
   }
+  m_fsTaskId.store(0);
   Print("Fast Scan Task Closed\n");
   const int32_t raw = m_rawTaskId.load();
   std::printf("Close Deep Scan Task: [%d]\n", raw);
@@ -262,8 +262,25 @@ int32_t CFSDeepScanTask::Close() {
 
 void CFSDeepScanTask::SetTargetPath(const wchar_t* path) {
   CScanTask::SetTargetPath(path);
-  if (std::shared_ptr<CScanTask> fs = FileSystemTask()) fs->SetTargetPath(path);
+  for (const auto& fs : FileSystemTasks()) fs->SetTargetPath(path);
   if (std::shared_ptr<CScanTask> raw = RawTask()) raw->SetTargetPath(path);
+}
+
+std::vector<std::shared_ptr<CStorage::CScanTask>> CFSDeepScanTask::FileSystemTasks() const {
+  std::vector<std::shared_ptr<CScanTask>> tasks;
+  if (std::shared_ptr<CScanTask> fs = FileSystemTask()) tasks.push_back(fs);
+  return tasks;
+}
+
+std::vector<std::shared_ptr<CStorage::CScanTask>> CFSDeepScanTask::SubTasks() const {
+  std::vector<std::shared_ptr<CScanTask>> tasks = FileSystemTasks();
+  if (std::shared_ptr<CScanTask> raw = RawTask()) tasks.push_back(raw);
+  return tasks;
+}
+
+int32_t CFSDeepScanTask::TaskForSource(uint32_t source) const {
+  if (source == kRawScanSource) return m_rawTaskId.load();
+  return m_fsTaskId.load();
 }
 
 int32_t CFSDeepScanTask::GetResultFileName(wchar_t* buffer) {
@@ -394,8 +411,10 @@ int32_t CFSDeepScanTask::EnumScannedFiles(const wchar_t* path, int32_t handle, i
       if (sub.done) continue;
       std::shared_ptr<CScanTask> task = Sub(sub.task);
       if (!task) return kResultNoTask;
-      return task->EnumScannedFiles(nullptr, sub.handle, count, records, got, childCount, fileCount, deletedCount,
-                                    totalSize, deletedSize, nullptr);
+      const int32_t result = task->EnumScannedFiles(nullptr, sub.handle, count, records, got, childCount, fileCount,
+                                                    deletedCount, totalSize, deletedSize, nullptr);
+      RewriteRecords(sub.task, records, *got);
+      return result;
     }
     return kResultOk;  // a root listing has nothing more
   }
@@ -404,12 +423,13 @@ int32_t CFSDeepScanTask::EnumScannedFiles(const wchar_t* path, int32_t handle, i
   const Route route = RoutePath(path);
   if (route.root) return EnumRoot(count, records, got, childCount, fileCount, deletedCount, totalSize, deletedSize,
                                   outHandle);
-  std::shared_ptr<CScanTask> task = route.raw ? RawTask() : FileSystemTask();
+  std::shared_ptr<CScanTask> task = route.raw ? RawTask() : route.task ? Sub(route.task) : FileSystemTask();
   if (!task) return kResultNoTask;
   int32_t subHandle = 0;
   const int32_t result = task->EnumScannedFiles(route.path.c_str(), 0, count, records, got, childCount, fileCount,
                                                 deletedCount, totalSize, deletedSize, &subHandle);
   if (result != kResultOk) return result;
+  RewriteRecords(task->TaskId(), records, *got);
   Combined c;
   c.subs.push_back({task->TaskId(), subHandle, false});
   NewHandle(std::move(c), outHandle);
@@ -437,6 +457,7 @@ int32_t CFSDeepScanTask::PageGlobal(Combined& c, int32_t count, ScanFileRecord* 
                         : task->GlobalEnumScannedFiles(0, sub.handle, count - *got, records + *got, &n, nullptr);
     }
     if (result != kResultOk) return result;
+    RewriteRecords(sub.task, records + *got, n);
     *got += n;
     // A sub-task that filled less than it was asked for has nothing more.
     if (*got < count) sub.done = true;
@@ -455,8 +476,7 @@ int32_t CFSDeepScanTask::GlobalEnumScannedFiles(int32_t list, int32_t handle, in
   if ((list & 0xFFFF) > 3) return kResultBadArgument;
   Combined c;
   c.list = list;
-  for (const auto& task : {FileSystemTask(), RawTask()})
-    if (task) c.subs.push_back({task->TaskId(), 0, false});
+  for (const auto& task : SubTasks()) c.subs.push_back({task->TaskId(), 0, false});
   const int32_t result = PageGlobal(c, count, records, got);
   if (result != kResultOk) return result;
   NewHandle(std::move(c), outHandle);
@@ -483,8 +503,7 @@ int32_t CFSDeepScanTask::GlobalFilterScannedFiles(int32_t handle, int32_t filter
   }
   Combined c;
   c.filter = true;
-  for (const auto& task : {FileSystemTask(), RawTask()})
-    if (task) c.subs.push_back({task->TaskId(), 0, false});
+  for (const auto& task : SubTasks()) c.subs.push_back({task->TaskId(), 0, false});
   const int32_t result = PageGlobal(c, count, records, got);
   if (result != kResultOk) return result;
   NewHandle(std::move(c), outHandle);
@@ -506,8 +525,7 @@ int32_t CFSDeepScanTask::EnumFileTypes(int32_t start, int32_t count, int32_t* to
                                        FileTypeRecord* records) {
   WaitForIndex();
   std::vector<FileTypeRecord> merged;
-  for (const auto& task : {FileSystemTask(), RawTask()}) {
-    if (!task) continue;
+  for (const auto& task : SubTasks()) {
     FileTypeRecord page[64];
     for (int32_t from = 0;; from += 64) {
       int32_t all = 0, n = 0;
@@ -534,7 +552,7 @@ int32_t CFSDeepScanTask::EnumFileTypes(int32_t start, int32_t count, int32_t* to
 }
 
 int32_t CFSDeepScanTask::QueryFileName(uint64_t id, uint32_t source, uint64_t* parentId, wchar_t* name) {
-  std::shared_ptr<CScanTask> task = source == kRawScanSource ? RawTask() : FileSystemTask();
+  std::shared_ptr<CScanTask> task = Sub(TaskForSource(source));
   if (!task) return kResultNoTask;
   return task->QueryFileName(id, source, parentId, name);
 }
@@ -559,8 +577,9 @@ int32_t CFSDeepScanTask::RecoverFile(int32_t mode, int32_t count, const wchar_t*
     std::fflush(stdout);
     const Route route = RoutePath(folder);
     for (int32_t i = 0; i < count; ++i, name += std::wcslen(name) + 1) {
-      const bool raw = route.raw || (sources && uint32_t(sources[i]) == kRawScanSource);
-      const int32_t task = raw ? m_rawTaskId.load() : m_fsTaskId.load();
+      const int32_t task = route.raw ? m_rawTaskId.load()
+                           : route.task ? route.task
+                                        : TaskForSource(sources ? uint32_t(sources[i]) : 0);
       jobs.push_back({task, route.root ? std::wstring(L":") : route.path, name, {}, false});
     }
   }
@@ -574,7 +593,7 @@ int32_t CFSDeepScanTask::RecoverFileByID(int32_t count, const wchar_t* target, c
   if (length == 0 || target[length - 1] != L'/') return kResultBadArgument;
   std::vector<SubRecovery> jobs;
   for (int32_t i = 0; i < count; ++i) {
-    SubRecovery job{items[i].source == kRawScanSource ? m_rawTaskId.load() : m_fsTaskId.load(), target,
+    SubRecovery job{TaskForSource(items[i].source), target,
                     items[i].name ? items[i].name : L"", items[i], true};
     jobs.push_back(std::move(job));
   }
