@@ -144,6 +144,8 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   // Waits until the sub-task has finished or is gone.
   void WaitFinished(int32_t taskId) const;
   uint64_t FileSystemRootExternalId() const;
+  // The raw tree's root as a path part of the raw task.
+  std::wstring RawRootPart() const;
   virtual Route RoutePath(const wchar_t* path) const;
   virtual int32_t EnumRoot(int32_t count, ScanFileRecord* records, int32_t* got, int32_t* childCount, int32_t* fileCount,
                    int32_t* deletedCount, uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle);

@@ -295,6 +295,13 @@ int32_t CFSDeepScanTask::GetResultFileName(wchar_t* buffer) {
 // ---------------------------------------------------------------------------------
 // Virtual paths and handles
 
+std::wstring CFSDeepScanTask::RawRootPart() const {
+  // "RootDeepScan", or "Root" for a raw scan of an area without a file system.
+  std::shared_ptr<CScanTask> raw = RawTask();
+  CFileEntry* root = raw && raw->IsFinished() ? raw->GetEntryById(CDeepScanTask::kRootId) : nullptr;
+  return std::wstring(root && root->name ? root->name : L"RootDeepScan") + L":9";
+}
+
 uint64_t CFSDeepScanTask::FileSystemRootExternalId() const {
   std::shared_ptr<CScanTask> fs = FileSystemTask();
   return fs ? fs->RootId() + 1 : 0;
@@ -323,7 +330,7 @@ CFSDeepScanTask::Route CFSDeepScanTask::RoutePath(const wchar_t* path) const {
   }
   if (parts[first].compare(0, std::wcslen(kRawRootPart), kRawRootPart) == 0) {
     route.raw = true;
-    parts[first] = L"RootDeepScan:9";
+    parts[first] = RawRootPart();
   } else if (parts[first] == L"Root:1") {
     parts[first] = fsRoot;
   }

@@ -6,6 +6,7 @@
 
 #include "CoreLibrary.h"
 #include "DeepScanTask.h"
+#include "DiskDeepScanTask.h"
 #include "FaultGuard.h"
 #include "TaskBuild.h"
 #include "UniqueRes.h"
@@ -154,6 +155,7 @@ CStorage::TaskBuilder DeepAndPartitionTaskBuilder(StarterKind kind, uint16_t) {
   switch (kind) {
     case StarterKind::kRawDeepScan: return &BuildDeepScanTask;
     case StarterKind::kCombinedDeepScan: return &BuildFSDeepScanTask;
+    case StarterKind::kDiskDeepScan: return &BuildDiskDeepScanTask;
     case StarterKind::kRecoverPartScan: return &BuildRecoverPartTableTask;
     case StarterKind::kRepairDiskPartTable: return &BuildRepairDiskPartTableTask;
     case StarterKind::kRepairPartition: return &BuildRepairPartTask;

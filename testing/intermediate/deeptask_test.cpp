@@ -12,6 +12,7 @@
 
 #include "BoundaryRecords.h"
 #include "DeepScanTask.h"
+#include "DiskDeepScanTask.h"
 #include "test_support.h"
 
 namespace {
@@ -262,6 +263,37 @@ TEST(CombinedProgress, NeverFallsAndEndsAtTheRawValue) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(CombinedDeepProgress(c.shown, c.raw, c.reuse), c.want) << c.shown << " " << c.raw << " " << c.reuse;
+}
+
+TEST_F(DeepTasks, WholeDiskScanStoppedDuringAPartitionSkipsTheRawScan) {
+  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(20);
+  int task = 0;
+  ASSERT_EQ(Dll().Get<int(__cdecl*)(int, int*)>("StartDiskDeepScanTask")(0, &task), 0);
+  // The partition scan (task + 1) is under way.
+  ASSERT_TRUE(WaitFor([&] {
+    int progress = 0, files = 0, deleted = 0, finished = 0;
+    return Dll().Get<ProgressFn>("GetScanProgress")(task + 1, &progress, &files, &deleted, &finished) == 0 &&
+           files > 0;
+  }, 30000));
+  EXPECT_EQ(Dll().Get<TaskFn>("StopWork")(task), 1);
+  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(0);
+  EXPECT_TRUE(Finished(task));
+  int progress = 0, files = 0, deleted = 0, finished = 0;
+  EXPECT_EQ(Dll().Get<ProgressFn>("GetScanProgress")(task + 2, &progress, &files, &deleted, &finished), -2)
+      << "no raw scan after a stop";
+  EXPECT_EQ(Dll().Get<TaskFn>("CloseScanTask")(task), 0);
+}
+
+TEST(DiskProgress, GuardsAnEmptyDiskAndAnOversizedRawPart) {
+  struct Case {
+    uint64_t disk, raw;
+    int p, want;
+  } const cases[] = {
+      {1000, 1000, 5000, 5000}, {1000, 400, 0, 6000},  {1000, 400, 10000, 10000},
+      {0, 0, 3000, 3000},       {0, 50, 20000, 10000}, {1000, 5000, 5000, 5000},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CDiskDeepScanTask::DiskProgress(c.disk, c.raw, c.p), c.want) << c.disk << " " << c.raw << " " << c.p;
 }
 
 // The raw task's own record rules, without a core.

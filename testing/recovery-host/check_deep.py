@@ -188,6 +188,25 @@ def main():
         finals = [int(m) for m in re.findall(r"final progress (\d+)", r.stderr)]
         check(finals == [10000], f"combined: progress ends at 10000 ({finals})")
 
+        # The whole-disk scan of a disk holding that volume as its one partition: the
+        # partition's files by name, every file by content, progress that never falls.
+        disk = os.path.join(work, "disk.img")
+        with open(disk, "wb") as f:
+            f.truncate(MiB + os.path.getsize(os.path.join(work, "ntfs-whole.img")) + MiB)
+        vol_sectors = os.path.getsize(os.path.join(work, "ntfs-whole.img")) // SECTOR
+        run(["sfdisk", "-q", disk], input=f"label: dos\nstart=2048, size={vol_sectors}, type=7\n").check_returncode()
+        with open(os.path.join(work, "ntfs-whole.img"), "rb") as src, open(disk, "r+b") as dst:
+            dst.seek(MiB)
+            dst.write(src.read())
+        r = host(wine_run, exe, "list", "--disk", disk, "0", "0")
+        rows, _ = listed(r.stdout)
+        named = {n.split("/")[-1] for n, _ in rows}
+        check(r.returncode == 0 and all(n in named for n in names), f"whole disk: every file by its name ({len(rows)})")
+        carved = [n for n, _ in rows if re.fullmatch(r"f\d{10}\.\w+", n)]
+        check(len(carved) == len(names), f"whole disk: and every file again by its content ({len(carved)})")
+        seen = [int(m) for m in re.findall(r"progress (\d+),", r.stderr)]
+        check(seen and seen == sorted(seen) and seen[-1] == 10000, f"whole disk: progress never falls, ends at 10000")
+
         for img, label in ((fat, "fat16"), (ntfs, "ntfs")):
             rows, result = scan_volume(wine_run, exe, img, expected, work, label)
             check(result is not None and os.path.exists(result), f"{label}: result file {result}")
