@@ -451,7 +451,15 @@ bool MpegPs(const CarveSource& s, uint64_t at, CarvedFile& out)
 bool CarveSource::Read(uint64_t offset, void* buffer, size_t length) const
 {
   if (offset > m_size || length > m_size - offset) return false;
-  return m_read(offset, buffer, length) == length;
+  if (length > kWindow / 2) return m_read(offset, buffer, length) == length;
+  if (offset < m_windowAt || offset + length > m_windowAt + m_windowBytes) {
+    m_window.resize(kWindow);
+    m_windowAt = offset / 4096 * 4096;
+    m_windowBytes = m_read(m_windowAt, m_window.data(), size_t(std::min<uint64_t>(kWindow, m_size - m_windowAt)));
+    if (offset + length > m_windowAt + m_windowBytes) return false;
+  }
+  memcpy(buffer, m_window.data() + size_t(offset - m_windowAt), length);
+  return true;
 }
 
 uint64_t CarveSource::Find(uint64_t from, uint64_t limit, const void* pattern, size_t length) const

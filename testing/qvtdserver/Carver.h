@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qvtd {
 
@@ -14,13 +15,19 @@ public:
   using ReadFn = std::function<size_t(uint64_t, void*, size_t)>;
   CarveSource(ReadFn read, uint64_t size) : m_read(std::move(read)), m_size(size) {}
   uint64_t Size() const { return m_size; }
+  // Small reads come from a window of the area kept here: a format walk reads a few
+  // bytes at a time.
   bool Read(uint64_t offset, void* buffer, size_t length) const;
   // First offset in [from, limit) where pattern starts, or UINT64_MAX.
   uint64_t Find(uint64_t from, uint64_t limit, const void* pattern, size_t length) const;
 
 private:
+  static constexpr size_t kWindow = 1u << 20;
   ReadFn m_read;
   uint64_t m_size;
+  mutable std::vector<uint8_t> m_window;
+  mutable uint64_t m_windowAt = 0;
+  mutable size_t m_windowBytes = 0;
 };
 
 struct CarvedFile {

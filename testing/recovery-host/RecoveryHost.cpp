@@ -330,7 +330,15 @@ void PrintResultFile(int task) {
   if (g_lib.GetResultFileName(task, path) == 0 && path[0]) std::fprintf(g_out, "result: %s\n", Utf8(path).c_str());
 }
 
-Found FoundOf(const ScanFileRecord& r, std::wstring path) {
+// What the walk keeps of a page record (a folder of a million hits must not cost
+// 560 bytes each).
+struct Child {
+  uint64_t id, parentId, size, time;
+  uint32_t attributes, taskId;
+  std::wstring name;
+};
+
+Found FoundOf(const Child& r, std::wstring path) {
   Found f;
   f.deleted = (r.attributes & 0x2000000) != 0;
   f.folder = (r.attributes & 0x10000010) != 0;
@@ -351,7 +359,7 @@ void SortByPath(std::vector<Found>* found) {
 
 // Every entry of the name list, each with the path that the library gives its id.
 // The children of the folder that treePath names, all pages.
-int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileRecord>* children) {
+int FolderChildren(int task, const std::wstring& treePath, std::vector<Child>* children) {
   constexpr int kPage = 256;
   std::vector<ScanFileRecord> page(kPage);
   int handle = 0;
@@ -359,7 +367,10 @@ int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileR
   int rc = g_lib.EnumScannedFiles(task, treePath.c_str(), kPage, page.data(), &got, nullptr, nullptr, nullptr,
                                   nullptr, nullptr, &handle);
   while (rc == 0 && got > 0) {
-    children->insert(children->end(), page.begin(), page.begin() + got);
+    for (int i = 0; i < got; ++i) {
+      const ScanFileRecord& r = page[size_t(i)];
+      children->push_back(Child{r.id, r.parentId, r.size, r.time, r.attributes, r.taskId, r.name});
+    }
     if (got < kPage) break;
     rc = g_lib.ContinueEnumScannedFiles(task, handle, kPage, page.data(), &got);
   }
@@ -367,7 +378,7 @@ int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileR
   return rc;
 }
 
-std::wstring TreePart(const ScanFileRecord& r) {
+std::wstring TreePart(const Child& r) {
   wchar_t id[24];
   std::swprintf(id, 24, L":%llX/", static_cast<unsigned long long>(r.id));
   return r.name + std::wstring(id);
@@ -387,7 +398,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
   while (!pending.empty()) {
     Folder folder = std::move(pending.back());
     pending.pop_back();
-    std::vector<ScanFileRecord> children;
+    std::vector<Child> children;
     const int rc = FolderChildren(task, folder.treePath, &children);
     if (rc != 0) {
       std::fprintf(stderr, "EnumScannedFiles(%s): %d\n", Utf8(folder.treePath).c_str(), rc);
@@ -397,7 +408,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
       // A link to a folder lists its target's children, and a folder's further names
       // list the same children again: each folder's content shows once, where it lies.
       const bool own = std::any_of(children.begin(), children.end(),
-                                   [&](const ScanFileRecord& c) { return c.parentId == folder.id; });
+                                   [&](const Child& c) { return c.parentId == folder.id; });
       const uint64_t holder = own ? folder.id : children.front().parentId;
       if (!own || std::find(walked.begin(), walked.end(), holder) != walked.end()) {
         std::fprintf(stderr, "%s: content of folder %llX, shown there\n", Utf8(folder.shownPath).c_str(),
@@ -407,7 +418,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
       walked.push_back(holder);
     }
     const bool atVirtualRoot = folder.treePath == L":/";
-    for (const ScanFileRecord& r : children) {
+    for (const Child& r : children) {
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
       const std::wstring shown = volumeRoot ? std::wstring() : folder.shownPath + L"/" + r.name;
