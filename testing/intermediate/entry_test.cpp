@@ -154,7 +154,7 @@ TEST_F(EntryTest, ListPartitionsAnswersMinusOneOutsideTheTable) {
   EXPECT_EQ(found, 2);
 }
 
-TEST_F(EntryTest, StartersRefuseWithoutTaskClassesAndBadDisks) {
+TEST_F(EntryTest, StartersRefuseBadDisksAndPartitionsThatDoNotOpen) {
   auto scan = Get<Start4Fn>("StartScanTask");
   auto formatted = Get<Start4Fn>("StartScanFormattedTask");
   auto fsDeep = Get<Start4Fn>("StartFSDeepScanTask");
@@ -163,8 +163,9 @@ TEST_F(EntryTest, StartersRefuseWithoutTaskClassesAndBadDisks) {
   auto recoverPart = Get<Start3Fn>("StartRecoverPartScan");
   auto repairTable = Get<Start2Fn>("StartRepairDiskPartTable");
   auto repairPart = Get<Start3Fn>("StartRepairPartition");
-  // Starters without task classes yet refuse every disk; the partition-table searches
-  // start on any real disk, so only bad disks are tried with them.
+  // Every starter refuses a bad disk; those of a partition that does not open refuse
+  // real disks too. The raw, deep and whole-disk ones start on any real disk, so only
+  // bad disks are tried with them.
   struct Starter {
     std::function<int(int disk, int* id)> start;
     bool startsOnRealDisks;
@@ -172,10 +173,10 @@ TEST_F(EntryTest, StartersRefuseWithoutTaskClassesAndBadDisks) {
   std::vector<Starter> starters = {
       {[&](int d, int* id) { return scan(d, 99, 0, id); }, false},
       {[&](int d, int* id) { return formatted(d, 99, 0, id); }, false},
-      {[&](int d, int* id) { return fsDeep(d, 1, 0, id); }, false},
-      {[&](int d, int* id) { return fsDeep(d, 0x2000, 0, id); }, false},
-      {[&](int d, int* id) { return deep(d, 1, 0, 0, nullptr, id); }, false},
-      {[&](int d, int* id) { return diskDeep(d, id); }, false},
+      {[&](int d, int* id) { return fsDeep(d, 1, 0, id); }, true},
+      {[&](int d, int* id) { return fsDeep(d, 0x2000, 0, id); }, true},
+      {[&](int d, int* id) { return deep(d, 1, 0, 0, nullptr, id); }, true},
+      {[&](int d, int* id) { return diskDeep(d, id); }, true},
       {[&](int d, int* id) { return recoverPart(d, 0, id); }, true},
       {[&](int d, int* id) { return repairTable(d, id); }, true},
       {[&](int d, int* id) { return repairPart(d, 99, id); }, false},
