@@ -146,10 +146,15 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   uint64_t FileSystemRootExternalId() const;
   // The raw tree's root as a path part of the raw task.
   std::wstring RawRootPart() const;
+  // The parts of a tree path after its leading component.
+  static std::vector<std::wstring> PathParts(const wchar_t* path);
   virtual Route RoutePath(const wchar_t* path) const;
   virtual int32_t EnumRoot(int32_t count, ScanFileRecord* records, int32_t* got, int32_t* childCount, int32_t* fileCount,
                    int32_t* deletedCount, uint64_t* totalSize, uint64_t* deletedSize, int32_t* outHandle);
   int32_t PageGlobal(Combined& c, int32_t count, ScanFileRecord* records, int32_t* got);
+  // The next page of a global enumeration, or (handle 0) the first of a new one.
+  int32_t PageGlobalHandle(int32_t handle, Combined fresh, int32_t count, ScanFileRecord* records, int32_t* got,
+                           int32_t* outHandle);
   // Maps a new combined handle to the sub-handles and writes it; without outHandle
   // the sub-handles are closed instead.
   int32_t NewHandle(Combined c, int32_t* outHandle);
@@ -173,5 +178,15 @@ class CFSDeepScanTask : public CStorage::CScanTask {
 
 // The combined progress after the raw scan reports rawProgress, never below shown.
 int32_t CombinedDeepProgress(int32_t shown, int32_t rawProgress, bool reuse);
+
+// The combined scans' worker: the sub-task sequence starts in ScanInit, the thread
+// aggregates progress until both halves are done.
+class CFSDeepScanWorker : public IVolumeWorker {
+ public:
+  using IVolumeWorker::IVolumeWorker;
+
+ protected:
+  DWORD Run() override;
+};
 
 int32_t BuildFSDeepScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task);

@@ -19,33 +19,11 @@ bool IsKnownType(uint16_t type) {
   return type == kFsFat12 || type == kFsFat16 || type == kFsFat32 || type == kFsNtfs || type == kFsExFat;
 }
 
-class CDiskDeepScanWorker : public IVolumeWorker {
+// The combined worker's thread, over this task's sequence and progress.
+class CDiskDeepScanWorker : public CFSDeepScanWorker {
  public:
-  using IVolumeWorker::IVolumeWorker;
-
- protected:
-  DWORD Run() override {
-    std::fputs("Deep scan thread running\n", stdout);
-    std::fflush(stdout);
-    auto* task = static_cast<CDiskDeepScanTask*>(m_task);
-    task->ScanInit();
-    task->AggregateProgress();
-    task->WorkFinishRoutine(0);
-    return 0;
-  }
+  using CFSDeepScanWorker::CFSDeepScanWorker;
 };
-
-std::vector<std::wstring> Components(const wchar_t* path) {
-  std::vector<std::wstring> parts;
-  std::wstring text = path ? path : L"";
-  for (size_t at = text.find(L'/'); at != std::wstring::npos && at < text.size();) {
-    size_t next = text.find(L'/', at + 1);
-    if (next == std::wstring::npos) next = text.size();
-    if (next > at + 1) parts.push_back(text.substr(at + 1, next - at - 1));
-    at = next;
-  }
-  return parts;
-}
 
 // The id of a "name:HEX" path part; false when it has none.
 bool PartId(const std::wstring& part, uint64_t* id) {
@@ -212,7 +190,7 @@ void CDiskDeepScanTask::AggregateProgress() {
 
 CFSDeepScanTask::Route CDiskDeepScanTask::RoutePath(const wchar_t* path) const {
   Route route;
-  std::vector<std::wstring> parts = Components(path);
+  std::vector<std::wstring> parts = PathParts(path);
   const std::wstring text = path ? path : L"";
   const bool trailing = !text.empty() && text.back() == L'/';
   size_t first = 0;

@@ -25,22 +25,9 @@ void Print(const char* text) {
   std::fflush(stdout);
 }
 
-class CFSDeepScanWorker : public IVolumeWorker {
- public:
-  using IVolumeWorker::IVolumeWorker;
+}  // namespace
 
- protected:
-  DWORD Run() override {
-    Print("Deep scan thread running\n");
-    auto* task = static_cast<CFSDeepScanTask*>(m_task);
-    task->ScanInit();
-    task->AggregateProgress();
-    task->WorkFinishRoutine(0);
-    return 0;
-  }
-};
-
-std::vector<std::wstring> SplitPath(const wchar_t* path) {
+std::vector<std::wstring> CFSDeepScanTask::PathParts(const wchar_t* path) {
   std::vector<std::wstring> parts;
   std::wstring text = path ? path : L"";
   size_t at = text.find(L'/');
@@ -53,6 +40,8 @@ std::vector<std::wstring> SplitPath(const wchar_t* path) {
   }
   return parts;
 }
+
+namespace {
 
 std::wstring JoinPath(const std::vector<std::wstring>& parts, size_t from, bool trailing) {
   std::wstring path = L":";
@@ -73,6 +62,15 @@ int32_t CombinedDeepProgress(int32_t shown, int32_t rawProgress, bool reuse) {
   // raw value would fall below what was shown, so the shown value holds until passed.
   const int32_t value = (rawProgress < 500 && !reuse) ? int32_t(rawProgress * 0.667 + 333.0) : rawProgress;
   return std::max(shown, std::min(value, kDone));
+}
+
+DWORD CFSDeepScanWorker::Run() {
+  Print("Deep scan thread running\n");
+  auto* task = static_cast<CFSDeepScanTask*>(m_task);
+  task->ScanInit();
+  task->AggregateProgress();
+  task->WorkFinishRoutine(0);
+  return 0;
 }
 
 CFSDeepScanTask::CFSDeepScanTask(const TaskParams& params)
@@ -309,7 +307,7 @@ uint64_t CFSDeepScanTask::FileSystemRootExternalId() const {
 
 CFSDeepScanTask::Route CFSDeepScanTask::RoutePath(const wchar_t* path) const {
   Route route;
-  std::vector<std::wstring> parts = SplitPath(path);
+  std::vector<std::wstring> parts = PathParts(path);
   const std::wstring text = path ? path : L"";
   const bool trailing = !text.empty() && text.back() == L'/';
   wchar_t fsRoot[32];
@@ -472,49 +470,48 @@ int32_t CFSDeepScanTask::PageGlobal(Combined& c, int32_t count, ScanFileRecord* 
   return kResultOk;
 }
 
-int32_t CFSDeepScanTask::GlobalEnumScannedFiles(int32_t list, int32_t handle, int32_t count,
-                                                ScanFileRecord* records, int32_t* got, int32_t* outHandle) {
+int32_t CFSDeepScanTask::PageGlobalHandle(int32_t handle, Combined fresh, int32_t count, ScanFileRecord* records,
+                                          int32_t* got, int32_t* outHandle) {
   *got = 0;
   if (handle != 0) {
     auto it = m_handles.find(handle);
     if (it == m_handles.end()) return kResultNoTask;
     return PageGlobal(it->second, count, records, got);
   }
-  if ((list & 0xFFFF) > 3) return kResultBadArgument;
+  for (const auto& task : SubTasks()) fresh.subs.push_back({task->TaskId(), 0, false});
+  const int32_t result = PageGlobal(fresh, count, records, got);
+  if (result != kResultOk) return result;
+  NewHandle(std::move(fresh), outHandle);
+  return kResultOk;
+}
+
+int32_t CFSDeepScanTask::GlobalEnumScannedFiles(int32_t list, int32_t handle, int32_t count,
+                                                ScanFileRecord* records, int32_t* got, int32_t* outHandle) {
+  *got = 0;
+  if (handle == 0 && (list & 0xFFFF) > 3) return kResultBadArgument;
   Combined c;
   c.list = list;
-  for (const auto& task : SubTasks()) c.subs.push_back({task->TaskId(), 0, false});
-  const int32_t result = PageGlobal(c, count, records, got);
-  if (result != kResultOk) return result;
-  NewHandle(std::move(c), outHandle);
-  return kResultOk;
+  return PageGlobalHandle(handle, std::move(c), count, records, got, outHandle);
 }
 
 int32_t CFSDeepScanTask::GlobalFilterScannedFiles(int32_t handle, int32_t filterCount, const ScanFilter* filters,
                                                   int32_t count, ScanFileRecord* records, int32_t* got,
                                                   int32_t* outHandle) {
   *got = 0;
-  if (handle != 0) {
-    auto it = m_handles.find(handle);
-    if (it == m_handles.end()) return kResultNoTask;
-    return PageGlobal(it->second, count, records, got);
-  }
-  if (filterCount <= 0 || !filters) return kResultBadArgument;
-  // The host's filter texts need not outlive this call; the raw half opens later.
-  m_filterTexts.clear();
-  m_filters.assign(filters, filters + filterCount);
-  m_filterTexts.reserve(m_filters.size());
-  for (ScanFilter& f : m_filters) {
-    m_filterTexts.push_back(f.value ? f.value : L"");
-    f.value = f.value ? m_filterTexts.back().c_str() : nullptr;
+  if (handle == 0) {
+    if (filterCount <= 0 || !filters) return kResultBadArgument;
+    // The host's filter texts need not outlive this call; the raw half opens later.
+    m_filterTexts.clear();
+    m_filters.assign(filters, filters + filterCount);
+    m_filterTexts.reserve(m_filters.size());
+    for (ScanFilter& f : m_filters) {
+      m_filterTexts.push_back(f.value ? f.value : L"");
+      f.value = f.value ? m_filterTexts.back().c_str() : nullptr;
+    }
   }
   Combined c;
   c.filter = true;
-  for (const auto& task : SubTasks()) c.subs.push_back({task->TaskId(), 0, false});
-  const int32_t result = PageGlobal(c, count, records, got);
-  if (result != kResultOk) return result;
-  NewHandle(std::move(c), outHandle);
-  return kResultOk;
+  return PageGlobalHandle(handle, std::move(c), count, records, got, outHandle);
 }
 
 int32_t CFSDeepScanTask::CloseEnumHandle(int32_t handle) {

@@ -5,6 +5,7 @@
 #include "CoreLibrary.h"
 #include "FaultGuard.h"
 #include "NTFSTask.h"
+#include "TaskBuild.h"
 
 DWORD CNTFSWorker::ScanRoutine() {
   auto* task = static_cast<CStorage::CNTFSScanTask*>(m_task);
@@ -35,26 +36,10 @@ void CNTFSWorker::ScanRoutineHandler() {
   m_task->WorkFinishRoutine(0);
 }
 
-namespace {
-
-template <class Task, class Worker>
-int32_t Build(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  std::unique_ptr<Task> made(new (std::nothrow) Task(params));
-  if (!made) return kResultNoMemory;
-  if (!AllocationShouldFail()) {
-    std::unique_ptr<IVolumeWorker> worker(new (std::nothrow) Worker(params.storage, made.get()));
-    made->SetWorker(std::move(worker));
-  }
-  task = std::move(made);
-  return kResultOk;
-}
-
-}  // namespace
-
 int32_t BuildNtfsScanTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  return Build<CStorage::CNTFSScanTask, CNTFSWorker>(params, task);
+  return BuildTaskWithWorker<CStorage::CNTFSScanTask, CNTFSWorker>(params, task);
 }
 
 int32_t BuildNtfsScanFormattedTask(const TaskParams& params, std::unique_ptr<CStorage::CScanTask>& task) {
-  return Build<CStorage::CNTFSScanFormattedTask, CNTFSFormattedWorker>(params, task);
+  return BuildTaskWithWorker<CStorage::CNTFSScanFormattedTask, CNTFSFormattedWorker>(params, task);
 }

@@ -89,7 +89,7 @@ class CRepairPartWorker : public IVolumeWorker {
 }  // namespace
 
 CRecoverPartTableTask::CRecoverPartTableTask(const TaskParams& params)
-    : CStorage::CScanTask(params), m_diskIndex(params.disk) {}
+    : CPartitionTask(params), m_diskIndex(params.disk) {}
 
 int __cdecl CRecoverPartTableTask::OnSearchProgress(int progress, int foundCount, void* task) {
   auto* self = dynamic_cast<CRecoverPartTableTask*>(static_cast<CStorage::CScanTask*>(task));

@@ -3,20 +3,26 @@
 #pragma once
 #include "Interface.h"
 
-class CRecoverPartTableTask : public CStorage::CScanTask {
+// What the partition tasks share: they build no file tree.
+class CPartitionTask : public CStorage::CScanTask {
  public:
-  explicit CRecoverPartTableTask(const TaskParams& params);
-
-  // Writes the table from the finished search; refused while the search runs.
-  int32_t RepairDiskPartTable() override;
+  using CStorage::CScanTask::CScanTask;
   void PostScan() override {}
   void ScanInit() override {}
-  void WorkFinishRoutine(int32_t value) override;
   int32_t RecoverOneFile(const wchar_t*, uint64_t, const wchar_t*) override { return 0; }
   CFileEntry* FillPlaceholder(CFileEntry**, const wchar_t*, uint32_t, uint64_t, uint64_t, uint64_t, uint32_t,
                               uint32_t, uint32_t) override {
     return nullptr;
   }
+};
+
+class CRecoverPartTableTask : public CPartitionTask {
+ public:
+  explicit CRecoverPartTableTask(const TaskParams& params);
+
+  // Writes the table from the finished search; refused while the search runs.
+  int32_t RepairDiskPartTable() override;
+  void WorkFinishRoutine(int32_t value) override;
   void GetRecoverPartProgress(int32_t* progress, void* partitions, int32_t count, int32_t* finished) override;
   virtual void* GetDiskContext() const { return m_diskContext; }
 
@@ -34,17 +40,10 @@ class CRepairDiskPartTableTask : public CRecoverPartTableTask {
   using CRecoverPartTableTask::CRecoverPartTableTask;
 };
 
-class CRepairPartTask : public CStorage::CScanTask {
+class CRepairPartTask : public CPartitionTask {
  public:
-  using CStorage::CScanTask::CScanTask;
-  void PostScan() override {}
-  void ScanInit() override {}
+  using CPartitionTask::CPartitionTask;
   void WorkFinishRoutine(int32_t value) override;
-  int32_t RecoverOneFile(const wchar_t*, uint64_t, const wchar_t*) override { return 0; }
-  CFileEntry* FillPlaceholder(CFileEntry**, const wchar_t*, uint32_t, uint64_t, uint64_t, uint64_t, uint32_t,
-                              uint32_t, uint32_t) override {
-    return nullptr;
-  }
   void* PartitionHandle() const { return m_partitionHandle; }
   void* DiskContext() const { return m_diskContext; }
 };

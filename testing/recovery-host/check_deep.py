@@ -20,23 +20,12 @@ import subprocess
 import sys
 import tempfile
 
+from checks import check, host, run, verdict
+
 import samples
 
 SECTOR = 512
 MiB = 1024 * 1024
-failures = []
-
-
-def check(ok, text):
-    print(("ok   " if ok else "FAIL ") + text)
-    if not ok:
-        failures.append(text)
-
-
-def run(cmd, **kw):
-    return subprocess.run(cmd, capture_output=True, text=True, **kw)
-
-
 def zero(path, offset, length):
     with open(path, "r+b") as f:
         f.seek(offset)
@@ -77,10 +66,6 @@ def ntfs_volume(work, files):
     zero(img, mft * cluster, MiB)     # $MFT: no record names a file any more
     zero(img, mirror * cluster, 4 * 1024)
     return img
-
-
-def host(wine_run, exe, *args):
-    return run([wine_run, exe, *args], timeout=900)
 
 
 def listed(out):
@@ -240,11 +225,7 @@ def main():
             check(r.returncode == 0 and sorted(loaded) == sorted(rows), f"{label}: load lists the same files")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print(f"{len(failures)} check(s) failed")
-        return 1
-    print("ALL CHECKS PASSED")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

@@ -17,6 +17,8 @@ import subprocess
 import sys
 import tempfile
 
+from checks import check, host, run, verdict
+
 SECTOR = 512
 MiB = 1024 * 1024
 # (start sector, sectors, type word, sfdisk type, mkfs command)
@@ -27,19 +29,6 @@ LAYOUT = [
 ]
 DISK_BYTES = 72 * MiB
 FSSTAT_TYPE = {256: "NTFS", 4: "FAT32", 512: "exFAT"}
-
-failures = []
-
-
-def check(ok, text):
-    print(("ok   " if ok else "FAIL ") + text)
-    if not ok:
-        failures.append(text)
-
-
-def run(cmd, **kw):
-    return subprocess.run(cmd, capture_output=True, text=True, **kw)
-
 
 def sha(path):
     with open(path, "rb") as f:
@@ -126,10 +115,6 @@ def testdisk_table(disk, work):
     return sorted(rows)
 
 
-def host(wine_run, exe, *args):
-    return run([wine_run, exe, *args], timeout=600)
-
-
 def found_rows(out):
     rows = []
     for line in out.splitlines():
@@ -202,11 +187,7 @@ def main():
         check(sha(disk) == before, "no backup: the image is unchanged")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print(f"{len(failures)} check(s) failed")
-        return 1
-    print("ALL CHECKS PASSED")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":
