@@ -68,6 +68,9 @@ def ntfs_volume(work, files):
     return img
 
 
+made_results = set()  # result databases the scans left beside the host, removed at the end
+
+
 def listed(out):
     """(name, size) of every entry line of list/load, and the result file."""
     rows, result = [], None
@@ -77,6 +80,7 @@ def listed(out):
             rows.append((c[4].lstrip("/"), int(c[2])))
         elif line.startswith("result: "):
             result = line[len("result: "):]
+            made_results.add(linux_path(result))
     return rows, result
 
 
@@ -225,6 +229,9 @@ def main():
             check(r.returncode == 0 and sorted(loaded) == sorted(rows), f"{label}: load lists the same files")
     finally:
         shutil.rmtree(work, ignore_errors=True)
+        for path in made_results:
+            if path and os.path.exists(path):
+                os.remove(path)
     return verdict()
 
 
