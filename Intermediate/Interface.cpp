@@ -3,8 +3,6 @@
 // result files, the read-error retry handshake, and the worker and task base basics.
 #include "Interface.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include "CoreLibrary.h"
 #include "TextConvert.h"
 #include "TaskClasses.h"
+#include "ResultDatabase.h"
 
 namespace {
 
@@ -112,6 +111,7 @@ void CopyDiskRecordForHost(const DiskRecord& disk, uint8_t* out) {
 CStorage::TaskBuilder CStorage::DefaultTaskBuilder(StarterKind kind, uint16_t partitionType) {
   // Starts without a row answer as for a partition of no known type.
   return FindTaskClass(kTaskClasses, kTaskClassCount, kind, partitionType);
+#include "ResultDatabase.h"
 }
 
 CStorage::CStorage(TaskBuilderLookup lookup) : m_lookup(lookup ? lookup : &CStorage::DefaultTaskBuilder) {}
@@ -217,9 +217,10 @@ int32_t CStorage::ListPartitions(int32_t disk, int32_t first, int32_t count, voi
   return *result;
 }
 
-bool CStorage::HasTaskOn(int32_t disk, int32_t partition, bool diskOnly) const {
+bool CStorage::HasTaskOn(int32_t disk, int32_t partition, bool diskOnly, int32_t exceptTaskId) const {
   std::lock_guard<std::recursive_mutex> hold(m_lock);
   for (const auto& task : m_tasks) {
+    if (exceptTaskId > 0 && task->TaskId() == exceptTaskId) continue;
     if (task->Disk() == disk && (diskOnly || task->Partition() == partition)) return true;
   }
   return false;
@@ -229,7 +230,8 @@ int32_t CStorage::StartTask(const StartRequest& request, int32_t* taskId) {
   StarterKind kind = request.kind;
   const bool diskOnly = kind == StarterKind::kRecoverPartScan || kind == StarterKind::kRepairDiskPartTable ||
                         kind == StarterKind::kDiskDeepScan;
-  if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly)) {
+  const int32_t reused = kind == StarterKind::kCombinedDeepScan ? request.fsTaskId : 0;
+  if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly, reused)) {
     if (kind != StarterKind::kScanFormatted) PrintWhere(__LINE__);
     return kResultBadArgument;
   }
@@ -320,7 +322,7 @@ int32_t CStorage::StartTask(const StartRequest& request, int32_t* taskId) {
   {
     std::lock_guard<std::recursive_mutex> hold(m_lock);
     // Another thread may have started the same task since the first check.
-    if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly)) {
+    if (request.checkDuplicate && HasTaskOn(request.disk, request.partition, diskOnly, reused)) {
       PrintWhere(__LINE__);
       return kResultBadArgument;
     }
@@ -505,79 +507,21 @@ int32_t CStorage::RecoverFileByID(int32_t taskId, int32_t count, const wchar_t* 
 // ---------------------------------------------------------------------------------
 // Stored deep-scan results
 
-namespace {
-
-struct StoredPartition {
-  int32_t disk = 0;
-  int32_t partition = 0;
-  char serial[129] = {};
-  uint64_t startSector = 0;
-  uint8_t bootSector[512] = {};
-  char driveLetter = 0;
-  uint16_t partitionType = 0;
-};
-
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-
-
-// 0 with the row, 1 when the file holds no partition row, or -error when it cannot be opened.
-int32_t ReadStoredPartition(const wchar_t* path, StoredPartition* row) {
-  // Loading must never create a result file: open existing files only, read-only.
-  if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return WindowsErrorCode(::GetLastError());
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(NarrowText(path, CP_UTF8).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  std::unique_ptr<sqlite3, SqliteCloser> db(raw);
-  if (rc != SQLITE_OK) {
-    std::printf("%s [%d]\n", raw ? sqlite3_errmsg(raw) : "out of memory", rc);
-    return WindowsErrorCode(ERROR_OPEN_FAILED);
-  }
-  sqlite3_stmt* rawStatement = nullptr;
-  if (sqlite3_prepare_v2(db.get(), "select * from PartitionInfo;", -1, &rawStatement, nullptr) != SQLITE_OK) {
-    std::printf("%s\n", sqlite3_errmsg(db.get()));
-    return 1;
-  }
-  std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(rawStatement);
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) return 1;
-  sqlite3_stmt* s = statement.get();
-  row->disk = sqlite3_column_int(s, 1);
-  const int columns = sqlite3_column_count(s);
-  const char* third = columns > 2 ? sqlite3_column_name(s, 2) : nullptr;
-  // Older files carry only the disk index.
-  if (third && std::strcmp(third, "serialNo") == 0 && columns >= 8) {
-    if (const unsigned char* serial = sqlite3_column_text(s, 2)) {
-      std::strncpy(row->serial, reinterpret_cast<const char*>(serial), 128);
-      row->serial[128] = '\0';
-    }
-    row->partition = sqlite3_column_int(s, 3);
-    row->startSector = uint64_t(sqlite3_column_int64(s, 4));
-    if (const void* boot = sqlite3_column_blob(s, 5)) {
-      int bytes = std::min(sqlite3_column_bytes(s, 5), 512);
-      std::memcpy(row->bootSector, boot, size_t(bytes));
-    }
-    if (sqlite3_column_type(s, 6) == SQLITE_TEXT) {
-      const unsigned char* letter = sqlite3_column_text(s, 6);
-      row->driveLetter = letter ? char(letter[0]) : 0;
-    } else {
-      row->driveLetter = char(sqlite3_column_int(s, 6));
-    }
-    row->partitionType = uint16_t(sqlite3_column_int(s, 7));
-  }
-  return 0;
-}
-
-}  // namespace
-
 int32_t CStorage::GetLoadFileInfo(const wchar_t* path, int32_t* disk, int32_t* partition, wchar_t* driveText,
                                   uint16_t* partitionType) {
   if (!path || !disk || !partition || !driveText || !partitionType) return kResultBadArgument;
+  // Loading never creates a result file: a wrong path is an error of its own.
+  if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return WindowsErrorCode(::GetLastError());
+  ScanResultDb db(path, nullptr, nullptr, true);
+  if (!db.Open()) return WindowsErrorCode(ERROR_OPEN_FAILED);
   StoredPartition row;
-  const int32_t result = ReadStoredPartition(path, &row);
-  if (result < 0) return result;
+  const int32_t result = db.LoadPartition(&row);
+  if (result != 0) {
+    // No partition row: nothing names a disk, so none is looked for.
+    *disk = 0;
+    *partition = 100;
+    return result;
+  }
   *partitionType = row.partitionType;
   CORE_LOG(Core::kLogInfo, "GetLoadFileInfo", "Disk Serial No: %s", row.serial);
 
@@ -593,7 +537,7 @@ int32_t CStorage::GetLoadFileInfo(const wchar_t* path, int32_t* disk, int32_t* p
 
   int32_t realDisk = -1;
   const int32_t disks = DiskCount();
-  for (int32_t i = 0; i < disks && result == 0; ++i) {
+  for (int32_t i = 0; i < disks; ++i) {
     DiskRecord record;
     if (!GetDisk(i, &record)) break;
     CORE_LOG(Core::kLogInfo, "GetLoadFileInfo", "GetLoadFileInfo: disk: %d", i);

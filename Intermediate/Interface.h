@@ -165,7 +165,8 @@ class CStorage {
 
  private:
   struct StopScope;
-  bool HasTaskOn(int32_t disk, int32_t partition, bool diskOnly) const;
+  // exceptTaskId: a task the start reuses, which is no duplicate of it.
+  bool HasTaskOn(int32_t disk, int32_t partition, bool diskOnly, int32_t exceptTaskId = 0) const;
 
   uint32_t m_reserved = 0;
   std::atomic<int32_t> m_diskCount{0};

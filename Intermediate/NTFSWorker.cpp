@@ -7,6 +7,7 @@
 #include "CoreLibrary.h"
 #include "FaultGuard.h"
 #include "NTFSTask.h"
+#include "Interface.h"
 
 DWORD CNTFSWorker::ScanRoutine() {
   auto* task = static_cast<CStorage::CNTFSScanTask*>(m_task);

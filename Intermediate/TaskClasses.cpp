@@ -3,8 +3,11 @@
 // file-system scans, any type for the raw deep scan.
 #include "TaskClasses.h"
 
+#include "DeepScanTask.h"
+#include "DiskDeepScanTask.h"
 #include "FATTask.h"
 #include "NTFSWorker.h"
+#include "RecoverPartTableTask.h"
 
 const TaskClassRow kTaskClasses[] = {
     {StarterKind::kScan, kFsNtfs, &BuildNtfsScanTask},
@@ -17,6 +20,12 @@ const TaskClassRow kTaskClasses[] = {
     {StarterKind::kScanFormatted, kFsFat32, &BuildFatScanFormattedTask},
     {StarterKind::kScan, kFsExFat, &BuildExFatScanTask},
     {StarterKind::kScanFormatted, kFsExFat, &BuildExFatScanTask},
+    {StarterKind::kRawDeepScan, kAnyPartitionType, &BuildDeepScanTask},
+    {StarterKind::kCombinedDeepScan, kAnyPartitionType, &BuildFSDeepScanTask},
+    {StarterKind::kDiskDeepScan, kAnyPartitionType, &BuildDiskDeepScanTask},
+    {StarterKind::kRecoverPartScan, kAnyPartitionType, &BuildRecoverPartTableTask},
+    {StarterKind::kRepairDiskPartTable, kAnyPartitionType, &BuildRepairDiskPartTableTask},
+    {StarterKind::kRepairPartition, kAnyPartitionType, &BuildRepairPartTask},
 };
 const size_t kTaskClassCount = sizeof kTaskClasses / sizeof kTaskClasses[0];
 

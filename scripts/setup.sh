@@ -13,7 +13,7 @@ packages=(
   # Debian-packaged dependencies
   libz-mingw-w64-dev libstb-dev googletest
   # fixture tools: file-system images, cross-checks, archives, test HTTP servers
-  ntfs-3g dosfstools mtools exfatprogs sleuthkit fdisk gdisk p7zip-full zip
+  ntfs-3g dosfstools mtools exfatprogs sleuthkit testdisk fdisk gdisk p7zip-full zip
   python3 nginx-light 7zip attr
 )
 

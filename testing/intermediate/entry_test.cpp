@@ -154,7 +154,7 @@ TEST_F(EntryTest, ListPartitionsAnswersMinusOneOutsideTheTable) {
   EXPECT_EQ(found, 2);
 }
 
-TEST_F(EntryTest, StartersRefuseWithoutTaskClassesAndBadDisks) {
+TEST_F(EntryTest, StartersRefuseBadDisksAndPartitionsThatDoNotOpen) {
   auto scan = Get<Start4Fn>("StartScanTask");
   auto formatted = Get<Start4Fn>("StartScanFormattedTask");
   auto fsDeep = Get<Start4Fn>("StartFSDeepScanTask");
@@ -163,26 +163,32 @@ TEST_F(EntryTest, StartersRefuseWithoutTaskClassesAndBadDisks) {
   auto recoverPart = Get<Start3Fn>("StartRecoverPartScan");
   auto repairTable = Get<Start2Fn>("StartRepairDiskPartTable");
   auto repairPart = Get<Start3Fn>("StartRepairPartition");
-  std::vector<std::function<int(int disk, int* id)>> starters = {
-      // The file-system scans have task classes (NTFS) now: a partition that does not
-      // open is refused on every disk.
-      [&](int d, int* id) { return scan(d, 99, 0, id); },
-      [&](int d, int* id) { return formatted(d, 99, 0, id); },
-      [&](int d, int* id) { return fsDeep(d, 1, 0, id); },
-      [&](int d, int* id) { return fsDeep(d, 0x2000, 0, id); },
-      [&](int d, int* id) { return deep(d, 1, 0, 0, nullptr, id); },
-      [&](int d, int* id) { return diskDeep(d, id); },
-      [&](int d, int* id) { return recoverPart(d, 0, id); },
-      [&](int d, int* id) { return repairTable(d, id); },
-      [&](int d, int* id) { return repairPart(d, 1, id); },
+  // Every starter refuses a bad disk; those of a partition that does not open refuse
+  // real disks too. The raw, deep and whole-disk ones start on any real disk, so only
+  // bad disks are tried with them.
+  struct Starter {
+    std::function<int(int disk, int* id)> start;
+    bool startsOnRealDisks;
+  };
+  std::vector<Starter> starters = {
+      {[&](int d, int* id) { return scan(d, 99, 0, id); }, false},
+      {[&](int d, int* id) { return formatted(d, 99, 0, id); }, false},
+      {[&](int d, int* id) { return fsDeep(d, 1, 0, id); }, true},
+      {[&](int d, int* id) { return fsDeep(d, 0x2000, 0, id); }, true},
+      {[&](int d, int* id) { return deep(d, 1, 0, 0, nullptr, id); }, true},
+      {[&](int d, int* id) { return diskDeep(d, id); }, true},
+      {[&](int d, int* id) { return recoverPart(d, 0, id); }, true},
+      {[&](int d, int* id) { return repairTable(d, id); }, true},
+      {[&](int d, int* id) { return repairPart(d, 99, id); }, false},
   };
   for (size_t i = 0; i < starters.size(); ++i) {
     for (int disk : {0, 1, 2, -1, INT_MIN, INT_MAX}) {
+      if (starters[i].startsOnRealDisks && disk >= 0 && disk <= 1) continue;
       int id = -5;
-      EXPECT_EQ(starters[i](disk, &id), -87) << "starter " << i << " disk " << disk;
+      EXPECT_EQ(starters[i].start(disk, &id), -87) << "starter " << i << " disk " << disk;
       EXPECT_EQ(id, -5) << "starter " << i << " disk " << disk;
     }
-    EXPECT_EQ(starters[i](0, nullptr), -87) << "starter " << i;
+    EXPECT_EQ(starters[i].start(0, nullptr), -87) << "starter " << i;
   }
 }
 
@@ -371,7 +377,7 @@ TEST_F(EntryTest, GetLoadFileInfoFindsTheDiskBySerial) {
     const wchar_t* drive;
   } const cases[] = {
       {"matching", serial, 2, 'F', 0, 1, 2, L"F"},
-      {"whole disk", serial + "|WDC", 0x2000, 0, 0, 0, 100, nullptr},  // serial with suffix matches no disk
+      {"whole disk", serial + "|WDC", 0x2000, 0, 0, 1, 0x2000, nullptr},  // the serial ends at the bar
       {"unknown serial", "QVTD-0000", 1, 'G', 0, 0, 100, L"G"},
   };
   for (const Case& c : cases) {

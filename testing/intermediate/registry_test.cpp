@@ -15,8 +15,11 @@
 
 #include "test_support.h"
 #include "Interface.h"
+#include "DeepScanTask.h"
+#include "DiskDeepScanTask.h"
 #include "FATTask.h"
 #include "NTFSWorker.h"
+#include "RecoverPartTableTask.h"
 #include "TaskClasses.h"
 #include "qvtdserver.h"
 
@@ -402,8 +405,10 @@ TEST(TaskClasses, TheLibrarysTableHoldsTheNtfsScansOnly) {
       {StarterKind::kScanFormatted, kFsFat16, &BuildFatScanFormattedTask},
       {StarterKind::kScanFormatted, kFsExFat, &BuildExFatScanTask},
       {StarterKind::kScan, 0, nullptr},
-      {StarterKind::kRawDeepScan, kFsNtfs, nullptr},
-      {StarterKind::kRepairPartition, kFsNtfs, nullptr},
+      {StarterKind::kRawDeepScan, kFsNtfs, &BuildDeepScanTask},
+      {StarterKind::kCombinedDeepScan, kFsFat16, &BuildFSDeepScanTask},
+      {StarterKind::kDiskDeepScan, 0, &BuildDiskDeepScanTask},
+      {StarterKind::kRepairPartition, kFsNtfs, &BuildRepairPartTask},
   };
   for (const Case& c : cases)
     EXPECT_EQ(CStorage::DefaultTaskBuilder(c.kind, c.type), c.want) << int(c.kind) << " " << c.type;

@@ -178,8 +178,12 @@ int QVTD_API GetPartitionInfo(void* diskContext, void* partition, int partitionI
     memcpy(partitionBlock, &r, sizeof(r));
   }
   if (serial) {
+    // "SERIAL|model": hosts name a whole-disk result by the part before the bar.
+    char model[64];
+    snprintf(model, sizeof(model), "QVTD Virtual Disk %d", p->disk->index.load());
+    const std::string text = p->disk->serial + "|" + model;
     memset(serial, 0, 128);
-    memcpy(serial, p->disk->serial.data(), std::min(p->disk->serial.size(), size_t(127)));
+    memcpy(serial, text.data(), std::min(text.size(), size_t(127)));
   }
   if (bootSector) {
     memset(bootSector, 0, kSectorSize);
@@ -196,7 +200,10 @@ int QVTD_API GetDiskBySerialNo(QvtdDiskRecord* disk, const char* serial, uint64_
   if (!serial) return kErrBadArgument;
   Disk* d = DiskOfRecord(disk);
   if (!d) return kErrBadHandle;
-  if (strncmp(serial, d->serial.c_str(), 128) != 0) return 1;
+  // The serial ends at the first '|' (GetPartitionInfo adds the model after it).
+  const size_t length = strnlen(serial, 128);
+  const size_t own = std::string(serial, length).find('|');
+  if (std::string(serial, own == std::string::npos ? length : own) != d->serial) return 1;
   if (realDiskIndex) *realDiskIndex = d->index.load();
   return 0;
 }

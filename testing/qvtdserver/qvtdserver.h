@@ -94,9 +94,9 @@ typedef int (QVTD_API *QvtdErrorWait)(void);
 //     whole-disk handle (type 0). Null for anything else; *type = 0 then.
 //   GetPartitionInfo: the partition is the handle, or else partitionIndex on diskContext.
 //     partitionBlock (368 bytes, may be null) receives its PartitionRecord, *partCount = 1,
-//     serial the disk's serial, bootSector the partition's first 512 bytes. 0, or -6.
-//   GetDiskBySerialNo: 0 and *realDiskIndex = the disk's index when the serial is this
-//     disk's; 1 when it is another's; -87 null serial, -6 unknown disk.
+//     serial "SERIAL|model" (the disk's serial and model text), bootSector the partition's first 512 bytes. 0, or -6.
+//   GetDiskBySerialNo: 0 and *realDiskIndex = the disk's index when the serial (up to a
+//     first '|') is this disk's; 1 when it is another's; -87 null serial, -6 unknown disk.
 //   GetDiskDeepScanSize: the partition's size for a partition handle (the disk's size for
 //     the whole-disk handle); else the disk's size for a disk context; else 0.
 //   ReadPartition: bytes read, clamped at the partition end (0 at or after it); -6 unknown
@@ -199,6 +199,77 @@ int      QVTD_API NTFSEnumVirtualFRs(void* partition, void* context, int formatt
 // Returns the record size (> 0), 0 for a record past the end or not mapped, -6 unknown
 // context, -87 null buffer, -23 read failure, -1005/-1392 as above.
 int      QVTD_API NTFSReadVirtualMFT(void* context, uint64_t recordNumber, void* buffer);
+
+// ---- Deep scans (signature carver) ----
+// Record callback of the deep scans (the task first; as the product's record callback):
+// a hit is (name "fSECTOR.ext", kind 0, own id = its location, parent 8, size, time 0,
+// attributes 0x20, deleted 0, progress 0..10000); a record with own id 0 carries only the
+// progress. The result is the task's running flag: 0 stops the scan.
+typedef int  (QVTD_API *QvtdDeepRecordCallback)(void* task, const wchar_t* name, uint32_t kind, uint32_t idLow,
+                                                uint32_t idHigh, uint32_t parentLow, uint32_t parentHigh,
+                                                uint32_t sizeLow, uint32_t sizeHigh, uint32_t timeLow,
+                                                uint32_t timeHigh, uint32_t attributes, int32_t deleted,
+                                                int32_t progress);
+typedef void (QVTD_API *QvtdDeepFinishCallback)(void* task, int32_t value);
+// Resume position: the scan restarted there finds exactly the hits not reported yet.
+typedef void (QVTD_API *QvtdDeepProgressCallback)(void* task, uint32_t positionLow, uint32_t positionHigh);
+// A hit's location is its byte offset in the scanned area plus this (so never 0, 8 or all ones).
+#define kQvtdDeepLocationBase 0x10ull
+// DeepScanRoutine: every sector of the partition from the resume position on (rounded down
+//   to a sector) is tested for JPEG, PNG, GIF, BMP, PDF, ZIP (docx/xlsx/pptx, odt/ods/odp,
+//   epub, jar by their parts), MP3, WAV, AVI, MP4/MOV/M4A/3GP, Ogg (ogg/ogv/opus) and MPEG
+//   program streams; a hit's length comes from its own structure, and the scan goes on
+//   after it. Every 4 MiB: progressBlock[1] = progress, the progress callback with the
+//   resume position, a progress-only record. Once more with the position when stopped.
+//   The finish callback once at the end. itemCount and loading are the host's, unused.
+//   0; -6 unknown partition; -87 null record callback. QvtdSetRecordDelay sleeps before
+//   each record.
+// DiskDeepScanRoutine: the same over the whole disk (the whole-disk handle, else the disk
+//   of diskContext).
+// RecoverDeepScanFile: writes size bytes (all 64 bits: sizeLow, sizeHigh) from the hit's
+//   location to target (created or replaced). 0, -6, -87 (location or size outside the
+//   partition), -30 read failure, or the target's -(Windows error).
+int      QVTD_API DeepScanRoutine(void* diskContext, void* partition, QvtdDeepRecordCallback onRecord,
+                                  QvtdDeepFinishCallback onFinish, void* task, uint32_t* progressBlock,
+                                  QvtdDeepProgressCallback onProgress, uint32_t resumeLow, uint32_t resumeHigh,
+                                  int itemCount, int loading);
+int      QVTD_API DiskDeepScanRoutine(void* diskContext, void* wholeDisk, QvtdDeepRecordCallback onRecord,
+                                      QvtdDeepFinishCallback onFinish, void* task, uint32_t* progressBlock,
+                                      QvtdDeepProgressCallback onProgress, uint32_t resumeLow,
+                                      uint32_t resumeHigh, int itemCount, int loading);
+int      QVTD_API RecoverDeepScanFile(void* diskContext, void* partition, uint32_t dirBuffer, const wchar_t* target,
+                                      uint32_t locationLow, uint32_t locationHigh, uint32_t sizeLow,
+                                      uint32_t sizeHigh, uint32_t time, int partitionIndex);
+// ---- end of deep scans ----
+
+// ---- Partition search and repair (lost partitions) ----
+// Search progress: progress 0..10000 of the disk, the partitions found so far, the task;
+// the result is the task's running flag (0 stops the search).
+typedef int (QVTD_API *QvtdPartitionProgress)(int progress, int foundCount, void* task);
+// flags bit 1 of a found partition's record: its boot sector is lost, its backup is whole.
+#define kQvtdFoundBootLost 2u
+// RecoverPartitionRoutine: scans every sector of the disk (diskContext, else the disk of
+//   that index) for NTFS, FAT12/16/32 and exFAT boot sectors and for their backups (NTFS:
+//   the volume's last sector, FAT32: the sector its BPB names, usually 6, exFAT: the boot
+//   region at sectors 12-23 with its checksum), each checked against the structures it
+//   names ($MFT record, first FAT sector); overlapping finds are dropped. Reads only, in
+//   1 MiB steps (QvtdSetRecordDelay sleeps before each), calling progress after each.
+//   0, -1223 when stopped, -6 unknown disk.
+// GetRecoveredPartitions: the last search's finds in disk order as PartitionRecords
+//   (number 1.., table kind 0, MBR type byte the table would get), at most
+//   min(foundCount, count); returns the number written, -6, -87.
+// RepairDiskPartTableRoutine: writes the MBR from the last search (searching first when
+//   there was none): up to four primaries, else three and the rest as logicals behind EBRs
+//   in the free sector before each. The boot code area is kept. 0, -1005 nothing found,
+//   -50 past what an MBR addresses, -29 write failure, -6.
+// RepairPartBootRoutine: a partition without a boot sector gets it back from its backup,
+//   when that copy is whole and describes this partition. 0 (also when nothing was
+//   missing), -1005 no usable backup, -29, -6.
+int      QVTD_API RecoverPartitionRoutine(void* diskContext, int diskIndex, QvtdPartitionProgress progress, void* task);
+int      QVTD_API GetRecoveredPartitions(void* diskContext, int foundCount, QvtdPartitionRecord* out, int count);
+int      QVTD_API RepairDiskPartTableRoutine(void* diskContext, void* task);
+int      QVTD_API RepairPartBootRoutine(void* partition, void* diskContext, void* task);
+// ---- end of partition search and repair ----
 
 // Test hooks (not part of the core's interface; used by tests through GetProcAddress).
 // QvtdSetImages: replaces the image list (';'-separated) before the next EnumDisks;

@@ -923,7 +923,8 @@ TEST_F(QvtdTest, PartitionInfoSerialsAndDeepScanSizes)
   EXPECT_EQ(block.number, 2);
   EXPECT_EQ(block.fsType, 4);
   EXPECT_EQ(block.firstSector, parts[1].firstSector);
-  EXPECT_STREQ(serial, d.serial);
+  // The disk's serial, then "|" and the model: what follows the bar is no part of it.
+  EXPECT_EQ(std::string(serial), std::string(d.serial) + "|" + d.model);
   EXPECT_EQ(std::vector<uint8_t>(boot, boot + 512), FileBytes(path, parts[1].firstByte, 512));
   // By index when no handle is given; the whole disk by 0x2000.
   ASSERT_EQ(Core().GetPartitionInfo(d.context, nullptr, 3, &block, &count, serial, boot), 0);
@@ -941,6 +942,10 @@ TEST_F(QvtdTest, PartitionInfoSerialsAndDeepScanSizes)
   EXPECT_EQ(Core().GetDiskBySerialNo(&d, d.serial, parts[1].firstSector, boot, &real), 0);
   EXPECT_EQ(real, 1);
   real = -1;
+  EXPECT_EQ(Core().GetDiskBySerialNo(&d, serial, 0, nullptr, &real), 0) << "the text GetPartitionInfo gave";
+  EXPECT_EQ(real, 1);
+  real = -1;
+  EXPECT_EQ(Core().GetDiskBySerialNo(&d, (std::string(d.serial) + "0").c_str(), 0, nullptr, &real), 1);
   EXPECT_EQ(Core().GetDiskBySerialNo(&disks[0], d.serial, 0, nullptr, &real), 1);
   EXPECT_EQ(real, -1);
   EXPECT_EQ(Core().GetDiskBySerialNo(&d, nullptr, 0, nullptr, &real), -87);

@@ -1,8 +1,12 @@
 // recovery-host: stands for the recovery application. Loads Intermediate.dll, takes
 // every export by name and drives it from a stable command line:
 //   recovery-host disks IMAGE...
-//   recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART
+//   recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] IMAGE DISK PART
+//   recovery-host load RESULTFILE [IMAGE...]
 //   recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART OUTDIR
+//   recovery-host partitions IMAGE DISK
+//   recovery-host repair-table IMAGE DISK
+//   recovery-host repair-boot IMAGE DISK PART
 // Results go to standard output as UTF-8 lines; the library's own console messages
 // and the host's diagnostics go to standard error.
 #include <windows.h>
@@ -128,9 +132,14 @@ bool ParseInt(const wchar_t* text, int* value) {
 
 int Usage() {
   std::fputs("usage: recovery-host disks IMAGE...\n"
-             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] IMAGE DISK PART\n"
+             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] IMAGE "
+             "DISK PART\n"
+             "       recovery-host load RESULTFILE [IMAGE...]\n"
              "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
-             "OUTDIR\n",
+             "OUTDIR\n"
+             "       recovery-host partitions IMAGE DISK\n"
+             "       recovery-host repair-table IMAGE DISK\n"
+             "       recovery-host repair-boot IMAGE DISK PART\n",
              stderr);
   return 2;
 }
@@ -235,6 +244,13 @@ struct Found {
 
 enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
 
+// What the scan switches ask for beyond the mode.
+struct ScanOptions {
+  int stopAt = -1;           // --stop-at: stop once progress reaches this (0..10000)
+  std::wstring resultFile;   // --result: a stored deep-scan result to load and resume
+};
+ScanOptions g_options;
+
 int StartTask(Mode mode, int disk, int part, int* task) {
   switch (mode) {
     case Mode::kScan:
@@ -242,7 +258,8 @@ int StartTask(Mode mode, int disk, int part, int* task) {
     case Mode::kFormatted:
       return g_lib.StartScanFormattedTask(disk, part, 0, task);
     case Mode::kDeep:
-      return g_lib.StartDeepScanTask(disk, part, 0, 0, nullptr, task);
+      return g_lib.StartDeepScanTask(disk, part, 0, 0,
+                                     g_options.resultFile.empty() ? nullptr : g_options.resultFile.c_str(), task);
     case Mode::kFsDeep:
       return g_lib.StartFSDeepScanTask(disk, part, 0, task);
     case Mode::kDisk:
@@ -262,12 +279,20 @@ const char* StarterName(Mode mode) {
   return "?";
 }
 
-// Runs the scan to its end.
-int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task) {
-  HandImagesToCore({image});
+// Runs the scan to its end (or to --stop-at).
+int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int part, int* task) {
+  if (!images.empty()) HandImagesToCore(images);
   g_lib.SetScanErrorHandler(&OnReadError);
   if (g_lib.ServiceInitialize() <= disk) {
     std::fprintf(stderr, "no disk %d\n", disk);
+  }
+  if (g_options.stopAt >= 0) {
+    // The stand-in core scans small images in moments: slowed down, the stop lands
+    // part-way (a real core needs no such help).
+    using DelayFn = int(__cdecl*)(int);
+    if (auto delay = reinterpret_cast<DelayFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"qvtdserver.dll"), "QvtdSetRecordDelay"))))
+      delay(20);
   }
   int rc = StartTask(mode, disk, part, task);
   if (rc != 0) {
@@ -281,7 +306,15 @@ int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task)
       std::fprintf(stderr, "GetScanProgress: %d\n", rc);
       return rc;
     }
-    if (finished) break;
+    if (finished) {
+      std::fprintf(stderr, "final progress %d, files %d, deleted %d\n", progress, files, deleted);
+      break;
+    }
+    if (g_options.stopAt >= 0 && progress >= g_options.stopAt) {
+      std::fprintf(stderr, "stopping at progress %d\n", progress);
+      g_lib.StopWork(*task);
+      continue;
+    }
     if (progress != lastShown) {
       std::fprintf(stderr, "progress %d, files %d, deleted %d\n", progress, files, deleted);
       lastShown = progress;
@@ -291,7 +324,21 @@ int RunScan(Mode mode, const std::wstring& image, int disk, int part, int* task)
   return 0;
 }
 
-Found FoundOf(const ScanFileRecord& r, std::wstring path) {
+// "result: PATH" of a deep scan's result database (nothing for other scans).
+void PrintResultFile(int task) {
+  wchar_t path[1024] = {};
+  if (g_lib.GetResultFileName(task, path) == 0 && path[0]) std::fprintf(g_out, "result: %s\n", Utf8(path).c_str());
+}
+
+// What the walk keeps of a page record (a folder of a million hits must not cost
+// 560 bytes each).
+struct Child {
+  uint64_t id, parentId, size, time;
+  uint32_t attributes, taskId;
+  std::wstring name;
+};
+
+Found FoundOf(const Child& r, std::wstring path) {
   Found f;
   f.deleted = (r.attributes & 0x2000000) != 0;
   f.folder = (r.attributes & 0x10000010) != 0;
@@ -312,7 +359,7 @@ void SortByPath(std::vector<Found>* found) {
 
 // Every entry of the name list, each with the path that the library gives its id.
 // The children of the folder that treePath names, all pages.
-int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileRecord>* children) {
+int FolderChildren(int task, const std::wstring& treePath, std::vector<Child>* children) {
   constexpr int kPage = 256;
   std::vector<ScanFileRecord> page(kPage);
   int handle = 0;
@@ -320,7 +367,10 @@ int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileR
   int rc = g_lib.EnumScannedFiles(task, treePath.c_str(), kPage, page.data(), &got, nullptr, nullptr, nullptr,
                                   nullptr, nullptr, &handle);
   while (rc == 0 && got > 0) {
-    children->insert(children->end(), page.begin(), page.begin() + got);
+    for (int i = 0; i < got; ++i) {
+      const ScanFileRecord& r = page[size_t(i)];
+      children->push_back(Child{r.id, r.parentId, r.size, r.time, r.attributes, r.taskId, r.name});
+    }
     if (got < kPage) break;
     rc = g_lib.ContinueEnumScannedFiles(task, handle, kPage, page.data(), &got);
   }
@@ -328,7 +378,7 @@ int FolderChildren(int task, const std::wstring& treePath, std::vector<ScanFileR
   return rc;
 }
 
-std::wstring TreePart(const ScanFileRecord& r) {
+std::wstring TreePart(const Child& r) {
   wchar_t id[24];
   std::swprintf(id, 24, L":%llX/", static_cast<unsigned long long>(r.id));
   return r.name + std::wstring(id);
@@ -348,7 +398,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
   while (!pending.empty()) {
     Folder folder = std::move(pending.back());
     pending.pop_back();
-    std::vector<ScanFileRecord> children;
+    std::vector<Child> children;
     const int rc = FolderChildren(task, folder.treePath, &children);
     if (rc != 0) {
       std::fprintf(stderr, "EnumScannedFiles(%s): %d\n", Utf8(folder.treePath).c_str(), rc);
@@ -358,7 +408,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
       // A link to a folder lists its target's children, and a folder's further names
       // list the same children again: each folder's content shows once, where it lies.
       const bool own = std::any_of(children.begin(), children.end(),
-                                   [&](const ScanFileRecord& c) { return c.parentId == folder.id; });
+                                   [&](const Child& c) { return c.parentId == folder.id; });
       const uint64_t holder = own ? folder.id : children.front().parentId;
       if (!own || std::find(walked.begin(), walked.end(), holder) != walked.end()) {
         std::fprintf(stderr, "%s: content of folder %llX, shown there\n", Utf8(folder.shownPath).c_str(),
@@ -368,7 +418,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
       walked.push_back(holder);
     }
     const bool atVirtualRoot = folder.treePath == L":/";
-    for (const ScanFileRecord& r : children) {
+    for (const Child& r : children) {
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
       const std::wstring shown = volumeRoot ? std::wstring() : folder.shownPath + L"/" + r.name;
@@ -386,8 +436,14 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
                    bool* deletedOnly, std::vector<std::wstring>* rest) {
   *mode = Mode::kScan;
   *deletedOnly = false;
-  for (const std::wstring& a : args) {
-    if (a == L"--formatted") *mode = Mode::kFormatted;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    if ((a == L"--stop-at" || a == L"--result") && i + 1 == args.size()) return false;
+    if (a == L"--stop-at") {
+      if (!ParseInt(args[++i].c_str(), &g_options.stopAt)) return false;
+    } else if (a == L"--result") {
+      g_options.resultFile = WindowsPath(args[++i]);
+    } else if (a == L"--formatted") *mode = Mode::kFormatted;
     else if (a == L"--deep") *mode = Mode::kDeep;
     else if (a == L"--fsdeep") *mode = Mode::kFsDeep;
     else if (a == L"--disk") *mode = Mode::kDisk;
@@ -398,6 +454,8 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
   return rest->size() == positional;
 }
 
+int PrintTree(int task);
+
 int List(const std::vector<std::wstring>& args) {
   Mode mode;
   bool deletedOnly;
@@ -407,16 +465,44 @@ int List(const std::vector<std::wstring>& args) {
       !ParseInt(rest[2].c_str(), &part))
     return Usage();
   int task = 0;
+  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0) return 1;
+  return PrintTree(task);
+}
+
+// Every entry of the task's tree, one line each, then the result file of a deep scan.
+int PrintTree(int task) {
   std::vector<Found> found;
-  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
+  if (CollectByTree(task, &found) != 0) return 1;
   for (const Found& f : found) {
     std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s\n", f.deleted ? 1 : 0, f.folder ? 1 : 0,
                  static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(f.time),
                  f.pathUtf8.c_str());
   }
   std::fprintf(g_out, "entries: %u\n", unsigned(found.size()));
+  PrintResultFile(task);
   g_lib.CloseScanTask(task);
   return 0;
+}
+
+// A stored deep-scan result: its disk found by serial among the images (or the core's
+// own list), then loaded (and, when it was stopped, resumed) and listed as list does.
+int Load(const std::vector<std::wstring>& args) {
+  if (args.empty()) return Usage();
+  const std::wstring result = WindowsPath(args[0]);
+  std::vector<std::wstring> images(args.begin() + 1, args.end());
+  if (!images.empty()) HandImagesToCore(images);
+  g_lib.ServiceInitialize();
+  int disk = 0, part = 0;
+  wchar_t drive[260] = {};
+  uint16_t type = 0;
+  const int rc = g_lib.GetLoadFileInfo(result.c_str(), &disk, &part, drive, &type);
+  std::fprintf(stderr, "GetLoadFileInfo: %d, disk %d, partition %d, drive %s, type %u\n", rc, disk, part,
+               Utf8(drive).c_str(), unsigned(type));
+  if (rc != 0 || part == 100) return 1;
+  g_options.resultFile = result;
+  int task = 0;
+  if (RunScan(Mode::kDeep, {}, disk, part, &task) != 0) return 1;
+  return PrintTree(task);
 }
 
 bool MakeFolders(const std::wstring& path) {
@@ -446,7 +532,7 @@ int Recover(const std::vector<std::wstring>& args) {
   std::vector<Found> found;
   // Walked as the tree shows them, so that every hard-link name is recovered under its
   // own path; what lies under "UnknownPath" goes to "LostPath", as the library names it.
-  if (RunScan(mode, rest[0], disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
+  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
 
   std::vector<std::wstring> names;
   std::vector<RecoverIdItem> items;
@@ -483,6 +569,96 @@ int Recover(const std::vector<std::wstring>& args) {
   return failed == 0 ? 0 : 1;
 }
 
+// Searches the disk for lost partitions and prints what was found, in disk order:
+// "found NUMBER FIRST-SECTOR SECTORS TYPE-WORD BOOT" (BOOT: ok, or backup when only the
+// backup boot sector is whole). The task is left open for a repair.
+int SearchPartitions(const std::wstring& image, int disk, int* task) {
+  HandImagesToCore({image});
+  if (g_lib.ServiceInitialize() <= disk) std::fprintf(stderr, "no disk %d\n", disk);
+  int rc = g_lib.StartRecoverPartScan(disk, 0, task);
+  if (rc != 0) {
+    std::fprintf(stderr, "StartRecoverPartScan(%d): %d\n", disk, rc);
+    return rc;
+  }
+  constexpr int kMaxFound = 64;
+  std::vector<uint8_t> found(kMaxFound * kPartitionBytes);
+  for (int lastShown = -1;;) {
+    int progress = 0, finished = 0;
+    std::fill(found.begin(), found.end(), 0);
+    rc = g_lib.GetRecoverPartProgress(*task, &progress, found.data(), kMaxFound, &finished);
+    if (rc != 0) {
+      std::fprintf(stderr, "GetRecoverPartProgress: %d\n", rc);
+      return rc;
+    }
+    if (finished) break;
+    if (progress / 1000 != lastShown) std::fprintf(stderr, "progress %d\n", lastShown = progress / 1000);
+    Sleep(100);
+  }
+  int count = 0;
+  for (int i = 0; i < kMaxFound; ++i) {
+    const uint8_t* r = found.data() + size_t(i) * kPartitionBytes;
+    uint64_t size, first;
+    uint32_t flags;
+    uint16_t type;
+    int32_t number;
+    std::memcpy(&number, r, 4);
+    std::memcpy(&size, r + 20, 8);
+    std::memcpy(&first, r + 28, 8);
+    std::memcpy(&flags, r + 40, 4);
+    std::memcpy(&type, r + 44, 2);
+    if (size == 0) break;
+    std::fprintf(g_out, "found\t%d\t%llu\t%llu\t%u\t%s\n", number, static_cast<unsigned long long>(first),
+                 static_cast<unsigned long long>(size / 512), unsigned(type), (flags & 2) ? "backup" : "ok");
+    ++count;
+  }
+  std::fprintf(g_out, "partitions: %d\n", count);
+  return 0;
+}
+
+int Partitions(const std::vector<std::wstring>& args, bool repair) {
+  int disk;
+  if (args.size() != 2 || !ParseInt(args[1].c_str(), &disk)) return Usage();
+  int task = 0;
+  if (SearchPartitions(args[0], disk, &task) != 0) return 1;
+  int rc = 0;
+  if (repair) {
+    rc = g_lib.RepairDiskPartTable(task);
+    std::fprintf(g_out, "repair-table: %d\n", rc);
+  }
+  g_lib.CloseScanTask(task);
+  return rc == 0 ? 0 : 1;
+}
+
+// Restores a partition's boot sector from its backup, then prints the partition's
+// file-system type word as the core now reads it: "part NUMBER TYPE-WORD".
+int RepairBoot(const std::vector<std::wstring>& args) {
+  int disk, part;
+  if (args.size() != 3 || !ParseInt(args[1].c_str(), &disk) || !ParseInt(args[2].c_str(), &part)) return Usage();
+  HandImagesToCore({args[0]});
+  if (g_lib.ServiceInitialize() <= disk) std::fprintf(stderr, "no disk %d\n", disk);
+  int task = 0;
+  int rc = g_lib.StartRepairPartition(disk, part, &task);
+  if (rc != 0) {
+    std::fprintf(stderr, "StartRepairPartition(%d, %d): %d\n", disk, part, rc);
+    return 1;
+  }
+  for (int finished = 0; !finished;) {
+    int progress = 0, files = 0, deleted = 0;
+    if (g_lib.GetScanProgress(task, &progress, &files, &deleted, &finished) != 0) return 1;
+    if (!finished) Sleep(50);
+  }
+  g_lib.CloseScanTask(task);
+  // The image changed on disk: enumerate again to read the partition afresh.
+  g_lib.ServiceInitialize();
+  std::vector<uint8_t> record(kPartitionBytes);
+  int found = 0;
+  if (g_lib.ListPartitions(disk, part - 1, 1, record.data(), &found) != 0 || found != 1) return 1;
+  uint16_t type;
+  std::memcpy(&type, record.data() + 44, 2);
+  std::fprintf(g_out, "part\t%d\t%u\n", part, unsigned(type));
+  return type != 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -497,13 +673,19 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
-  if (command != L"disks" && command != L"list" && command != L"recover") return Usage();
+  const bool known = command == L"disks" || command == L"list" || command == L"recover" || command == L"load" ||
+                     command == L"partitions" || command == L"repair-table" || command == L"repair-boot";
+  if (!known) return Usage();
   if (command == L"disks" && args.empty()) return Usage();
   if (!LoadLibraryExports(&g_lib)) return 1;
 
   int rc = 1;
   if (command == L"disks") rc = Disks(args);
   else if (command == L"list") rc = List(args);
+  else if (command == L"load") rc = Load(args);
+  else if (command == L"partitions") rc = Partitions(args, false);
+  else if (command == L"repair-table") rc = Partitions(args, true);
+  else if (command == L"repair-boot") rc = RepairBoot(args);
   else rc = Recover(args);
   std::fflush(g_out);
   std::fflush(stdout);
