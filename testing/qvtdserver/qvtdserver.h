@@ -208,6 +208,19 @@ int      QVTD_API QvtdInjectFault(int kind);
 // read at each write). Returns the path's length, or -122 when it does not fit with its NUL.
 int      QVTD_API QvtdLogPath(char* buffer, int capacity);
 
+// ---- Read hold (test hooks) ----
+// A hold that ReadPartition calls wait at, so that a test acts while a reader (a
+// recovery) is known to be mid-way, then lets it go on.
+// QvtdHoldReads: arms the hold: afterReads more ReadPartition calls pass, every later
+//   one waits until QvtdReleaseReads. 0, or -87 when negative.
+// QvtdWaitReadHeld: 0 once a read waits at the armed hold, 258 (WAIT_TIMEOUT) when none
+//   did within the milliseconds given; -87 when negative.
+// QvtdReleaseReads: disarms the hold; waiting reads go on. 0.
+int      QVTD_API QvtdHoldReads(int afterReads);
+int      QVTD_API QvtdWaitReadHeld(int milliseconds);
+int      QVTD_API QvtdReleaseReads(void);
+// ---- end of read hold ----
+
 #ifdef __cplusplus
 }
 #endif
