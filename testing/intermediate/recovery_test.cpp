@@ -262,7 +262,9 @@ class ImageCopy {
   }
   // A record that no reader takes for one.
   void BreakRecord(uint64_t n) {
-    for (uint32_t i = 0; i < 4; ++i) SetRecordByte(n, i, uint8_t("BAAD"[i]));
+    const uint64_t record = RecordOffset(n);
+    ASSERT_NE(record, 0u) << "record " << n;
+    m_bytes.replace(size_t(record), 4, "BAAD");
   }
 
   // Saves the copy as path (made under the test work folder); its narrow form for the core.
@@ -456,8 +458,9 @@ class RecoveryDll : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!Dll().dll || !CoreModule() || !CoreFn<void*>("NTFSEnumVirtualFRs")) return;
     // Test programs run side by side: each has its own damaged copies.
-    s_copies = WindowsPath(RECOVERY_TEST_WORK_DIR) + L"\\recovery-images-" + std::to_wstring(GetCurrentProcessId());
-    const std::string renamed = MakeUnholdableNamesImage(s_copies + L"\\ntfs-tree-names.img");
+    s_copy = WindowsPath(RECOVERY_TEST_WORK_DIR) + L"\\ntfs-tree-names-" + std::to_wstring(GetCurrentProcessId()) +
+             L".img";
+    const std::string renamed = MakeUnholdableNamesImage(s_copy);
     if (renamed.empty()) return;
     const std::string images =
         kImages + "/ntfs/ntfs-tree.img;" + kImages + "/ntfs/ntfs-badnames.img;" + renamed;
@@ -469,7 +472,7 @@ class RecoveryDll : public ::testing::Test {
   static void TearDownTestSuite() {
     if (s_task) CloseScanTask(s_task);
     s_task = 0;
-    RemoveTree(s_copies);
+    DeleteFileW(s_copy.c_str());
   }
 
   void SetUp() override {
@@ -506,13 +509,13 @@ class RecoveryDll : public ::testing::Test {
 
   static int s_task;
   static std::wstring s_root;
-  static std::wstring s_copies;
+  static std::wstring s_copy;
   std::wstring m_work;
 };
 
 int RecoveryDll::s_task = 0;
 std::wstring RecoveryDll::s_root;
-std::wstring RecoveryDll::s_copies;
+std::wstring RecoveryDll::s_copy;
 
 TEST_F(RecoveryDll, BadArgumentsAnswerAtOnceAndLeaveTheTaskIdle) {
   const std::wstring target = Target(L"target");
@@ -940,6 +943,237 @@ TEST_F(RecoveryDll, StopWorkEndsARecoveryOfEverythingWithFinishedSet) {
   ASSERT_EQ(RecoverFileByID(s_task, 1, L"/", &readme), 0);
   EXPECT_EQ(WaitRecovered(s_task), 1);
   ExpectFiles(after, {{L"readme.txt", L"readme.txt"}}, TreeFiles());
+}
+
+// ---------------------------------------------------------------------------------
+// Inside the library: the product's own task classes over damaged copies, one file at
+// a time, with RecoverOneFile's own results.
+
+class NtfsFileRecovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(CoreModule(), nullptr);
+    if (!CoreFn<void*>("NTFSEnumVirtualFRs")) GTEST_SKIP() << "the stand-in core has no NTFS walk";
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_work = WindowsPath(RECOVERY_TEST_WORK_DIR) + L"\\recovery-one\\" + FromUtf8(info->name());
+    RemoveTree(m_work);
+    MakeFolders(m_work);
+    ASSERT_TRUE(Exists(m_work));
+  }
+  void TearDown() override {
+    SetAllocationFailureAtForTest(0);
+    for (int32_t id : m_ids) m_storage.CloseScanTask(id);
+  }
+
+  // Scans the image (a path as the core takes it) as disk 0, partition 1; the finished
+  // task, null when the scan did not finish.
+  CStorage::CNTFSScanTask* Scan(const std::string& image) {
+    CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(image.c_str());
+    if (m_storage.Initialize() != 1) return nullptr;
+    int32_t id = 0;
+    if (m_storage.StartScanTask(0, 1, 0, &id) != 0) return nullptr;
+    m_ids.push_back(id);
+    std::shared_ptr<CStorage::CScanTask> task = m_storage.FindTask(id);
+    if (!task || !WaitFor([&] { return task->IsFinished(); }, 60000)) return nullptr;
+    return static_cast<CStorage::CNTFSScanTask*>(task.get());
+  }
+
+  CStorage m_storage;
+  std::vector<int32_t> m_ids;
+  std::wstring m_work;
+};
+
+// The records that hold the $DATA extents of a manifest file, in VCN order.
+std::vector<uint64_t> ExtentHosts(const std::string& manifest, const std::string& path) {
+  std::ifstream in(manifest);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream cols(line);
+    for (std::string col; std::getline(cols, col, '\t');) f.push_back(col);
+    if (f.size() < 10 || f[0] != "entry" || f[1] != path) continue;
+    const size_t at = f[9].find("hosts=");
+    if (at == std::string::npos) return {};
+    std::vector<uint64_t> hosts;
+    std::stringstream list(f[9].substr(at + 6, f[9].find(',', at) - at - 6));
+    for (std::string n; std::getline(list, n, '+');) hosts.push_back(std::stoull(n));
+    return hosts;
+  }
+  return {};
+}
+
+TEST_F(NtfsFileRecovery, DamageFailsOnlyItsOwnFileWithItsOwnResult) {
+  struct Case {
+    const char* what;
+    const char* image;
+    // Damages the copy; the record of the file it breaks.
+    std::function<uint64_t(ImageCopy&, const std::map<uint64_t, RecordFile>&, const std::string& manifest)> damage;
+    int32_t expected;
+  } const cases[] = {
+      {"one byte of a compressed run list: its first sparse run takes the next bytes as a length of millions of "
+       "clusters",
+       "ntfs-compressed",
+       [](ImageCopy& image, const std::map<uint64_t, RecordFile>& files, const std::string&) -> uint64_t {
+         const uint64_t record = RecordOf(files, L"c/text.txt");
+         const uint32_t runs = image.RunList(record);
+         const std::string r = image.Record(record);
+         if (runs == 0) return 0;
+         // The first run without offset bytes: its header now says four length bytes.
+         for (uint32_t at = runs; at < r.size() && r[at] != 0;) {
+           const uint8_t header = uint8_t(r[at]);
+           if ((header >> 4) == 0) {
+             const uint64_t claim = U32(reinterpret_cast<const uint8_t*>(r.data()) + at + 1);
+             EXPECT_GT(claim, 1u << 24) << "the bytes after the sparse run make no large length";
+             image.SetRecordByte(record, at, 0x04);
+             return record;
+           }
+           at += 1 + (header & 15) + (header >> 4);
+         }
+         return 0;
+       },
+       -1392},
+      {"an extension record in the middle of a file's extents unreadable: a gap between extents", "ntfs-tree",
+       [](ImageCopy& image, const std::map<uint64_t, RecordFile>& files, const std::string& manifest) -> uint64_t {
+         const std::vector<uint64_t> hosts = ExtentHosts(manifest, "frag/split.txt");
+         if (hosts.size() < 3) return 0;
+         image.BreakRecord(hosts[hosts.size() / 2]);
+         return hosts[0];
+       },
+       -1393},
+      {"the last extension record of a file unreadable: its data ends before the file does", "ntfs-tree",
+       [](ImageCopy& image, const std::map<uint64_t, RecordFile>& files, const std::string& manifest) -> uint64_t {
+         const std::vector<uint64_t> hosts = ExtentHosts(manifest, "frag/split.txt");
+         if (hosts.size() < 3) return 0;
+         image.BreakRecord(hosts.back());
+         return hosts[0];
+       },
+       -1392},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string manifest = kImages + "/ntfs/" + c.image + ".manifest";
+    const auto files = FilesByRecord(manifest);
+    ImageCopy image(kImages + "/ntfs/" + c.image + ".img");
+    const uint64_t damaged = c.damage(image, files, manifest);
+    ASSERT_NE(damaged, 0u) << "the image does not hold what the case damages";
+    const std::wstring copy = m_work + L"\\image" + std::to_wstring(++n) + L".img";
+    CStorage::CNTFSScanTask* task = Scan(image.Save(copy));
+    ASSERT_NE(task, nullptr);
+    const std::wstring target = m_work + L"\\target" + std::to_wstring(n);
+    MakeFolders(target);
+    for (const auto& f : files) {
+      const std::wstring name = std::to_wstring(f.first);
+      const int32_t r = task->RecoverOneFile(target.c_str(), f.first, (L"\\" + name).c_str());
+      const std::string data = ReadAll(target + L"\\" + name);
+      if (f.first == damaged) {
+        EXPECT_EQ(r, c.expected) << Utf8(f.second.path);
+        EXPECT_FALSE(Exists(target + L"\\" + name)) << "the partial target is deleted";
+        continue;
+      }
+      EXPECT_EQ(r, 0) << Utf8(f.second.path);
+      EXPECT_EQ(data.size(), f.second.size) << Utf8(f.second.path);
+      EXPECT_EQ(Sha256(data), f.second.sha256) << Utf8(f.second.path);
+    }
+    ASSERT_EQ(m_storage.CloseScanTask(m_ids.back()), 0);
+    m_ids.pop_back();
+    DeleteFileW(copy.c_str());
+  }
+}
+
+TEST_F(NtfsFileRecovery, CompressedRunsCostNoMoreThanTheFilesUnitsWhateverTheyClaim) {
+  CStorage::CNTFSScanTask* task = Scan(kImages + "/ntfs/ntfs-compressed.img");
+  ASSERT_NE(task, nullptr);
+  constexpr uint32_t kCluster = 4096, kUnit = 16 * kCluster;
+  constexpr uint64_t kFileSize = 150001;  // three units, the last one cut
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> runs;
+    std::string content;  // what the file holds afterwards
+  } const cases[] = {
+      // 2^18 clusters: a gigabyte that a file of 150001 bytes does not have.
+      {"a sparse run of 2^18 clusters", {0x03, 0x00, 0x00, 0x04, 0x00}, std::string(kFileSize, '\0')},
+      {"a stored run of 2^18 clusters from cluster 0", {0x13, 0x00, 0x00, 0x04, 0x00, 0x00},
+       ReadAll(WindowsPath(kImages + "/ntfs/ntfs-compressed.img")).substr(0, kFileSize)},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring path = m_work + L"\\out" + std::to_wstring(++n);
+    HANDLE target = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(target, INVALID_HANDLE_VALUE);
+    {
+      CNTFSCompressedStream stream(L"bound", kUnit, 1, 0, target, uint32_t(kFileSize), 0);
+      EXPECT_EQ(task->ReadCompressedRuns(kUnit, c.runs.data(), uint32_t(c.runs.size()), kCluster, &stream), 0);
+      EXPECT_EQ(stream.Finish(), 0);
+      // The count that proves the bound: every byte the runs handed over.
+      EXPECT_EQ(stream.BytesTaken(), 3u * kUnit);
+      EXPECT_EQ(stream.Remaining(), 0u);
+    }
+    CloseHandle(target);
+    EXPECT_TRUE(ReadAll(path) == c.content);
+  }
+}
+
+TEST_F(NtfsFileRecovery, EveryAllocationOfARecoveryCanFailCleanly) {
+  CStorage::CNTFSScanTask* task = Scan(kImages + "/ntfs/ntfs-compressed.img");
+  ASSERT_NE(task, nullptr);
+  const auto files = FilesByRecord(kImages + "/ntfs/ntfs-compressed.manifest");
+  // Compressed (stored, sparse and mixed units), plain in one extent and in three, sparse.
+  const std::vector<std::wstring> paths = {L"c/text.txt", L"c/mixed.bin", L"c/raw.bin", L"plain/frag.txt",
+                                           L"plain/sparse.bin", L"plain/odd.bin"};
+  std::vector<RecoverIdItem> items;
+  for (const std::wstring& path : paths) {
+    const uint64_t record = RecordOf(files, path.c_str());
+    ASSERT_NE(record, 0u) << Utf8(path);
+    items.push_back(RecoverIdItem{record, path.c_str(), 0});
+  }
+  const size_t tasks = m_storage.TaskCount();
+  DWORD handles = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles));
+  int sweeps = 0;
+  for (const bool onward : {false, true}) {
+    for (int nth = 1;; ++nth) {
+      SCOPED_TRACE((onward ? "from allocation " : "allocation ") + std::to_string(nth));
+      ASSERT_LT(nth, 1000) << "a recovery without end of allocations";
+      const std::wstring target = m_work + L"\\" + (onward ? L"onward" : L"once") + std::to_wstring(nth);
+      MakeFolders(target);
+      task->SetTargetPath(target.c_str());
+      SetAllocationFailureAtForTest(nth, onward);
+      const int32_t started = task->RecoverFileByID(int32_t(items.size()), L"/", items.data());
+      int32_t recovered = 0, finished = 0;
+      if (started == 0) {
+        ASSERT_TRUE(WaitFor([&] { task->GetRecoverProgress(&recovered, &finished); return finished == 1; }, 120000));
+      } else {
+        EXPECT_EQ(started, kResultNoMemory);
+        task->GetRecoverProgress(&recovered, &finished);
+        EXPECT_EQ(finished, 1) << "a refused start leaves the task idle";
+        recovered = 0;
+      }
+      const bool fired = AllocationFailureFiredForTest();
+      SetAllocationFailureAtForTest(0);
+      // Whatever was written is whole and exact, and counted.
+      const std::vector<std::wstring> written = ListFiles(target);
+      EXPECT_EQ(int32_t(written.size()), recovered);
+      for (const std::wstring& w : written) {
+        const uint64_t record = RecordOf(files, w.c_str());
+        ASSERT_NE(record, 0u) << Utf8(w) << " is no file of the request";
+        const std::string data = ReadAll(target + L"\\" + std::wstring(w).replace(w.find(L'/'), 1, L"\\"));
+        EXPECT_EQ(data.size(), files.at(record).size) << Utf8(w);
+        EXPECT_EQ(Sha256(data), files.at(record).sha256) << Utf8(w);
+      }
+      DWORD now = 0;
+      ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &now));
+      EXPECT_EQ(now, handles) << "handles left open";
+      EXPECT_EQ(m_storage.TaskCount(), tasks);
+      if (!fired) {
+        EXPECT_EQ(recovered, int32_t(items.size())) << "no failure, every file";
+        break;
+      }
+      ++sweeps;
+    }
+  }
+  EXPECT_GT(sweeps, 2 * int(items.size())) << "each file asks for memory of its own";
 }
 
 }  // namespace
