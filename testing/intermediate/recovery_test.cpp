@@ -983,6 +983,31 @@ class NtfsFileRecovery : public ::testing::Test {
   std::wstring m_work;
 };
 
+// Handles the process holds open. Wine answers GetProcessHandleCount with 0; its system
+// handle table (SystemHandleInformation) counts them.
+int OpenHandles() {
+  DWORD count = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return int(count);
+  struct Entry {
+    ULONG process;
+    BYTE type, flags;
+    USHORT handle;
+    void* object;
+    ACCESS_MASK access;
+  };
+  using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  std::vector<ULONG> table(1 << 20);
+  ULONG got = 0;
+  if (query(16, table.data(), ULONG(table.size() * sizeof(ULONG)), &got) != 0) return -1;
+  const auto* entries = reinterpret_cast<const Entry*>(table.data() + 1);
+  int mine = 0;
+  for (ULONG i = 0; i < table[0]; ++i) mine += entries[i].process == GetCurrentProcessId();
+  return mine;
+}
+
 // The records that hold the $DATA extents of a manifest file, in VCN order.
 std::vector<uint64_t> ExtentHosts(const std::string& manifest, const std::string& path) {
   std::ifstream in(manifest);
@@ -1128,48 +1153,59 @@ TEST_F(NtfsFileRecovery, EveryAllocationOfARecoveryCanFailCleanly) {
     ASSERT_NE(record, 0u) << Utf8(path);
     items.push_back(RecoverIdItem{record, path.c_str(), 0});
   }
+  // One recovery into a fresh folder with the given allocation failing (0: none): its
+  // files are whole, exact and counted. Whether the failure fired.
+  const auto recoverOnce = [&](const std::wstring& target, int nth, bool onward) {
+    MakeFolders(target);
+    task->SetTargetPath(target.c_str());
+    SetAllocationFailureAtForTest(nth, onward);
+    const int32_t started = task->RecoverFileByID(int32_t(items.size()), L"/", items.data());
+    int32_t recovered = 0, finished = 0;
+    if (started == 0) {
+      EXPECT_TRUE(WaitFor([&] { task->GetRecoverProgress(&recovered, &finished); return finished == 1; }, 120000));
+    } else {
+      EXPECT_EQ(started, kResultNoMemory);
+      task->GetRecoverProgress(&recovered, &finished);
+      EXPECT_EQ(finished, 1) << "a refused start leaves the task idle";
+      recovered = 0;
+    }
+    const bool fired = AllocationFailureFiredForTest();
+    SetAllocationFailureAtForTest(0);
+    const std::vector<std::wstring> written = ListFiles(target);
+    EXPECT_EQ(int32_t(written.size()), recovered);
+    for (const std::wstring& w : written) {
+      const uint64_t record = RecordOf(files, w.c_str());
+      EXPECT_NE(record, 0u) << Utf8(w) << " is no file of the request";
+      if (record == 0) continue;
+      std::wstring path = target + L"\\" + w;
+      std::replace(path.begin(), path.end(), L'/', L'\\');
+      const std::string data = ReadAll(path);
+      EXPECT_EQ(data.size(), files.at(record).size) << Utf8(w);
+      EXPECT_EQ(Sha256(data), files.at(record).sha256) << Utf8(w);
+    }
+    if (!fired) EXPECT_EQ(recovered, int32_t(items.size())) << "no failure, every file";
+    return fired;
+  };
+  // A whole round first: the system opens handles of its own on first use (the crypto
+  // provider of the digests among them; GoogleTest's first trace on a thread starts a
+  // watcher that holds one).
+  {
+    SCOPED_TRACE("one whole round");
+    EXPECT_FALSE(recoverOnce(m_work + L"\\whole", 0, false));
+  }
   const size_t tasks = m_storage.TaskCount();
-  DWORD handles = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles));
+  const int handles = OpenHandles();
+  ASSERT_GT(handles, 0);
   int sweeps = 0;
   for (const bool onward : {false, true}) {
     for (int nth = 1;; ++nth) {
       SCOPED_TRACE((onward ? "from allocation " : "allocation ") + std::to_string(nth));
       ASSERT_LT(nth, 1000) << "a recovery without end of allocations";
-      const std::wstring target = m_work + L"\\" + (onward ? L"onward" : L"once") + std::to_wstring(nth);
-      MakeFolders(target);
-      task->SetTargetPath(target.c_str());
-      SetAllocationFailureAtForTest(nth, onward);
-      const int32_t started = task->RecoverFileByID(int32_t(items.size()), L"/", items.data());
-      int32_t recovered = 0, finished = 0;
-      if (started == 0) {
-        ASSERT_TRUE(WaitFor([&] { task->GetRecoverProgress(&recovered, &finished); return finished == 1; }, 120000));
-      } else {
-        EXPECT_EQ(started, kResultNoMemory);
-        task->GetRecoverProgress(&recovered, &finished);
-        EXPECT_EQ(finished, 1) << "a refused start leaves the task idle";
-        recovered = 0;
-      }
-      const bool fired = AllocationFailureFiredForTest();
-      SetAllocationFailureAtForTest(0);
-      // Whatever was written is whole and exact, and counted.
-      const std::vector<std::wstring> written = ListFiles(target);
-      EXPECT_EQ(int32_t(written.size()), recovered);
-      for (const std::wstring& w : written) {
-        const uint64_t record = RecordOf(files, w.c_str());
-        ASSERT_NE(record, 0u) << Utf8(w) << " is no file of the request";
-        const std::string data = ReadAll(target + L"\\" + std::wstring(w).replace(w.find(L'/'), 1, L"\\"));
-        EXPECT_EQ(data.size(), files.at(record).size) << Utf8(w);
-        EXPECT_EQ(Sha256(data), files.at(record).sha256) << Utf8(w);
-      }
-      DWORD now = 0;
-      ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &now));
-      EXPECT_EQ(now, handles) << "handles left open";
+      const bool fired =
+          recoverOnce(m_work + L"\\" + (onward ? L"onward" : L"once") + std::to_wstring(nth), nth, onward);
+      EXPECT_EQ(OpenHandles(), handles) << "handles left open";
       EXPECT_EQ(m_storage.TaskCount(), tasks);
-      if (!fired) {
-        EXPECT_EQ(recovered, int32_t(items.size())) << "no failure, every file";
-        break;
-      }
+      if (!fired) break;
       ++sweeps;
     }
   }
