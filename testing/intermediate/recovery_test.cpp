@@ -140,16 +140,25 @@ struct ManifestFile {
   bool deleted = false;
 };
 
-std::map<std::wstring, ManifestFile> ManifestFiles(const std::string& path) {
-  std::map<std::wstring, ManifestFile> files;
-  std::map<uint64_t, ManifestFile> byRecord;
-  std::vector<std::pair<std::wstring, uint64_t>> aliases;
+// The tab-separated columns of every line of a manifest.
+std::vector<std::vector<std::string>> ManifestLines(const std::string& path) {
+  std::vector<std::vector<std::string>> lines;
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
     std::vector<std::string> f;
     std::stringstream cols(line);
     for (std::string col; std::getline(cols, col, '\t');) f.push_back(col);
+    lines.push_back(std::move(f));
+  }
+  return lines;
+}
+
+std::map<std::wstring, ManifestFile> ManifestFiles(const std::string& path) {
+  std::map<std::wstring, ManifestFile> files;
+  std::map<uint64_t, ManifestFile> byRecord;
+  std::vector<std::pair<std::wstring, uint64_t>> aliases;
+  for (const std::vector<std::string>& f : ManifestLines(path)) {
     if (f.size() >= 9 && f[0] == "entry" && f[5] == "0") {
       ManifestFile file{std::stoull(f[2]), f[3], f[4] == "1"};
       files[FromUtf8(f[1])] = file;
@@ -303,12 +312,7 @@ struct RecordFile {
 std::map<uint64_t, RecordFile> FilesByRecord(const std::string& manifest) {
   std::map<uint64_t, RecordFile> files;
   std::vector<uint64_t> links;
-  std::ifstream in(manifest);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream cols(line);
-    for (std::string col; std::getline(cols, col, '\t');) f.push_back(col);
+  for (const std::vector<std::string>& f : ManifestLines(manifest)) {
     if (f.size() >= 9 && f[0] == "entry" && f[5] == "0" && f[8] == "normal") {
       files[std::stoull(f[7])] = RecordFile{FromUtf8(f[1]), std::stoull(f[2]), f[3]};
     } else if (f.size() >= 3 && f[0] == "reparse") {
@@ -1010,12 +1014,7 @@ int OpenHandles() {
 
 // The records that hold the $DATA extents of a manifest file, in VCN order.
 std::vector<uint64_t> ExtentHosts(const std::string& manifest, const std::string& path) {
-  std::ifstream in(manifest);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream cols(line);
-    for (std::string col; std::getline(cols, col, '\t');) f.push_back(col);
+  for (const std::vector<std::string>& f : ManifestLines(manifest)) {
     if (f.size() < 10 || f[0] != "entry" || f[1] != path) continue;
     const size_t at = f[9].find("hosts=");
     if (at == std::string::npos) return {};
