@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,12 +17,15 @@
 #include "NtfsLayout.h"
 #include "NtfsRuns.h"
 #include "TextConvert.h"
+#include "UniqueRes.h"
 
 namespace {
 
 // Result numbers of one file.
 constexpr int32_t kRecordUnreadable = -1;
 constexpr int32_t kFileCorrupt = -int32_t(ERROR_FILE_CORRUPT);              // -1392
+// Extents that do not follow each other, told apart from data that ends too early.
+constexpr int32_t kExtentGap = -int32_t(ERROR_DISK_CORRUPT);                // -1393
 constexpr int32_t kReadFailed = -int32_t(ERROR_READ_FAULT);                 // -30
 const int32_t kBadCompressedData = -Lznt1Code(Lznt1Result::BadCompressedData);  // -605
 
@@ -101,6 +106,7 @@ CNTFSCompressedStream::~CNTFSCompressedStream() = default;
 
 int32_t CNTFSCompressedStream::AppendData(const uint8_t* bytes, uint32_t length) {
   if (!Valid()) return kResultNoMemory;
+  m_taken += length;
   while (length > 0) {
     const uint32_t take = std::min(length, m_unitSize - m_accounted);
     if (bytes) {
@@ -115,6 +121,15 @@ int32_t CNTFSCompressedStream::AppendData(const uint8_t* bytes, uint32_t length)
     }
   }
   return 0;
+}
+
+uint64_t CNTFSCompressedStream::UnitBytesLeft() const {
+  if (m_remaining == 0 || m_unitSize == 0) return 0;
+  // The units that hold the bytes not written yet, less what the current one holds.
+  const uint64_t tail = m_remaining % m_unitSize;
+  const uint64_t span = tail == 0 ? m_remaining : m_remaining - tail + m_unitSize;
+  if (span < m_remaining) return ~uint64_t(0) - m_accounted;
+  return span - m_accounted;
 }
 
 int32_t CNTFSCompressedStream::Finish() {
@@ -206,9 +221,11 @@ int32_t CStorage::CNTFSScanTask::ReadCompressedRuns(uint32_t unitSize, const uin
   if (!buffer) return kResultNoMemory;
   RunReader reader(runs, runBytes);
   Run run;
-  while (reader.Next(&run)) {
+  // Past the file's last unit nothing more is read, and no run costs more than the
+  // units still need, whatever it claims.
+  while (stream->UnitBytesLeft() > 0 && reader.Next(&run)) {
     if (run.clusters > ~uint64_t(0) / clusterSize) return kFileCorrupt;
-    uint64_t bytes = run.clusters * clusterSize;
+    uint64_t bytes = std::min(run.clusters * clusterSize, stream->UnitBytesLeft());
     if (run.sparse) {
       while (bytes > 0) {
         const uint32_t piece = uint32_t(std::min<uint64_t>(bytes, unitSize));
@@ -228,15 +245,204 @@ int32_t CStorage::CNTFSScanTask::ReadCompressedRuns(uint32_t unitSize, const uin
       offset += read;
       bytes -= read;
     }
-    // Past the file's end nothing more is written.
-    if (stream->Remaining() == 0) return 0;
   }
+  if (stream->UnitBytesLeft() == 0) return 0;
   if (reader.Corrupt()) return kFileCorrupt;
   return 0;
 }
 
 // ---------------------------------------------------------------------------------
 // One file
+
+namespace {
+
+// The target of one file: created for writing under a free name, closed at the end and
+// deleted again unless the file came out whole.
+class TargetFile {
+ public:
+  TargetFile() = default;
+  TargetFile(const TargetFile&) = delete;
+  TargetFile& operator=(const TargetFile&) = delete;
+  ~TargetFile() {
+    m_file.Reset();
+    if (!m_keep && !m_path.empty()) ::DeleteFileW(m_path.c_str());
+  }
+
+  // 0, or the negated Windows error of the creation.
+  int32_t Create(CStorage::CScanTask& task, const wchar_t* targetRoot, const wchar_t* relativePath) {
+    std::wstring path = targetRoot ? targetRoot : L"";
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    if (relativePath && relativePath[0] != L'\\') path += L'\\';
+    path += relativePath ? relativePath : L"";
+    task.CreateDirectoryPath(path.c_str());
+    task.MakeUniqueTargetName(path);
+    m_file.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_file) return WindowsErrorCode(::GetLastError());
+    m_path.swap(path);
+    return 0;
+  }
+  HANDLE Handle() const { return m_file.Get(); }
+  void Keep() { m_keep = true; }
+
+ private:
+  UniqueFile m_file;
+  std::wstring m_path;
+  bool m_keep = false;
+};
+
+// Clusters a run list claims before its end marker or its first malformed pair; the
+// sum saturates instead of wrapping.
+uint64_t ClaimedClusters(const uint8_t* runs, uint32_t bytes) {
+  RunReader reader(runs, bytes);
+  uint64_t total = 0;
+  Run run;
+  while (reader.Next(&run)) {
+    total += run.clusters;
+    if (total < run.clusters) return ~uint64_t(0);
+  }
+  return total;
+}
+
+// One file's copy, extent after extent in VCN order: what carries over from one extent
+// to the next (the expected VCN, the record cache, the compressed stream, the bytes
+// written) lives here.
+class ExtentCopy {
+ public:
+  ExtentCopy(CStorage::CNTFSScanTask& task, NtfsRecordBlock* block, uint32_t recordSize, uint32_t clusterSize,
+             const CFileEntry* entry, uint64_t id, HANDLE target, uint8_t* record)
+      : m_task(task),
+        m_block(block),
+        m_recordSize(recordSize),
+        m_clusterSize(clusterSize),
+        m_entry(entry),
+        m_id(id),
+        m_target(target),
+        m_record(record),
+        m_fileSize(GetEntrySize(entry)) {}
+
+  // Every extent of the file; 0 or the first failure.
+  int32_t CopyExtents() {
+    const CDataList& runs = m_entry->runList;
+    for (const CList* n = runs.First(); n && !runs.IsTail(n) && !m_resident; n = n->next) {
+      if (const int32_t r = CopyExtent(*CDataEntry::FromNode(n))) return r;
+    }
+    return 0;
+  }
+
+  // The last compressed unit, then the check that the data covered the whole file.
+  int32_t Finish() {
+    if (m_stream) {
+      if (const int32_t r = m_stream->Finish()) return r;
+    }
+    // Data that ends before the file does cannot give the file back.
+    const bool whole = m_stream ? m_stream->Remaining() == 0 : m_written == m_fileSize;
+    return whole ? 0 : kFileCorrupt;
+  }
+
+ private:
+  int32_t CopyExtent(const CDataEntry& extent) {
+    const uint64_t firstVcn = extent.node.value;
+    if (firstVcn != m_expectedVcn) {
+      ReportGap(extent, firstVcn);
+      // Extents of one attribute follow each other without a gap (holes lie inside run
+      // lists): clusters claimed twice, or an extent that is gone (the first one holds
+      // the file's size), leave the file unknown.
+      return kExtentGap;
+    }
+    if (!m_task.ReadMftRecord(m_block, &m_cache, uint32_t(extent.recordNumber), uint32_t(extent.recordNumber >> 32),
+                              m_record))
+      return kRecordUnreadable;
+    Ntfs::Attribute data;
+    if (!FindDataExtent(m_record, m_recordSize, firstVcn, &data)) return kFileCorrupt;
+    if (!data.nonResident) return CopyResident(data.value);
+    return CopyNonResident(data.header, firstVcn);
+  }
+
+  void ReportGap(const CDataEntry& extent, uint64_t firstVcn) const {
+    char line[160];
+    std::snprintf(line, sizeof line, "Multiple $DATA Error? Host FR %llXH, %llXH/%llXH, Size %llXH\n",
+                  static_cast<unsigned long long>(extent.recordNumber), static_cast<unsigned long long>(firstVcn),
+                  static_cast<unsigned long long>(m_expectedVcn), static_cast<unsigned long long>(extent.size));
+    ::OutputDebugStringA(line);
+    std::fputs(line, stdout);
+  }
+
+  // The whole file lies in the record.
+  int32_t CopyResident(const ByteView& value) {
+    m_resident = true;
+    m_fileSize = value.n;
+    m_written = value.n;
+    return WriteAll(m_target, value.p, value.n);
+  }
+
+  int32_t CopyNonResident(const ByteView& header, uint64_t firstVcn) {
+    const uint8_t* a = header.p;
+    const uint64_t lastVcn = U64(a + kLastVcn);
+    if (U64(a + kFirstVcn) != firstVcn) return kFileCorrupt;
+    if (firstVcn == 0) m_fileSize = U64(a + kDataSize);
+    const uint32_t runOffset = U16(a + kRunListOffset);
+    if (runOffset < kNonResidentHeaderBytes || runOffset > header.n) return kFileCorrupt;
+    const uint8_t* runList = a + runOffset;
+    const uint32_t runListBytes = header.n - runOffset;
+    // An empty attribute has its last VCN one below its first.
+    const uint64_t clusters = lastVcn + 1 >= firstVcn ? lastVcn + 1 - firstVcn : 0;
+    if (clusters > ~uint64_t(0) / m_clusterSize) return kFileCorrupt;
+    // Runs that claim more clusters than the extent spans are damaged (one byte of a
+    // run list can claim a terabyte): which of them hold the file cannot be told.
+    if (ClaimedClusters(runList, runListBytes) > clusters) return kFileCorrupt;
+    const uint8_t unitExponent = a[kUnitExponent];
+    const bool compressed = (U16(a + kAttrFlags) & kAttrCompressed) != 0 && unitExponent != 0;
+    // All extents of one attribute share its compression.
+    if (m_stream ? !compressed : compressed && firstVcn != 0) return kFileCorrupt;
+    int32_t result = 0;
+    if (compressed) {
+      if (!m_stream) {
+        if (const int32_t r = OpenStream(unitExponent)) return r;
+      }
+      result = m_task.ReadCompressedRuns(m_clusterSize << unitExponent, runList, runListBytes, m_clusterSize,
+                                         m_stream.get());
+    } else {
+      // The extent as far as the file still needs it: never the slack behind its end.
+      const uint64_t extentBytes =
+          std::min(clusters * m_clusterSize, m_fileSize > m_written ? m_fileSize - m_written : 0);
+      result = m_task.ReadPlainRuns(extentBytes, runList, runListBytes, m_target, m_clusterSize);
+      if (result == 0) m_written += extentBytes;
+    }
+    m_expectedVcn = lastVcn + 1;
+    return result;
+  }
+
+  // One stream for the whole compressed file, made at its first extent.
+  int32_t OpenStream(uint8_t unitExponent) {
+    const uint32_t unitSize = unitExponent < 31 && (uint64_t(m_clusterSize) << unitExponent) <= kMaxUnitBytes
+                                  ? m_clusterSize << unitExponent
+                                  : 0;
+    if (unitSize == 0) return kFileCorrupt;
+    if (AllocationShouldFail()) return kResultNoMemory;
+    m_stream.reset(new (std::nothrow) CNTFSCompressedStream(m_entry->name, unitSize, uint32_t(m_id),
+                                                            uint32_t(m_id >> 32), m_target, uint32_t(m_fileSize),
+                                                            uint32_t(m_fileSize >> 32)));
+    if (!m_stream || !m_stream->Valid()) return kResultNoMemory;
+    return 0;
+  }
+
+  CStorage::CNTFSScanTask& m_task;
+  NtfsRecordBlock* m_block;
+  const uint32_t m_recordSize;
+  const uint32_t m_clusterSize;
+  const CFileEntry* m_entry;
+  const uint64_t m_id;
+  const HANDLE m_target;
+  uint8_t* m_record;
+  uint64_t m_fileSize;
+  uint64_t m_written = 0;  // plain file bytes written (a compressed file counts in its stream)
+  uint64_t m_expectedVcn = 0;
+  uint64_t m_cache = kNoEntryId;
+  std::unique_ptr<CNTFSCompressedStream> m_stream;
+  bool m_resident = false;
+};
+
+}  // namespace
 
 int32_t CStorage::CNTFSScanTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
   CFileEntry* entry = FirstInLinkChain(GetEntryById(id));
@@ -249,118 +455,17 @@ int32_t CStorage::CNTFSScanTask::RecoverOneFile(const wchar_t* targetRoot, uint6
   std::unique_ptr<uint8_t[]> record = TryAllocateArray<uint8_t>(recordSize);
   if (!record) return kResultNoMemory;
 
-  std::wstring path = targetRoot ? targetRoot : L"";
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
-  if (relativePath && relativePath[0] != L'\\') path += L'\\';
-  path += relativePath ? relativePath : L"";
-  CreateDirectoryPath(path.c_str());
-  MakeUniqueTargetName(path);
-  HANDLE target = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (target == INVALID_HANDLE_VALUE) return WindowsErrorCode(::GetLastError());
-
+  TargetFile target;
+  if (const int32_t r = target.Create(*this, targetRoot, relativePath)) return r;
   Core::SetPartBitLocker(m_partitionHandle, int(reinterpret_cast<intptr_t>(m_diskContext)));
 
   int32_t result = 0;
-  uint64_t fileSize = GetEntrySize(entry);
-  uint64_t written = 0;  // plain file bytes written (a compressed file counts in its stream)
-  uint64_t expectedVcn = 0;
-  uint64_t cache = kNoEntryId;
-  std::unique_ptr<CNTFSCompressedStream> stream;
-  bool resident = false;
-  CDataList& runs = entry->runList;
-  for (CList* n = runs.First(); n && !runs.IsTail(n) && result == 0 && !resident; n = n->next) {
-    const CDataEntry* extent = CDataEntry::FromNode(n);
-    const uint64_t firstVcn = extent->node.value;
-    if (firstVcn != expectedVcn) {
-      char line[160];
-      std::snprintf(line, sizeof line, "Multiple $DATA Error? Host FR %llXH, %llXH/%llXH, Size %llXH\n",
-                    static_cast<unsigned long long>(extent->recordNumber), static_cast<unsigned long long>(firstVcn),
-                    static_cast<unsigned long long>(expectedVcn), static_cast<unsigned long long>(extent->size));
-      ::OutputDebugStringA(line);
-      std::fputs(line, stdout);
-      // Extents of one attribute follow each other without a gap (holes lie inside run
-      // lists): clusters claimed twice, or an extent that is gone (the first one holds
-      // the file's size), leave the file unknown.
-      result = kFileCorrupt;
-      break;
-    }
-    if (!ReadMftRecord(block, &cache, uint32_t(extent->recordNumber), uint32_t(extent->recordNumber >> 32),
-                       record.get())) {
-      result = kRecordUnreadable;
-      break;
-    }
-    Ntfs::Attribute data;
-    if (!FindDataExtent(record.get(), recordSize, firstVcn, &data)) {
-      result = kFileCorrupt;
-      break;
-    }
-    if (!data.nonResident) {
-      // The whole file lies in the record.
-      fileSize = data.value.n;
-      result = WriteAll(target, data.value.p, data.value.n);
-      written = data.value.n;
-      resident = true;
-      break;
-    }
-    const uint8_t* a = data.header.p;
-    const uint64_t attributeFirst = U64(a + kFirstVcn);
-    const uint64_t lastVcn = U64(a + kLastVcn);
-    if (attributeFirst != firstVcn) {
-      result = kFileCorrupt;
-      break;
-    }
-    if (firstVcn == 0) fileSize = U64(a + kDataSize);
-    const uint32_t runOffset = U16(a + kRunListOffset);
-    if (runOffset < kNonResidentHeaderBytes || runOffset > data.header.n) {
-      result = kFileCorrupt;
-      break;
-    }
-    const uint8_t* runList = a + runOffset;
-    const uint32_t runListBytes = data.header.n - runOffset;
-    const uint8_t unitExponent = a[kUnitExponent];
-    const uint16_t flags = U16(a + kAttrFlags);
-    // An empty attribute has its last VCN one below its first.
-    const uint64_t clusters = lastVcn + 1 >= firstVcn ? lastVcn + 1 - firstVcn : 0;
-    if (clusters > ~uint64_t(0) / clusterSize) {
-      result = kFileCorrupt;
-      break;
-    }
-    const bool compressed = (flags & kAttrCompressed) != 0 && unitExponent != 0;
-    // All extents of one attribute share its compression.
-    if (stream ? !compressed : compressed && firstVcn != 0) {
-      result = kFileCorrupt;
-      break;
-    }
-    if (compressed && !stream) {
-      const uint32_t unitSize = unitExponent < 31 && (uint64_t(clusterSize) << unitExponent) <= kMaxUnitBytes
-                                    ? clusterSize << unitExponent
-                                    : 0;
-      if (unitSize == 0) {
-        result = kFileCorrupt;
-        break;
-      }
-      stream.reset(new (std::nothrow) CNTFSCompressedStream(entry->name, unitSize, uint32_t(id), uint32_t(id >> 32),
-                                                            target, uint32_t(fileSize), uint32_t(fileSize >> 32)));
-      if (!stream || !stream->Valid()) {
-        result = kResultNoMemory;
-        break;
-      }
-    }
-    if (compressed) {
-      result = ReadCompressedRuns(clusterSize << unitExponent, runList, runListBytes, clusterSize, stream.get());
-    } else {
-      // The extent as far as the file still needs it: never the slack behind its end.
-      const uint64_t extentBytes = std::min(clusters * clusterSize, fileSize > written ? fileSize - written : 0);
-      result = ReadPlainRuns(extentBytes, runList, runListBytes, target, clusterSize);
-      if (result == 0) written += extentBytes;
-    }
-    expectedVcn = lastVcn + 1;
+  {
+    // The copy (and its stream, which writes through the target) ends before the target.
+    ExtentCopy copy(*this, block, recordSize, clusterSize, entry, id, target.Handle(), record.get());
+    result = copy.CopyExtents();
+    if (result == 0) result = copy.Finish();
   }
-  if (result == 0 && stream) result = stream->Finish();
-  // Data that ends before the file does cannot give the file back.
-  if (result == 0 && (stream ? stream->Remaining() != 0 : written != fileSize)) result = kFileCorrupt;
-  stream.reset();
-  ::CloseHandle(target);
-  if (result < 0) ::DeleteFileW(path.c_str());
+  if (result == 0) target.Keep();
   return result;
 }

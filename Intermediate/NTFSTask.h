@@ -77,7 +77,7 @@ class CNTFSCompressedStream {
   CNTFSCompressedStream& operator=(const CNTFSCompressedStream&) = delete;
 
   // False when the unit buffers could not be had.
-  bool Valid() const { return m_unit && m_output; }
+  bool Valid() const { return m_unit && m_output && m_unitSize != 0; }
   // Adds length bytes of the unit sequence; null bytes stand for sparse clusters. 0, the
   // negated Windows error of a failed write, or -605 when a unit does not expand.
   int32_t AppendData(const uint8_t* bytes, uint32_t length);
@@ -85,6 +85,11 @@ class CNTFSCompressedStream {
   int32_t Finish();
   // File bytes not written yet.
   uint64_t Remaining() const { return m_remaining; }
+  // Bytes of the unit sequence still taken before the file's last unit is complete.
+  uint64_t UnitBytesLeft() const;
+  // Every byte handed to AppendData so far (stored or sparse, past the end too): what
+  // the runs of a file cost.
+  uint64_t BytesTaken() const { return m_taken; }
 
  private:
   int32_t WriteUnit();
@@ -98,6 +103,7 @@ class CNTFSCompressedStream {
   uint32_t m_unitSize;
   uint32_t m_stored = 0;
   uint32_t m_accounted = 0;
+  uint64_t m_taken = 0;
 };
 
 class CStorage::CNTFSScanTask : public CStorage::CScanTask {
@@ -118,9 +124,10 @@ class CStorage::CNTFSScanTask : public CStorage::CScanTask {
                           uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh, uint32_t timeLow,
                           uint32_t timeHigh, uint32_t attributes, int32_t deleted, int32_t progress) override;
   // Writes the file of the id to target root + relative path: 0, -8, -1 (a host record
-  // cannot be read), -1392 (no data attribute, or data that does not cover the file),
-  // -30 (a partition read failed), -605 (a unit does not expand) or the negated
-  // Windows error of the target file.
+  // cannot be read), -1392 (no data attribute, data that does not cover the file, or
+  // runs that claim more than their extent), -1393 (an extent that does not follow the
+  // one before), -30 (a partition read failed), -605 (a unit does not expand) or the
+  // negated Windows error of the target file.
   int32_t RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) override;
 
   // Used by recovery: copy an extent's clusters, plain or compressed, to the target.

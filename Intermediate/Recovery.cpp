@@ -13,6 +13,7 @@
 #include "Enumeration.h"
 #include "Interface.h"
 #include "TextConvert.h"
+#include "UniqueRes.h"
 
 namespace {
 
@@ -31,6 +32,21 @@ const wchar_t* const kDeviceNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM
                                        L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
 
 bool IsRefusedChar(wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"/\\|?*", c) != nullptr; }
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Half of a surrogate pair has no character to stand for: no file system of the host
+// side (nor Wine's conversion to UTF-8) takes it in a name.
+void ReplaceLoneSurrogates(std::wstring& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+      text[i] = L'_';
+    }
+  }
+}
 
 bool IsDirectory(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -79,6 +95,20 @@ std::wstring RelativeTargetFolder(const std::wstring& treePath) {
   return SafeRelativePath(plain);
 }
 
+// The target of a RecoverFileByID item. Hosts name it by the entry's tree path, so a
+// name that holds '/' comes split at it: when the text ends with the entry's own name,
+// that name stays one component.
+std::wstring ItemTargetPath(const std::wstring& text, const wchar_t* name) {
+  const size_t length = name ? std::wcslen(name) : 0;
+  if (length > 0 && std::wmemchr(name, L'/', length) && text.size() >= length &&
+      text.compare(text.size() - length, length, name) == 0) {
+    const size_t at = text.size() - length;
+    if (at == 0 || text[at - 1] == L'/')
+      return SafeRelativePath(text.substr(0, at)) + L"\\" + SafePathComponent(name, length);
+  }
+  return SafeRelativePath(text);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
@@ -91,6 +121,7 @@ std::wstring SafePathComponent(const wchar_t* name, size_t length) {
   if (out == L"..") return L"__";
   for (wchar_t& c : out)
     if (IsRefusedChar(c)) c = L'_';
+  ReplaceLoneSurrogates(out);
   for (size_t i = out.size(); i > 0 && (out[i - 1] == L'.' || out[i - 1] == L' '); --i) out[i - 1] = L'_';
   // "CON" and "con.txt" both open the console device, whatever the folder.
   const size_t dot = out.find(L'.');
@@ -205,16 +236,13 @@ int32_t CStorage::CScanTask::ProbeTarget(const std::wstring& relativeFolder) con
     start = end + 1;
   }
   const std::wstring probe = folder + L"\\" + kRecoverProbeName;
-  HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(file);
-    return kResultOk;
-  }
+  UniqueFile file(::CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (file) return kResultOk;
   // A probe left by someone else that cannot be opened says nothing about the folder.
   if (::GetLastError() != ERROR_FILE_NOT_FOUND) return kResultOk;
-  file = ::CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return WindowsErrorCode(::GetLastError());
-  ::CloseHandle(file);
+  file.Reset(::CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  if (!file) return WindowsErrorCode(::GetLastError());
+  file.Reset();
   ::DeleteFileW(probe.c_str());
   return kResultOk;
 }
@@ -242,12 +270,14 @@ DWORD WINAPI CStorage::CScanTask::RecoveryThreadMain(void* start) {
 int32_t CStorage::CScanTask::StartRecoveryThread(void (CScanTask::*body)()) {
   m_pause.store(0);
   m_running.store(1);
-  auto* start = new (std::nothrow) RecoveryStart{this, body};
+  auto* start = AllocationShouldFail() ? nullptr : new (std::nothrow) RecoveryStart{this, body};
   if (!start) {
+    m_running.store(0);
     m_finished.store(1);
     return kResultNoMemory;
   }
-  HANDLE thread = ::CreateThread(nullptr, 0, &RecoveryThreadMain, start, 0, nullptr);
+  // The thread runs on by itself: its handle is not needed.
+  const UniqueHandle thread(::CreateThread(nullptr, 0, &RecoveryThreadMain, start, 0, nullptr));
   if (!thread) {
     const DWORD error = ::GetLastError();
     delete start;
@@ -255,7 +285,6 @@ int32_t CStorage::CScanTask::StartRecoveryThread(void (CScanTask::*body)()) {
     m_finished.store(1);
     return WindowsErrorCode(error);
   }
-  ::CloseHandle(thread);
   return kResultOk;
 }
 
@@ -312,7 +341,7 @@ int32_t CStorage::CScanTask::RecoverFileByID(int32_t count, const wchar_t* targe
     for (int32_t i = 0; i < count; ++i) {
       std::wstring text(target, targetLength);
       if (items[i].name) text += items[i].name;
-      texts.push_back(SafeRelativePath(text));
+      texts.push_back(std::move(text));
       ids.push_back(items[i].id);
     }
   } catch (const std::bad_alloc&) {
@@ -428,7 +457,7 @@ void CStorage::CScanTask::RecoverFileByIDWorker() {
       CORE_LOG(Core::kLogWarning, "CStorage::CScanTask::RecoverFileByIDWorker", "No entry of id %llX\n",
                static_cast<unsigned long long>(m_recoverIds[i]));
     } else {
-      RecoverEntry(m_recoverIds[i], entry->name, m_recoverNames[i]);
+      RecoverEntry(m_recoverIds[i], entry->name, ItemTargetPath(m_recoverNames[i], entry->name));
     }
     if (!m_running.load()) break;
   }

@@ -18,6 +18,9 @@
 
 #include "test_support.h"
 #include "BoundaryRecords.h"
+#include "Interface.h"
+#include "LittleEndian.h"
+#include "NTFSTask.h"
 
 namespace {
 
@@ -137,16 +140,25 @@ struct ManifestFile {
   bool deleted = false;
 };
 
-std::map<std::wstring, ManifestFile> ManifestFiles(const std::string& path) {
-  std::map<std::wstring, ManifestFile> files;
-  std::map<uint64_t, ManifestFile> byRecord;
-  std::vector<std::pair<std::wstring, uint64_t>> aliases;
+// The tab-separated columns of every line of a manifest.
+std::vector<std::vector<std::string>> ManifestLines(const std::string& path) {
+  std::vector<std::vector<std::string>> lines;
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
     std::vector<std::string> f;
     std::stringstream cols(line);
     for (std::string col; std::getline(cols, col, '\t');) f.push_back(col);
+    lines.push_back(std::move(f));
+  }
+  return lines;
+}
+
+std::map<std::wstring, ManifestFile> ManifestFiles(const std::string& path) {
+  std::map<std::wstring, ManifestFile> files;
+  std::map<uint64_t, ManifestFile> byRecord;
+  std::vector<std::pair<std::wstring, uint64_t>> aliases;
+  for (const std::vector<std::string>& f : ManifestLines(path)) {
     if (f.size() >= 9 && f[0] == "entry" && f[5] == "0") {
       ManifestFile file{std::stoull(f[2]), f[3], f[4] == "1"};
       files[FromUtf8(f[1])] = file;
@@ -180,6 +192,143 @@ void ExpectFiles(const std::wstring& root, const std::map<std::wstring, std::wst
     EXPECT_EQ(data.size(), m->second.size) << Utf8(w.first);
     EXPECT_EQ(Sha256(data), m->second.sha256) << Utf8(w.first);
   }
+}
+
+// ---------------------------------------------------------------------------------
+// Damaged copies of the fixture images
+
+// A fixture image in memory whose MFT records are changed in place. Records and fields
+// are found by the volume's own structure (boot sector, record header, attribute
+// headers), never by fixed offsets.
+class ImageCopy {
+ public:
+  explicit ImageCopy(const std::string& image) : m_bytes(ReadAll(WindowsPath(image))) {
+    if (m_bytes.size() < 512) return;
+    const uint8_t* boot = Bytes(0);
+    const uint32_t cluster = uint32_t(U16(boot + 0x0B)) * boot[0x0D];
+    const int8_t perRecord = int8_t(boot[0x40]);
+    m_recordSize = perRecord > 0 ? cluster * uint32_t(perRecord) : 1u << -perRecord;
+    m_mft = U64(boot + 0x30) * cluster;
+  }
+
+  // Record n where the boot sector puts it (the first records of $MFT lie in one run on
+  // these images), its fixups applied; empty when that is not record n.
+  std::string Record(uint64_t n) const {
+    const uint64_t at = RecordOffset(n);
+    if (at == 0) return std::string();
+    std::string record = m_bytes.substr(size_t(at), m_recordSize);
+    auto* r = reinterpret_cast<uint8_t*>(&record[0]);
+    const uint32_t usa = U16(r + 4);
+    for (uint32_t sector = 1; sector <= m_recordSize / 512; ++sector) PutU16(r + sector * 512 - 2, U16(r + usa + 2 * sector));
+    return record;
+  }
+
+  // Offset in record n of its first attribute of the type; 0 when it has none.
+  uint32_t Attribute(uint64_t n, uint32_t type) const {
+    const std::string record = Record(n);
+    if (record.empty()) return 0;
+    const auto* r = reinterpret_cast<const uint8_t*>(record.data());
+    for (uint32_t at = U16(r + 0x14); at + 8 <= m_recordSize;) {
+      const uint32_t t = U32(r + at), length = U32(r + at + 4);
+      if (t == 0xFFFFFFFF || length == 0) break;
+      if (t == type) return at;
+      at += length;
+    }
+    return 0;
+  }
+
+  // The run list of record n's first $DATA attribute, as an offset into the record.
+  uint32_t RunList(uint64_t n) const {
+    const uint32_t data = Attribute(n, 0x80);
+    const std::string record = Record(n);
+    if (data == 0 || record[data + 8] != 1) return 0;
+    return data + U16(reinterpret_cast<const uint8_t*>(record.data()) + data + 0x20);
+  }
+
+  // Character i of the name in record n's first $FILE_NAME, as an offset into the record.
+  uint32_t NameChar(uint64_t n, uint32_t i) const {
+    const uint32_t name = Attribute(n, 0x30);
+    if (name == 0) return 0;
+    const std::string record = Record(n);
+    return name + U16(reinterpret_cast<const uint8_t*>(record.data()) + name + 0x14) + 0x42 + 2 * i;
+  }
+
+  // Writes the byte at offset `at` of record n where it lies on disk: the last word of
+  // each sector is kept in the update sequence.
+  void SetRecordByte(uint64_t n, uint32_t at, uint8_t value) {
+    const uint64_t record = RecordOffset(n);
+    ASSERT_NE(record, 0u) << "record " << n;
+    ASSERT_LT(at, m_recordSize);
+    uint64_t where = record + at;
+    if (at % 512 >= 510) where = record + U16(Bytes(size_t(record)) + 4) + 2 * (at / 512 + 1) + at % 2;
+    m_bytes[size_t(where)] = char(value);
+  }
+  void SetNameChar(uint64_t n, uint32_t i, wchar_t c) {
+    const uint32_t at = NameChar(n, i);
+    ASSERT_NE(at, 0u) << "record " << n << " has no name";
+    SetRecordByte(n, at, uint8_t(c));
+    SetRecordByte(n, at + 1, uint8_t(c >> 8));
+  }
+  // A record that no reader takes for one.
+  void BreakRecord(uint64_t n) {
+    const uint64_t record = RecordOffset(n);
+    ASSERT_NE(record, 0u) << "record " << n;
+    m_bytes.replace(size_t(record), 4, "BAAD");
+  }
+
+  // Saves the copy as path (made under the test work folder); its narrow form for the core.
+  std::string Save(const std::wstring& path) const {
+    MakeFolders(path.substr(0, path.rfind(L'\\')));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    DWORD written = 0;
+    const bool ok = WriteFile(file, m_bytes.data(), DWORD(m_bytes.size()), &written, nullptr) &&
+                    written == m_bytes.size();
+    CloseHandle(file);
+    return ok ? Utf8(path) : std::string();
+  }
+
+ private:
+  const uint8_t* Bytes(size_t at) const { return reinterpret_cast<const uint8_t*>(m_bytes.data()) + at; }
+  uint64_t RecordOffset(uint64_t n) const {
+    const uint64_t at = m_mft + n * m_recordSize;
+    if (m_recordSize < 512 || at + m_recordSize > m_bytes.size()) return 0;
+    const uint8_t* r = Bytes(size_t(at));
+    return std::memcmp(r, "FILE", 4) == 0 && U32(r + 0x2C) == n ? at : 0;
+  }
+
+  std::string m_bytes;
+  uint64_t m_mft = 0;
+  uint32_t m_recordSize = 0;
+};
+
+// Every file of a manifest that the normal scan finds, by record: path, size, digest.
+// Links are left out (their bytes are their targets').
+struct RecordFile {
+  std::wstring path;
+  uint64_t size = 0;
+  std::string sha256;
+};
+std::map<uint64_t, RecordFile> FilesByRecord(const std::string& manifest) {
+  std::map<uint64_t, RecordFile> files;
+  std::vector<uint64_t> links;
+  for (const std::vector<std::string>& f : ManifestLines(manifest)) {
+    if (f.size() >= 9 && f[0] == "entry" && f[5] == "0" && f[8] == "normal") {
+      files[std::stoull(f[7])] = RecordFile{FromUtf8(f[1]), std::stoull(f[2]), f[3]};
+    } else if (f.size() >= 3 && f[0] == "reparse") {
+      links.push_back(std::stoull(f[2]));
+    }
+  }
+  for (uint64_t link : links) files.erase(link);
+  return files;
+}
+
+// The manifest record of a path.
+uint64_t RecordOf(const std::map<uint64_t, RecordFile>& files, const wchar_t* path) {
+  for (const auto& f : files) {
+    if (f.second.path == path) return f.first;
+  }
+  return 0;
 }
 
 // ---------------------------------------------------------------------------------
@@ -288,19 +437,46 @@ std::wstring RootCopies(const std::wstring& target) {
   return Exists(target + L"\\Root") ? target + L"\\Root" : target;
 }
 
+// A copy of ntfs-tree whose names no Windows file can hold: '/' in old/1960.txt, a lone
+// low surrogate in 文件夹/报告.txt and a lone high one at the end of readme.txt. What
+// each becomes in a target, by its manifest path.
+const std::map<std::wstring, std::wstring>& UnholdableNames() {
+  static const std::map<std::wstring, std::wstring> names = {
+      {L"old/1960.txt", L"old/19_0.txt"},
+      {L"文件夹/报告.txt", L"文件夹/报_.txt"},
+      {L"readme.txt", L"readme.tx_"},
+  };
+  return names;
+}
+std::string MakeUnholdableNamesImage(const std::wstring& path) {
+  ImageCopy image(kImages + "/ntfs/ntfs-tree.img");
+  const auto files = FilesByRecord(kImages + "/ntfs/ntfs-tree.manifest");
+  image.SetNameChar(RecordOf(files, L"old/1960.txt"), 2, L'/');
+  image.SetNameChar(RecordOf(files, L"文件夹/报告.txt"), 1, wchar_t(0xDC00));
+  image.SetNameChar(RecordOf(files, L"readme.txt"), 9, wchar_t(0xD83D));
+  return image.Save(path);
+}
+
 class RecoveryDll : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!Dll().dll || !CoreModule() || !CoreFn<void*>("NTFSEnumVirtualFRs")) return;
-    const std::string images = kImages + "/ntfs/ntfs-tree.img;" + kImages + "/ntfs/ntfs-badnames.img";
+    // Test programs run side by side: each has its own damaged copies.
+    s_copy = WindowsPath(RECOVERY_TEST_WORK_DIR) + L"\\ntfs-tree-names-" + std::to_wstring(GetCurrentProcessId()) +
+             L".img";
+    const std::string renamed = MakeUnholdableNamesImage(s_copy);
+    if (renamed.empty()) return;
+    const std::string images =
+        kImages + "/ntfs/ntfs-tree.img;" + kImages + "/ntfs/ntfs-badnames.img;" + renamed;
     CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(images.c_str());
-    if (Dll().Get<int(__cdecl*)()>("ServiceInitialize")() != 2) return;
+    if (Dll().Get<int(__cdecl*)()>("ServiceInitialize")() != 3) return;
     s_task = ScanToEnd(0);
     if (s_task) s_root = RootTreePath(s_task);
   }
   static void TearDownTestSuite() {
     if (s_task) CloseScanTask(s_task);
     s_task = 0;
+    DeleteFileW(s_copy.c_str());
   }
 
   void SetUp() override {
@@ -337,11 +513,13 @@ class RecoveryDll : public ::testing::Test {
 
   static int s_task;
   static std::wstring s_root;
+  static std::wstring s_copy;
   std::wstring m_work;
 };
 
 int RecoveryDll::s_task = 0;
 std::wstring RecoveryDll::s_root;
+std::wstring RecoveryDll::s_copy;
 
 TEST_F(RecoveryDll, BadArgumentsAnswerAtOnceAndLeaveTheTaskIdle) {
   const std::wstring target = Target(L"target");
@@ -640,10 +818,69 @@ TEST_F(RecoveryDll, HostileNamesStayInsideTheTargetUnderSafeNames) {
   EXPECT_EQ(CloseScanTask(task), 0);
 }
 
+TEST_F(RecoveryDll, NamesNoWindowsFileCanHoldGetReplacedCharactersInsideTheTarget) {
+  const int task = ScanToEnd(2);
+  ASSERT_NE(task, 0) << "scan of the renamed ntfs-tree copy";
+  const std::wstring root = RootTreePath(task);
+  // The three entries as the scan lists them, each with its manifest path.
+  struct Renamed {
+    std::wstring manifestPath;
+    ScanFileRecord record;
+  };
+  std::vector<Renamed> renamed;
+  const std::wstring listed[][3] = {
+      {L"old/1960.txt", L"old", L"19/0.txt"},
+      {L"文件夹/报告.txt", L"文件夹", std::wstring(L"报") + wchar_t(0xDC00) + L".txt"},
+      {L"readme.txt", L"", std::wstring(L"readme.tx") + wchar_t(0xD83D)},
+  };
+  for (const auto& l : listed) {
+    std::wstring folder = root;
+    if (!l[1].empty()) {
+      const ScanFileRecord* f = Named(Children(task, root), l[1].c_str());
+      ASSERT_NE(f, nullptr) << Utf8(l[1]);
+      folder = Under(root, *f);
+    }
+    const ScanFileRecord* r = Named(Children(task, folder), l[2].c_str());
+    ASSERT_NE(r, nullptr) << Utf8(l[0]) << " is not listed under its changed name";
+    renamed.push_back(Renamed{l[0], *r});
+  }
+  std::map<std::wstring, std::wstring> want;
+  for (const auto& n : UnholdableNames()) want[n.second] = n.first;
+
+  // By id, under the names a host makes from the full paths: the '/' in a name is no
+  // folder of the target.
+  const std::wstring byId = Target(L"ids");
+  SetTargetPath(task, byId);
+  std::vector<std::wstring> texts;
+  std::vector<RecoverIdItem> items;
+  for (const Renamed& r : renamed) {
+    wchar_t full[1024] = {};
+    Dll().Get<int(__cdecl*)(int, uint64_t, wchar_t*)>("QueryFileFullPath")(task, r.record.id, full);
+    texts.push_back(full[0] == L'/' ? full + 1 : full);
+  }
+  EXPECT_EQ(texts[0], L"old/19/0.txt");
+  for (size_t i = 0; i < renamed.size(); ++i) items.push_back(RecoverIdItem{renamed[i].record.id, texts[i].c_str(), uint32_t(task)});
+  ASSERT_EQ(RecoverFileByID(task, int(items.size()), L"/", items.data()), 0);
+  EXPECT_EQ(WaitRecovered(task), int(items.size()));
+  ExpectFiles(byId, want, TreeFiles());
+
+  // By name from the root: the file itself and the folders of the others (each holds
+  // only that file).
+  const std::wstring byName = Target(L"names");
+  SetTargetPath(task, byName);
+  std::vector<std::wstring> fromRoot;
+  for (const wchar_t* name : {L"old", L"文件夹"}) fromRoot.push_back(Item(*Named(Children(task, root), name)));
+  fromRoot.push_back(Item(renamed[2].record));
+  ASSERT_EQ(RecoverByName(task, 0, root, fromRoot), 0);
+  EXPECT_EQ(WaitRecovered(task), int(renamed.size()));
+  ExpectFiles(RootCopies(byName), want, TreeFiles());
+  EXPECT_EQ(CloseScanTask(task), 0);
+}
+
 TEST_F(RecoveryDll, StopWorkEndsARecoveryOfEverythingWithFinishedSet) {
   const std::wstring target = Target(L"target");
   SetTargetPath(s_task, target);
-  // Every file of the scan, twenty times over, so that the stop comes in the middle.
+  // Every file of the scan, twenty times over.
   using GlobalFn = int(__cdecl*)(int, int, int, ScanFileRecord*, int*, int*);
   using NextFn = int(__cdecl*)(int, int, int, ScanFileRecord*, int*);
   std::vector<ScanFileRecord> page(256), files;
@@ -670,12 +907,28 @@ TEST_F(RecoveryDll, StopWorkEndsARecoveryOfEverythingWithFinishedSet) {
     items.push_back(RecoverIdItem{files[i % files.size()].id, names[i].c_str(), uint32_t(s_task)});
   }
 
+  // The stand-in holds the recovery in a partition read a few files in; paused there, it
+  // ends the file it is in and waits before the next one, where the stop finds it.
+  using HoldFn = int(__cdecl*)(int);
+  const auto release = CoreFn<int(__cdecl*)()>("QvtdReleaseReads");
+  ASSERT_NE(release, nullptr);
+  struct Release {
+    int(__cdecl* fn)();
+    ~Release() { fn(); }
+  } const released{release};
+  ASSERT_EQ(CoreFn<HoldFn>("QvtdHoldReads")(40), 0);
   ASSERT_EQ(RecoverFileByID(s_task, int(items.size()), L"/", items.data()), 0);
-  EXPECT_EQ(RecoverProgress(s_task).finished, 0) << "a recovery of " << items.size() << " files runs";
-  Sleep(300);
+  ASSERT_EQ(CoreFn<HoldFn>("QvtdWaitReadHeld")(120000), 0) << "the recovery never reached its 41st read";
+  EXPECT_EQ(RecoverProgress(s_task).finished, 0);
+  const int before = RecoverProgress(s_task).recovered;
+  EXPECT_EQ(Dll().Get<int(__cdecl*)(int, int)>("PauseWork")(s_task, 1), 1);
+  release();
   EXPECT_EQ(StopWork(s_task), 1);
   const Progress p = RecoverProgress(s_task);
   EXPECT_EQ(p.finished, 1);
+  // The file held, and at most the one the stop came in, were still written.
+  EXPECT_GE(p.recovered, before + 1);
+  EXPECT_LE(p.recovered, before + 2);
   EXPECT_LT(p.recovered, int(items.size()));
   // Only whole files are left, and each one was counted.
   const std::vector<std::wstring> written = ListFiles(target);
@@ -687,13 +940,250 @@ TEST_F(RecoveryDll, StopWorkEndsARecoveryOfEverythingWithFinishedSet) {
     ASSERT_TRUE(GetFileAttributesExW((target + L"\\" + f).c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow, size->second) << Utf8(f);
   }
-  // The task recovers again afterwards.
+  // The task recovers again afterwards, unpaused.
   const std::wstring after = Target(L"after");
   SetTargetPath(s_task, after);
   const RecoverIdItem readme{At(s_root, L"readme.txt").id, L"readme.txt", uint32_t(s_task)};
   ASSERT_EQ(RecoverFileByID(s_task, 1, L"/", &readme), 0);
   EXPECT_EQ(WaitRecovered(s_task), 1);
   ExpectFiles(after, {{L"readme.txt", L"readme.txt"}}, TreeFiles());
+}
+
+// ---------------------------------------------------------------------------------
+// Inside the library: the product's own task classes over damaged copies, one file at
+// a time, with RecoverOneFile's own results.
+
+class NtfsFileRecovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(CoreModule(), nullptr);
+    if (!CoreFn<void*>("NTFSEnumVirtualFRs")) GTEST_SKIP() << "the stand-in core has no NTFS walk";
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_work = WindowsPath(RECOVERY_TEST_WORK_DIR) + L"\\recovery-one\\" + FromUtf8(info->name());
+    RemoveTree(m_work);
+    MakeFolders(m_work);
+    ASSERT_TRUE(Exists(m_work));
+  }
+  void TearDown() override {
+    SetAllocationFailureAtForTest(0);
+    for (int32_t id : m_ids) m_storage.CloseScanTask(id);
+  }
+
+  // Scans the image (a path as the core takes it) as disk 0, partition 1; the finished
+  // task, null when the scan did not finish.
+  CStorage::CNTFSScanTask* Scan(const std::string& image) {
+    CoreFn<int(__cdecl*)(const char*)>("QvtdSetImages")(image.c_str());
+    if (m_storage.Initialize() != 1) return nullptr;
+    int32_t id = 0;
+    if (m_storage.StartScanTask(0, 1, 0, &id) != 0) return nullptr;
+    m_ids.push_back(id);
+    std::shared_ptr<CStorage::CScanTask> task = m_storage.FindTask(id);
+    if (!task || !WaitFor([&] { return task->IsFinished(); }, 60000)) return nullptr;
+    return static_cast<CStorage::CNTFSScanTask*>(task.get());
+  }
+
+  CStorage m_storage;
+  std::vector<int32_t> m_ids;
+  std::wstring m_work;
+};
+
+// The records that hold the $DATA extents of a manifest file, in VCN order.
+std::vector<uint64_t> ExtentHosts(const std::string& manifest, const std::string& path) {
+  for (const std::vector<std::string>& f : ManifestLines(manifest)) {
+    if (f.size() < 10 || f[0] != "entry" || f[1] != path) continue;
+    const size_t at = f[9].find("hosts=");
+    if (at == std::string::npos) return {};
+    std::vector<uint64_t> hosts;
+    std::stringstream list(f[9].substr(at + 6, f[9].find(',', at) - at - 6));
+    for (std::string n; std::getline(list, n, '+');) hosts.push_back(std::stoull(n));
+    return hosts;
+  }
+  return {};
+}
+
+TEST_F(NtfsFileRecovery, DamageFailsOnlyItsOwnFileWithItsOwnResult) {
+  struct Case {
+    const char* what;
+    const char* image;
+    // Damages the copy; the record of the file it breaks.
+    std::function<uint64_t(ImageCopy&, const std::map<uint64_t, RecordFile>&, const std::string& manifest)> damage;
+    int32_t expected;
+  } const cases[] = {
+      {"one byte of a compressed run list: its first sparse run takes the next bytes as a length of millions of "
+       "clusters",
+       "ntfs-compressed",
+       [](ImageCopy& image, const std::map<uint64_t, RecordFile>& files, const std::string&) -> uint64_t {
+         const uint64_t record = RecordOf(files, L"c/text.txt");
+         const uint32_t runs = image.RunList(record);
+         const std::string r = image.Record(record);
+         if (runs == 0) return 0;
+         // The first run without offset bytes: its header now says four length bytes.
+         for (uint32_t at = runs; at < r.size() && r[at] != 0;) {
+           const uint8_t header = uint8_t(r[at]);
+           if ((header >> 4) == 0) {
+             const uint64_t claim = U32(reinterpret_cast<const uint8_t*>(r.data()) + at + 1);
+             EXPECT_GT(claim, 1u << 24) << "the bytes after the sparse run make no large length";
+             image.SetRecordByte(record, at, 0x04);
+             return record;
+           }
+           at += 1 + (header & 15) + (header >> 4);
+         }
+         return 0;
+       },
+       -1392},
+      {"an extension record in the middle of a file's extents unreadable: a gap between extents", "ntfs-tree",
+       [](ImageCopy& image, const std::map<uint64_t, RecordFile>& files, const std::string& manifest) -> uint64_t {
+         const std::vector<uint64_t> hosts = ExtentHosts(manifest, "frag/split.txt");
+         if (hosts.size() < 3) return 0;
+         image.BreakRecord(hosts[hosts.size() / 2]);
+         return hosts[0];
+       },
+       -1393},
+      {"the last extension record of a file unreadable: its data ends before the file does", "ntfs-tree",
+       [](ImageCopy& image, const std::map<uint64_t, RecordFile>& files, const std::string& manifest) -> uint64_t {
+         const std::vector<uint64_t> hosts = ExtentHosts(manifest, "frag/split.txt");
+         if (hosts.size() < 3) return 0;
+         image.BreakRecord(hosts.back());
+         return hosts[0];
+       },
+       -1392},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string manifest = kImages + "/ntfs/" + c.image + ".manifest";
+    const auto files = FilesByRecord(manifest);
+    ImageCopy image(kImages + "/ntfs/" + c.image + ".img");
+    const uint64_t damaged = c.damage(image, files, manifest);
+    ASSERT_NE(damaged, 0u) << "the image does not hold what the case damages";
+    const std::wstring copy = m_work + L"\\image" + std::to_wstring(++n) + L".img";
+    CStorage::CNTFSScanTask* task = Scan(image.Save(copy));
+    ASSERT_NE(task, nullptr);
+    const std::wstring target = m_work + L"\\target" + std::to_wstring(n);
+    MakeFolders(target);
+    for (const auto& f : files) {
+      const std::wstring name = std::to_wstring(f.first);
+      const int32_t r = task->RecoverOneFile(target.c_str(), f.first, (L"\\" + name).c_str());
+      const std::string data = ReadAll(target + L"\\" + name);
+      if (f.first == damaged) {
+        EXPECT_EQ(r, c.expected) << Utf8(f.second.path);
+        EXPECT_FALSE(Exists(target + L"\\" + name)) << "the partial target is deleted";
+        continue;
+      }
+      EXPECT_EQ(r, 0) << Utf8(f.second.path);
+      EXPECT_EQ(data.size(), f.second.size) << Utf8(f.second.path);
+      EXPECT_EQ(Sha256(data), f.second.sha256) << Utf8(f.second.path);
+    }
+    ASSERT_EQ(m_storage.CloseScanTask(m_ids.back()), 0);
+    m_ids.pop_back();
+    DeleteFileW(copy.c_str());
+  }
+}
+
+TEST_F(NtfsFileRecovery, CompressedRunsCostNoMoreThanTheFilesUnitsWhateverTheyClaim) {
+  CStorage::CNTFSScanTask* task = Scan(kImages + "/ntfs/ntfs-compressed.img");
+  ASSERT_NE(task, nullptr);
+  constexpr uint32_t kCluster = 4096, kUnit = 16 * kCluster;
+  constexpr uint64_t kFileSize = 150001;  // three units, the last one cut
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> runs;
+    std::string content;  // what the file holds afterwards
+  } const cases[] = {
+      // 2^18 clusters: a gigabyte that a file of 150001 bytes does not have.
+      {"a sparse run of 2^18 clusters", {0x03, 0x00, 0x00, 0x04, 0x00}, std::string(kFileSize, '\0')},
+      {"a stored run of 2^18 clusters from cluster 0", {0x13, 0x00, 0x00, 0x04, 0x00, 0x00},
+       ReadAll(WindowsPath(kImages + "/ntfs/ntfs-compressed.img")).substr(0, kFileSize)},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring path = m_work + L"\\out" + std::to_wstring(++n);
+    HANDLE target = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(target, INVALID_HANDLE_VALUE);
+    {
+      CNTFSCompressedStream stream(L"bound", kUnit, 1, 0, target, uint32_t(kFileSize), 0);
+      EXPECT_EQ(task->ReadCompressedRuns(kUnit, c.runs.data(), uint32_t(c.runs.size()), kCluster, &stream), 0);
+      EXPECT_EQ(stream.Finish(), 0);
+      // The count that proves the bound: every byte the runs handed over.
+      EXPECT_EQ(stream.BytesTaken(), 3u * kUnit);
+      EXPECT_EQ(stream.Remaining(), 0u);
+    }
+    CloseHandle(target);
+    EXPECT_TRUE(ReadAll(path) == c.content);
+  }
+}
+
+TEST_F(NtfsFileRecovery, EveryAllocationOfARecoveryCanFailCleanly) {
+  CStorage::CNTFSScanTask* task = Scan(kImages + "/ntfs/ntfs-compressed.img");
+  ASSERT_NE(task, nullptr);
+  const auto files = FilesByRecord(kImages + "/ntfs/ntfs-compressed.manifest");
+  // Compressed (stored, sparse and mixed units), plain in one extent and in three, sparse.
+  const std::vector<std::wstring> paths = {L"c/text.txt", L"c/mixed.bin", L"c/raw.bin", L"plain/frag.txt",
+                                           L"plain/sparse.bin", L"plain/odd.bin"};
+  std::vector<RecoverIdItem> items;
+  for (const std::wstring& path : paths) {
+    const uint64_t record = RecordOf(files, path.c_str());
+    ASSERT_NE(record, 0u) << Utf8(path);
+    items.push_back(RecoverIdItem{record, path.c_str(), 0});
+  }
+  // One recovery into a fresh folder with the given allocation failing (0: none): its
+  // files are whole, exact and counted. Whether the failure fired.
+  const auto recoverOnce = [&](const std::wstring& target, int nth, bool onward) {
+    MakeFolders(target);
+    task->SetTargetPath(target.c_str());
+    SetAllocationFailureAtForTest(nth, onward);
+    const int32_t started = task->RecoverFileByID(int32_t(items.size()), L"/", items.data());
+    int32_t recovered = 0, finished = 0;
+    if (started == 0) {
+      EXPECT_TRUE(WaitFor([&] { task->GetRecoverProgress(&recovered, &finished); return finished == 1; }, 120000));
+    } else {
+      EXPECT_EQ(started, kResultNoMemory);
+      task->GetRecoverProgress(&recovered, &finished);
+      EXPECT_EQ(finished, 1) << "a refused start leaves the task idle";
+      recovered = 0;
+    }
+    const bool fired = AllocationFailureFiredForTest();
+    SetAllocationFailureAtForTest(0);
+    const std::vector<std::wstring> written = ListFiles(target);
+    EXPECT_EQ(int32_t(written.size()), recovered);
+    for (const std::wstring& w : written) {
+      const uint64_t record = RecordOf(files, w.c_str());
+      EXPECT_NE(record, 0u) << Utf8(w) << " is no file of the request";
+      if (record == 0) continue;
+      std::wstring path = target + L"\\" + w;
+      std::replace(path.begin(), path.end(), L'/', L'\\');
+      const std::string data = ReadAll(path);
+      EXPECT_EQ(data.size(), files.at(record).size) << Utf8(w);
+      EXPECT_EQ(Sha256(data), files.at(record).sha256) << Utf8(w);
+    }
+    if (!fired) EXPECT_EQ(recovered, int32_t(items.size())) << "no failure, every file";
+    return fired;
+  };
+  // A whole round first: the system opens handles of its own on first use (the crypto
+  // provider of the digests among them; GoogleTest's first trace on a thread starts a
+  // watcher that holds one).
+  {
+    SCOPED_TRACE("one whole round");
+    EXPECT_FALSE(recoverOnce(m_work + L"\\whole", 0, false));
+  }
+  const size_t tasks = m_storage.TaskCount();
+  const int handles = OwnHandleCount();
+  ASSERT_GT(handles, 0);
+  int sweeps = 0;
+  for (const bool onward : {false, true}) {
+    for (int nth = 1;; ++nth) {
+      SCOPED_TRACE((onward ? "from allocation " : "allocation ") + std::to_string(nth));
+      ASSERT_LT(nth, 1000) << "a recovery without end of allocations";
+      const bool fired =
+          recoverOnce(m_work + L"\\" + (onward ? L"onward" : L"once") + std::to_wstring(nth), nth, onward);
+      EXPECT_EQ(OwnHandleCount(), handles) << "handles left open";
+      EXPECT_EQ(m_storage.TaskCount(), tasks);
+      if (!fired) break;
+      ++sweeps;
+    }
+  }
+  EXPECT_GT(sweeps, 2 * int(items.size())) << "each file asks for memory of its own";
 }
 
 }  // namespace

@@ -15,19 +15,6 @@ namespace {
 
 const std::string kImages = RECOVERY_IMAGES_DIR;
 
-// Handle values of this process that name an open handle, among the lowest ones (a new
-// handle takes the lowest free value). GetProcessHandleCount answers 0 under Wine, and
-// its system handle table hangs at times while other processes come and go.
-int OwnHandleCount() {
-  constexpr uintptr_t kProbed = 2048;
-  int open = 0;
-  for (uintptr_t value = 4; value < 4 * kProbed; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
-  }
-  return open;
-}
-
 bool IsCleanResult(int32_t r) { return r == kResultOk || r == kResultNoMemory; }
 
 // Pages through one enumeration until it ends (page(handle 0) opens it, page(handle)

@@ -36,6 +36,19 @@ inline bool EndsWithin(std::function<void()> work, DWORD milliseconds) {
   return WaitForSingleObject(thread.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
+// Handle values of this process that name an open handle, among the lowest ones (a new
+// handle takes the lowest free value). GetProcessHandleCount answers 0 under Wine, and
+// its system handle table hangs at times while other processes come and go.
+inline int OwnHandleCount() {
+  constexpr uintptr_t kProbed = 2048;
+  int open = 0;
+  for (uintptr_t value = 4; value < 4 * kProbed; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+  }
+  return open;
+}
+
 // The stand-in core beside the test program, and its functions by name (test hooks too).
 inline HMODULE CoreModule() {
   static HMODULE core = LoadLibraryA("qvtdserver.dll");

@@ -9,6 +9,7 @@
 #include "Core.h"
 #include "Disk.h"
 #include "Holds.h"
+#include "ReadHold.h"
 #include "qvtdserver.h"
 
 static_assert(sizeof(QvtdDiskRecord) == 280, "DiskRecord is 280 bytes");
@@ -220,6 +221,7 @@ int QVTD_API ReadPartition(void* partition, void* diskContext, uint64_t byteOffs
   const Partition* p = Core::Get().FindPartition(partition);
   if (!p) return kErrBadHandle;
   if (length > uint32_t(INT32_MAX) || (length > 0 && !buffer)) return kErrBadArgument;
+  PassReadHold();
   size_t got = 0;
   switch (p->Read(byteOffset, buffer, length, got)) {
   case Res::Ok: return int(got);

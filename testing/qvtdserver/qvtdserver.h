@@ -353,6 +353,19 @@ int      QVTD_API QvtdHoldBeforeRecord(int nth, void* held, void* release);
 // host's callback, right before it calls the wait function (null: no signal). 0.
 int      QVTD_API QvtdSignalErrorWait(void* entered);
 
+// ---- Read hold (test hooks) ----
+// A hold that ReadPartition calls wait at, so that a test acts while a reader (a
+// recovery) is known to be mid-way, then lets it go on.
+// QvtdHoldReads: arms the hold: afterReads more ReadPartition calls pass, every later
+//   one waits until QvtdReleaseReads. 0, or -87 when negative.
+// QvtdWaitReadHeld: 0 once a read waits at the armed hold, 258 (WAIT_TIMEOUT) when none
+//   did within the milliseconds given; -87 when negative.
+// QvtdReleaseReads: disarms the hold; waiting reads go on. 0.
+int      QVTD_API QvtdHoldReads(int afterReads);
+int      QVTD_API QvtdWaitReadHeld(int milliseconds);
+int      QVTD_API QvtdReleaseReads(void);
+// ---- end of read hold ----
+
 #ifdef __cplusplus
 }
 #endif
