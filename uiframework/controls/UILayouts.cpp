@@ -459,11 +459,10 @@ void CTileLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
 void CTileLayoutUI::SetPos(RECT rc, bool bNeedInvalidate)
 {
     CControlUI::SetPos(rc, bNeedInvalidate);
-    const RECT whole = m_rcItem;
     const Bars bars = {m_pVerticalScrollBar, m_pHorizontalScrollBar};
     rc = ContentRect(m_rcItem, m_rcInset, bars);
     if (m_items.IsEmpty()) {
-        ProcessScrollBar(whole, 0, 0);
+        ProcessScrollBar(rc, 0, 0);
         return;
     }
     // An item size below 1 would divide by zero: every cell is at least 1 x 1.
@@ -536,7 +535,9 @@ void CTileLayoutUI::SetPos(RECT rc, bool bNeedInvalidate)
                        cellTop + oy + h - p.bottom},
                   false);
     }
-    ProcessScrollBar(whole, cxNeeded, cyNeeded);
+    // The bars go beside the content area, as in the other layouts (not beside
+    // the whole rectangle, which would put them outside the layout).
+    ProcessScrollBar(rc, cxNeeded, cyNeeded);
 }
 
 // ---------------------------------------------------------------- child layout
