@@ -1361,7 +1361,9 @@ void CWindowManagerUI::Paint()
     ::EndPaint(m_hWndPaint, &ps);
     m_bIsPainting = false;
     m_bLayeredChanged = false;
-    if (m_bUpdateNeeded) InvalidateAll();
+    // A tab move left pending by the first layout needs a paint of its own: the
+    // invalidation it made before BeginPaint was validated by this one.
+    if (m_bUpdateNeeded || m_bFocusNeeded) InvalidateAll();
 }
 
 void CWindowManagerUI::PaintLayeredChildren(const RECT& rcPaint)

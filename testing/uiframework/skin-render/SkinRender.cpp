@@ -144,8 +144,13 @@ std::wstring FullPath(const std::wstring& p)
     return (n > 0 && n < MAX_PATH * 2) ? std::wstring(buf) : p;
 }
 
-// Pumps until nothing happens for a while: timers of controls keep it busy,
-// the layered window's repaint tick does not.
+// Pumps until nothing but timer ticks happens for a while (a held scroll-bar
+// button ticks for ever); scripts wait for timers with "wait".
+// The marker key that follows every scripted step: input is delivered in order,
+// so once it arrives everything the step sent has been handled.
+const WORD kMarkerKey = VK_F24;
+bool g_markerSeen = false;
+
 void PumpUntilIdle(CWindowManagerUI& manager, DWORD quietMs = 150, DWORD limitMs = 30000)
 {
     const DWORD start = ::GetTickCount();
@@ -155,15 +160,18 @@ void PumpUntilIdle(CWindowManagerUI& manager, DWORD quietMs = 150, DWORD limitMs
         bool any = false;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return;
-            const bool tick = msg.message == WM_TIMER && msg.wParam == kLayeredTimerId;
-            if (!tick) any = true;
+            if ((msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) && msg.wParam == kMarkerKey) {
+                if (msg.message == WM_KEYUP) g_markerSeen = true;
+                continue;
+            }
+            if (msg.message != WM_TIMER) any = true;
             if (!CWindowManagerUI::TranslateMessage(&msg)) {
                 ::TranslateMessage(&msg);
                 ::DispatchMessageW(&msg);
             }
         }
         const DWORD now = ::GetTickCount();
-        if (any || manager.IsFirstPaintPending()) lastActivity = now;
+        if (any || manager.IsFirstPaintPending() || !g_markerSeen) lastActivity = now;
         if (g_window->Closed()) return;
         if (now - lastActivity >= quietMs) return;
         if (now - start >= limitMs) return;
@@ -415,6 +423,9 @@ bool RunStep(const std::wstring& raw)
     } else {
         return false;
     }
+    g_markerSeen = false;
+    SendKey(kMarkerKey, false);
+    SendKey(kMarkerKey, true);
     PumpUntilIdle(m);
     return true;
 }
@@ -514,6 +525,7 @@ int wmain(int argc, wchar_t** argv)
     window.ShowWindow(true, true);
     ::SetForegroundWindow(window.GetHWND());
     ::UpdateWindow(window.GetHWND());
+    g_markerSeen = true;
     PumpUntilIdle(window.GetManager());
 
     for (const std::wstring& line : script) {
