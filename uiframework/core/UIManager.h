@@ -116,6 +116,8 @@ public:
     void SetDefaultFont(LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic,
                         bool bShared = false);
     UIFontInfo* GetDefaultFontInfo();
+    // The description AddFont and SetDefaultFont create their fonts from.
+    static LOGFONTW DescribeFont(LPCWSTR face, int size, bool bold, bool underline, bool italic);
     void RemoveAllFonts(bool bShared = false);
 
     // ---- images

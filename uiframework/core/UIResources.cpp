@@ -56,6 +56,14 @@ void FillFontInfo(UIFontInfo& info, HFONT font, LPCWSTR face, int size, bool bol
 
 HFONT MakeFont(LPCWSTR face, int size, bool bold, bool underline, bool italic)
 {
+    const LOGFONTW lf = CWindowManagerUI::DescribeFont(face, size, bold, underline, italic);
+    return ::CreateFontIndirectW(&lf);
+}
+
+}  // namespace
+
+LOGFONTW CWindowManagerUI::DescribeFont(LPCWSTR face, int size, bool bold, bool underline, bool italic)
+{
     LOGFONTW lf = {};
     ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(lf), &lf);
     if (face) {
@@ -68,8 +76,10 @@ HFONT MakeFont(LPCWSTR face, int size, bool bold, bool underline, bool italic)
     if (bold) lf.lfWeight += FW_BOLD;
     if (underline) lf.lfUnderline = TRUE;
     if (italic) lf.lfItalic = TRUE;
-    return ::CreateFontIndirectW(&lf);
+    return lf;
 }
+
+namespace {
 
 void FreeFonts(CUIStringMap& table)
 {
