@@ -12,13 +12,6 @@ namespace SkinUI {
 
 namespace {
 
-struct FINDSHORTCUT {
-    wchar_t ch;
-    bool bPickNext;
-};
-
-bool InRect(const RECT& rc, POINT pt) { return ::PtInRect(&rc, pt) != 0; }
-
 }  // namespace
 
 CWindowManagerUI::CWindowManagerUI()
@@ -97,12 +90,7 @@ CWindowManagerUI::~CWindowManagerUI()
     RemoveAllImages();
     RemoveAllDefaultAttributeLists();
     RemoveAllWindowCustomAttributes();
-    for (int i = 0;; ++i) {
-        LPCWSTR key = m_mOptionGroup.GetKeyAt(i);
-        if (!key) break;
-        delete static_cast<CUIPtrArray*>(m_mOptionGroup.Find(key, false));
-    }
-    m_mOptionGroup.RemoveAll();
+    FreeOptionGroups();
     KillAllTimers();
     ReleaseOffscreen();
     if (m_hbmpBackground) ::DeleteObject(m_hbmpBackground);
@@ -113,6 +101,16 @@ CWindowManagerUI::~CWindowManagerUI()
     UIShared& shared = Shared();
     const int at = shared.managers.Find(this);
     if (at >= 0) shared.managers.Remove(at);
+}
+
+void CWindowManagerUI::FreeOptionGroups()
+{
+    for (int i = 0;; ++i) {
+        LPCWSTR key = m_mOptionGroup.GetKeyAt(i);
+        if (!key) break;
+        delete static_cast<CUIPtrArray*>(m_mOptionGroup.Find(key, false));
+    }
+    m_mOptionGroup.RemoveAll();
 }
 
 void CWindowManagerUI::ReleaseOffscreen()
@@ -138,12 +136,7 @@ void CWindowManagerUI::Init(HWND hWnd, LPCWSTR pstrName)
     RemoveAllImages();
     RemoveAllDefaultAttributeLists();
     RemoveAllWindowCustomAttributes();
-    for (int i = 0;; ++i) {
-        LPCWSTR key = m_mOptionGroup.GetKeyAt(i);
-        if (!key) break;
-        delete static_cast<CUIPtrArray*>(m_mOptionGroup.Find(key, false));
-    }
-    m_mOptionGroup.RemoveAll();
+    FreeOptionGroups();
     KillAllTimers();
     m_sName = pstrName;
     if (m_hDcPaint && m_hWndPaint) ::ReleaseDC(m_hWndPaint, m_hDcPaint);
@@ -414,35 +407,21 @@ void CWindowManagerUI::SetFocus(CControlUI* pControl, bool bFocusWnd)
     SendNotify(m_pFocus, L"setfocus");
 }
 
+CControlUI* CALLBACK CWindowManagerUI::CollectTabStopsCallback(CControlUI* pThis, LPVOID pData)
+{
+    if (pThis->GetControlFlags() & UIFLAG_TABSTOP) static_cast<CUIPtrArray*>(pData)->Add(pThis);
+    return nullptr;
+}
+
 void CWindowManagerUI::RequestFocus(CControlUI* pControl)
 {
     TakeSystemFocus();
     SetFocus(nullptr, false);
     if (m_pRoot && pControl) {
         // The tab stop before the control, so that the pending move lands on it.
-        TabInfo info = {nullptr, nullptr, true, false};
-        CControlUI* prev = nullptr;
         CUIPtrArray stops;
-        struct Walk {
-            static CControlUI* CALLBACK Collect(CControlUI* c, LPVOID data)
-            {
-                if (c->GetControlFlags() & UIFLAG_TABSTOP) static_cast<CUIPtrArray*>(data)->Add(c);
-                return nullptr;
-            }
-        };
-        m_pRoot->FindControl(Walk::Collect, &stops, UIFIND_VISIBLE | UIFIND_ENABLED | UIFIND_ME_FIRST);
-        (void)info;
-        CControlUI* walkStop = nullptr;
-        struct Find {
-            CControlUI* target;
-            bool found;
-            static CControlUI* CALLBACK Seek(CControlUI* c, LPVOID data)
-            {
-                Find* f = static_cast<Find*>(data);
-                return c == f->target ? c : nullptr;
-            }
-        };
-        (void)walkStop;
+        m_pRoot->FindControl(CollectTabStopsCallback, &stops, UIFIND_VISIBLE | UIFIND_ENABLED | UIFIND_ME_FIRST);
+        CControlUI* prev = nullptr;
         for (int i = 0; i < stops.GetSize(); ++i) {
             CControlUI* c = static_cast<CControlUI*>(stops.ItemAt(i));
             if (c == pControl) break;
@@ -1284,10 +1263,7 @@ void CWindowManagerUI::Paint()
 
     if (m_bFocusNeeded) MoveFocusToNextTabControl(true);
     m_bIsPainting = true;
-    const bool hadLayout = m_bUpdateNeeded;
     LayoutIfNeeded(rcClient);
-    (void)hadLayout;
-    if (m_bLayered && m_bLayeredChanged && !m_bFirstLayout && m_bUpdateNeeded == false && false) return;
 
     if (m_bOffscreenPaint) {
         const SIZE size = {rcClient.right - rcClient.left, rcClient.bottom - rcClient.top};
@@ -1295,16 +1271,7 @@ void CWindowManagerUI::Paint()
         if (!m_hDcOffscreen) {
             m_hDcOffscreen = ::CreateCompatibleDC(m_hDcPaint);
             if (m_bLayered) {
-                BITMAPINFO bmi = {};
-                bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-                bmi.bmiHeader.biWidth = size.cx;
-                bmi.bmiHeader.biHeight = -size.cy;
-                bmi.bmiHeader.biPlanes = 1;
-                bmi.bmiHeader.biBitCount = 32;
-                bmi.bmiHeader.biCompression = BI_RGB;
-                void* bits = nullptr;
-                m_hbmpOffscreen = ::CreateDIBSection(m_hDcPaint, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
-                m_pOffscreenBits = static_cast<BYTE*>(bits);
+                m_hbmpOffscreen = CDrawHelper::CreateDib32(m_hDcPaint, size.cx, size.cy, true, &m_pOffscreenBits);
             } else {
                 m_hbmpOffscreen = ::CreateCompatibleBitmap(m_hDcPaint, size.cx, size.cy);
             }

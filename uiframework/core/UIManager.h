@@ -186,6 +186,7 @@ public:
     static CControlUI* CALLBACK CollectUpdateNeededCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK FindTabControlCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK FindControlByShortcutCallback(CControlUI* pThis, LPVOID pData);
+    static CControlUI* CALLBACK CollectTabStopsCallback(CControlUI* pThis, LPVOID pData);
 
 private:
     struct TabInfo {
@@ -204,6 +205,7 @@ private:
     void PaintLayeredChildren(const RECT& rcPaint);
     void ApplyLayeredImage(const RECT& rcPaint);
     void ReleaseOffscreen();
+    void FreeOptionGroups();
     void DrainAsyncNotify();
     void DeleteDelayedCleanup();
     void FreeAsyncNotify();
@@ -218,6 +220,8 @@ private:
     CUIStringMap& ImageTable(bool bShared);
     CUIStringMap& AttrTable(bool bShared);
     void MeasureFont(UIFontInfo* info);
+    template <class Match>
+    UIFontInfo* FindFontInfo(Match match);
 
     CUIString m_sName;
     HWND m_hWndPaint;

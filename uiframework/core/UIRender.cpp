@@ -144,13 +144,13 @@ void CDrawClip::UseOldClipEnd(HDC hDC, CDrawClip& clip) { ::SelectClipRgn(hDC, c
 
 // ---------------------------------------------------------------- drawing
 
-HBITMAP CDrawHelper::CreateBitmapInfo(HDC hDC, int cx, int cy, BYTE** pBits)
+HBITMAP CDrawHelper::CreateDib32(HDC hDC, int cx, int cy, bool topDown, BYTE** pBits)
 {
     BITMAPINFO bmi;
     std::memset(&bmi, 0, sizeof(bmi));
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bmi.bmiHeader.biWidth = cx;
-    bmi.bmiHeader.biHeight = cy;
+    bmi.bmiHeader.biHeight = topDown ? -cy : cy;
     bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;
@@ -159,6 +159,11 @@ HBITMAP CDrawHelper::CreateBitmapInfo(HDC hDC, int cx, int cy, BYTE** pBits)
     HBITMAP bmp = ::CreateDIBSection(hDC, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (pBits) *pBits = static_cast<BYTE*>(bits);
     return bmp;
+}
+
+HBITMAP CDrawHelper::CreateBitmapInfo(HDC hDC, int cx, int cy, BYTE** pBits)
+{
+    return CreateDib32(hDC, cx, cy, false, pBits);
 }
 
 void CDrawHelper::DrawColor(HDC hDC, const RECT& rc, DWORD color)
@@ -336,23 +341,14 @@ UIImageInfo* CDrawHelper::LoadImage(CUIStringOrId bitmap, LPCWSTR type, DWORD ma
     }
     if (!pixels) return nullptr;
 
-    BITMAPINFO bmi;
-    std::memset(&bmi, 0, sizeof(bmi));
-    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = w;
-    bmi.bmiHeader.biHeight = -h;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmi.bmiHeader.biCompression = BI_RGB;
-    bmi.bmiHeader.biSizeImage = static_cast<DWORD>(w) * h * 4;
-    void* bits = nullptr;
-    HBITMAP bmp = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    BYTE* bits = nullptr;
+    HBITMAP bmp = CreateDib32(nullptr, w, h, true, &bits);
     if (!bmp) {
         stbi_image_free(pixels);
         return nullptr;
     }
     bool alpha = false;
-    BYTE* out = static_cast<BYTE*>(bits);
+    BYTE* out = bits;
     const size_t count = static_cast<size_t>(w) * h;
     for (size_t i = 0; i < count; ++i) {
         const BYTE r = pixels[i * 4], g = pixels[i * 4 + 1], b = pixels[i * 4 + 2], a = pixels[i * 4 + 3];

@@ -41,6 +41,8 @@ public:
     static void DrawRoundRect(HDC hDC, const RECT& rc, int width, int height, int nSize, DWORD dwPenColor,
                               int nStyle = PS_SOLID);
     static HBITMAP CreateBitmapInfo(HDC hDC, int cx, int cy, BYTE** pBits);
+    // A 32-bit DIB section, rows top-down or bottom-up.
+    static HBITMAP CreateDib32(HDC hDC, int cx, int cy, bool topDown, BYTE** pBits);
     static DWORD AdjustColor(DWORD dwColor, short H, short S, short L);
 };
 
