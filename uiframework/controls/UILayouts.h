@@ -20,6 +20,8 @@ public:
 protected:
     explicit CBoxLayoutUI(bool vertical) : m_bVertical(vertical) {}
     RECT GetThumbRect(const RECT& rc) const;
+    // Stacks the children along the layout's axis (SetPos of both layouts).
+    void LayoutBox(RECT rc, bool bNeedInvalidate);
     bool SetSepAttribute(LPCWSTR pstrName, LPCWSTR pstrValue, LPCWSTR sepName);
 
     bool m_bVertical;

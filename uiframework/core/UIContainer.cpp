@@ -393,35 +393,29 @@ void CContainerUI::PageRight() { ScrollBy(HorizontalPageStep(), 0); }
 void CContainerUI::HomeLeft() { ScrollBy(-GetScrollPos().cx, 0); }
 void CContainerUI::EndRight() { ScrollBy(GetScrollRange().cx - GetScrollPos().cx, 0); }
 
+void CContainerUI::SwitchScrollBar(CScrollBarUI*& bar, bool enable, bool horizontal)
+{
+    if (!enable) {
+        if (bar) bar->Delete();
+        bar = nullptr;
+        return;
+    }
+    if (bar) return;
+    bar = new CScrollBarUI;
+    bar->SetScrollRange(0);
+    if (horizontal) bar->SetHorizontal(true);
+    bar->SetOwner(this);
+    bar->SetManager(m_pManager, this, false);
+    if (m_pManager) {
+        if (LPCWSTR def = m_pManager->GetDefaultAttributeList(horizontal ? L"HScrollBar" : L"VScrollBar"))
+            bar->ApplyAttributeList(def);
+    }
+}
+
 void CContainerUI::EnableScrollBar(bool bEnableVertical, bool bEnableHorizontal)
 {
-    if (bEnableVertical && !m_pVerticalScrollBar) {
-        m_pVerticalScrollBar = new CScrollBarUI;
-        m_pVerticalScrollBar->SetScrollRange(0);
-        m_pVerticalScrollBar->SetOwner(this);
-        m_pVerticalScrollBar->SetManager(m_pManager, this, false);
-        if (m_pManager) {
-            if (LPCWSTR def = m_pManager->GetDefaultAttributeList(L"VScrollBar"))
-                m_pVerticalScrollBar->ApplyAttributeList(def);
-        }
-    } else if (!bEnableVertical && m_pVerticalScrollBar) {
-        m_pVerticalScrollBar->Delete();
-        m_pVerticalScrollBar = nullptr;
-    }
-    if (bEnableHorizontal && !m_pHorizontalScrollBar) {
-        m_pHorizontalScrollBar = new CScrollBarUI;
-        m_pHorizontalScrollBar->SetScrollRange(0);
-        m_pHorizontalScrollBar->SetHorizontal(true);
-        m_pHorizontalScrollBar->SetOwner(this);
-        m_pHorizontalScrollBar->SetManager(m_pManager, this, false);
-        if (m_pManager) {
-            if (LPCWSTR def = m_pManager->GetDefaultAttributeList(L"HScrollBar"))
-                m_pHorizontalScrollBar->ApplyAttributeList(def);
-        }
-    } else if (!bEnableHorizontal && m_pHorizontalScrollBar) {
-        m_pHorizontalScrollBar->Delete();
-        m_pHorizontalScrollBar = nullptr;
-    }
+    SwitchScrollBar(m_pVerticalScrollBar, bEnableVertical, false);
+    SwitchScrollBar(m_pHorizontalScrollBar, bEnableHorizontal, true);
     NeedUpdate();
 }
 

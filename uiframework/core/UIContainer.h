@@ -97,6 +97,7 @@ protected:
     int VerticalPageStep() const;
     int HorizontalPageStep() const;
     void ScrollBy(int dx, int dy);
+    void SwitchScrollBar(CScrollBarUI*& bar, bool enable, bool horizontal);
     // Re-layout after a scroll-bar change: the container's own rectangle (its
     // relative one when it floats).
     void Relayout(bool bInvalidate);

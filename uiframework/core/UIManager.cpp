@@ -908,6 +908,24 @@ void CWindowManagerUI::HandleMouseLeave()
     m_bMouseTracking = false;
 }
 
+bool CWindowManagerUI::PressAt(int type, WPARAM wParam, LPARAM lParam, bool takeFocus, bool capture)
+{
+    TakeSystemFocus();
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    m_ptLastMousePos = pt;
+    CControlUI* c = ControlAtIfOurs(pt);
+    if (!c) return false;
+    // A left press makes the control the pressed one before its event.
+    if (type == UIEventButtonDown) m_pEventClick = c;
+    if (takeFocus) c->SetFocus();
+    if (capture) SetCapture();
+    UIEvent event = MakeEvent(type, c, wParam, lParam);
+    event.wKeyState = static_cast<WORD>(wParam);
+    c->Event(event);
+    m_pEventClick = c;
+    return true;
+}
+
 bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes)
 {
     if (!m_hWndPaint) return false;
@@ -1042,33 +1060,12 @@ bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, L
         if (!m_pRoot) return false;
         HandleMouseMove(lParam);
         return true;
-    case WM_LBUTTONDOWN: {
-        TakeSystemFocus();
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        m_ptLastMousePos = pt;
-        CControlUI* c = ControlAtIfOurs(pt);
-        if (!c) return false;
-        m_pEventClick = c;
-        c->SetFocus();
-        SetCapture();
-        UIEvent event = MakeEvent(UIEventButtonDown, c, wParam, lParam);
-        event.wKeyState = static_cast<WORD>(wParam);
-        c->Event(event);
-        return true;
-    }
-    case WM_LBUTTONDBLCLK: {
-        TakeSystemFocus();
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        m_ptLastMousePos = pt;
-        CControlUI* c = ControlAtIfOurs(pt);
-        if (!c) return false;
-        SetCapture();
-        UIEvent event = MakeEvent(UIEventDoubleClick, c, wParam, lParam);
-        event.wKeyState = static_cast<WORD>(wParam);
-        c->Event(event);
-        m_pEventClick = c;
-        return true;
-    }
+    case WM_LBUTTONDOWN:
+        return PressAt(UIEventButtonDown, wParam, lParam, true, true);
+    case WM_LBUTTONDBLCLK:
+        return PressAt(UIEventDoubleClick, wParam, lParam, false, true);
+    case WM_RBUTTONDOWN:
+        return PressAt(UIEventRightButtonDown, wParam, lParam, true, false);
     case WM_LBUTTONUP: {
         POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         m_ptLastMousePos = pt;
@@ -1079,19 +1076,6 @@ bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, L
         CControlUI* c = m_pEventClick;
         m_pEventClick = nullptr;
         c->Event(event);
-        return true;
-    }
-    case WM_RBUTTONDOWN: {
-        TakeSystemFocus();
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        m_ptLastMousePos = pt;
-        CControlUI* c = ControlAtIfOurs(pt);
-        if (!c) return false;
-        c->SetFocus();
-        UIEvent event = MakeEvent(UIEventRightButtonDown, c, wParam, lParam);
-        event.wKeyState = static_cast<WORD>(wParam);
-        c->Event(event);
-        m_pEventClick = c;
         return true;
     }
     case WM_CONTEXTMENU: {

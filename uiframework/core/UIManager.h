@@ -214,6 +214,8 @@ private:
     CControlUI* ControlAtIfOurs(POINT pt) const;
     void TakeSystemFocus();
     void HandleMouseMove(LPARAM lParam);
+    // A button press at the point: system focus, the control under it, the event.
+    bool PressAt(int type, WPARAM wParam, LPARAM lParam, bool takeFocus, bool capture);
     void HandleMouseHover();
     void HandleMouseLeave();
     CUIStringMap& FontTable(bool bShared);
