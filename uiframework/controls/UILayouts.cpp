@@ -318,39 +318,23 @@ void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
     ProcessScrollBar(rc, m_bVertical ? crossNeeded : mainNeeded, m_bVertical ? mainNeeded : crossNeeded);
 }
 
-// ---------------------------------------------------------------- vertical
+// ---------------------------------------------------------------- vertical, horizontal
 
-LPCWSTR CVerticalLayoutUI::GetClass() const { return L"VerticalLayout"; }
+LPCWSTR CBoxLayoutUI::GetClass() const { return m_bVertical ? L"VerticalLayout" : L"HorizontalLayout"; }
 
-void* CVerticalLayoutUI::GetInterface(LPCWSTR pstrName)
+void* CBoxLayoutUI::GetInterface(LPCWSTR pstrName)
 {
-    if (pstrName && wcscmp(pstrName, L"VerticalLayout") == 0) return this;
+    if (pstrName && wcscmp(pstrName, GetClass()) == 0) return this;
     return CContainerUI::GetInterface(pstrName);
 }
 
-void CVerticalLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
+void CBoxLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
 {
-    if (!SetSepAttribute(pstrName, pstrValue, L"sepheight")) CContainerUI::SetAttribute(pstrName, pstrValue);
+    if (!SetSepAttribute(pstrName, pstrValue, m_bVertical ? L"sepheight" : L"sepwidth"))
+        CContainerUI::SetAttribute(pstrName, pstrValue);
 }
 
-void CVerticalLayoutUI::SetPos(RECT rc, bool bNeedInvalidate) { LayoutBox(rc, bNeedInvalidate); }
-
-// ---------------------------------------------------------------- horizontal
-
-LPCWSTR CHorizontalLayoutUI::GetClass() const { return L"HorizontalLayout"; }
-
-void* CHorizontalLayoutUI::GetInterface(LPCWSTR pstrName)
-{
-    if (pstrName && wcscmp(pstrName, L"HorizontalLayout") == 0) return this;
-    return CContainerUI::GetInterface(pstrName);
-}
-
-void CHorizontalLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
-{
-    if (!SetSepAttribute(pstrName, pstrValue, L"sepwidth")) CContainerUI::SetAttribute(pstrName, pstrValue);
-}
-
-void CHorizontalLayoutUI::SetPos(RECT rc, bool bNeedInvalidate) { LayoutBox(rc, bNeedInvalidate); }
+void CBoxLayoutUI::SetPos(RECT rc, bool bNeedInvalidate) { LayoutBox(rc, bNeedInvalidate); }
 
 // ---------------------------------------------------------------- tile
 

@@ -908,6 +908,14 @@ void CWindowManagerUI::HandleMouseLeave()
     m_bMouseTracking = false;
 }
 
+void CWindowManagerUI::SendKeyEvent(int type, CControlUI* pControl, WPARAM wParam, LPARAM lParam)
+{
+    UIEvent event = MakeEvent(type, pControl, wParam, lParam);
+    event.chKey = static_cast<WORD>(wParam);
+    event.wKeyState = GetKeyStateFlags();
+    pControl->Event(event);
+}
+
 bool CWindowManagerUI::PressAt(int type, WPARAM wParam, LPARAM lParam, bool takeFocus, bool capture)
 {
     TakeSystemFocus();
@@ -1124,33 +1132,22 @@ bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, L
             return true;
         }
         return false;
-    case WM_KEYDOWN: {
+    case WM_KEYDOWN:
         if (!m_pRoot || !m_pFocus) return false;
-        UIEvent event = MakeEvent(UIEventKeyDown, m_pFocus, wParam, lParam);
-        event.chKey = static_cast<WORD>(wParam);
-        event.wKeyState = GetKeyStateFlags();
         m_pEventKey = m_pFocus;
-        m_pFocus->Event(event);
+        SendKeyEvent(UIEventKeyDown, m_pFocus, wParam, lParam);
         return true;
-    }
     case WM_KEYUP: {
         if (!m_pRoot || !m_pEventKey) return false;
-        UIEvent event = MakeEvent(UIEventKeyUp, m_pEventKey, wParam, lParam);
-        event.chKey = static_cast<WORD>(wParam);
-        event.wKeyState = GetKeyStateFlags();
         CControlUI* c = m_pEventKey;
         m_pEventKey = nullptr;
-        c->Event(event);
+        SendKeyEvent(UIEventKeyUp, c, wParam, lParam);
         return true;
     }
-    case WM_CHAR: {
+    case WM_CHAR:
         if (!m_pRoot || !m_pFocus) return false;
-        UIEvent event = MakeEvent(UIEventChar, m_pFocus, wParam, lParam);
-        event.chKey = static_cast<WORD>(wParam);
-        event.wKeyState = GetKeyStateFlags();
-        m_pFocus->Event(event);
+        SendKeyEvent(UIEventChar, m_pFocus, wParam, lParam);
         return true;
-    }
     case WM_KILLFOCUS: {
         HWND gaining = reinterpret_cast<HWND>(wParam);
         if (!gaining) return false;

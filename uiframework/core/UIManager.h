@@ -216,6 +216,7 @@ private:
     void HandleMouseMove(LPARAM lParam);
     // A button press at the point: system focus, the control under it, the event.
     bool PressAt(int type, WPARAM wParam, LPARAM lParam, bool takeFocus, bool capture);
+    void SendKeyEvent(int type, CControlUI* pControl, WPARAM wParam, LPARAM lParam);
     void HandleMouseHover();
     void HandleMouseLeave();
     CUIStringMap& FontTable(bool bShared);
