@@ -9,7 +9,7 @@ packages=(
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   cmake make pkg-config dpkg-dev tcl xz-utils ca-certificates
   # Windows programs under Wine, windows under Xvfb
-  wine wine32:i386 xvfb x11-utils xdotool imagemagick
+  wine wine32:i386 xvfb xcompmgr x11-utils xdotool imagemagick
   # Debian-packaged dependencies
   libz-mingw-w64-dev libstb-dev googletest
   # fixture tools: file-system images, cross-checks, archives, test HTTP servers
