@@ -81,20 +81,59 @@ bool FitsAnsiCodePage(const std::wstring& text)
     return n > 0 && !usedDefault;
 }
 
-// The profile writer creates a new file in the ANSI code page, where characters
-// outside it become "?"; a file that starts with the UTF-16 mark stays UTF-16. So a
-// new file whose first value needs more than the code page starts with the mark.
-void WriteIniValue(const std::wstring& file, LPCWSTR section, LPCWSTR key, const std::wstring& value)
+// The profile functions keep a file in the ANSI code page, where other characters
+// become "?", unless it starts with the UTF-16 mark. So before values that need more
+// than the code page are written, the file is turned into UTF-16 (what it holds
+// already, such as the setup's own "Uninstall" section, is carried over).
+void MakeRoomForValues(const std::wstring& file, const std::vector<std::wstring>& values)
 {
-    if (!FitsAnsiCodePage(value) && ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        UniqueFile f(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (f) {
-            static const BYTE kUtf16Mark[2] = {0xFF, 0xFE};
-            DWORD written = 0;
-            ::WriteFile(f.Get(), kUtf16Mark, sizeof kUtf16Mark, &written, nullptr);
+    bool fits = true;
+    for (const std::wstring& v : values) fits = fits && FitsAnsiCodePage(v);
+    if (fits) return;
+
+    const size_t kMaxIniBytes = 1 << 20;
+    std::string bytes;
+    {
+        UniqueFile in(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (in) {
+            LARGE_INTEGER size{};
+            if (!::GetFileSizeEx(in.Get(), &size) || size.QuadPart > LONGLONG(kMaxIniBytes)) return;
+            bytes.resize(size_t(size.QuadPart));
+            DWORD got = 0;
+            if (!bytes.empty() && (!::ReadFile(in.Get(), &bytes[0], DWORD(bytes.size()), &got, nullptr) ||
+                                   got != bytes.size()))
+                return;
         }
     }
-    ::WritePrivateProfileStringW(section, key, value.c_str(), file.c_str());
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') return;
+    std::wstring text;
+    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text = Utils::MultiByteToWide(bytes.substr(3), CP_UTF8);
+    } else {
+        text = Utils::MultiByteToWide(bytes, CP_ACP);
+    }
+    if (text.empty() && !bytes.empty()) return;
+    std::wstring content(1, L'\xFEFF');
+    content += text;
+    UniqueFile out(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) return;
+    DWORD written = 0;
+    ::WriteFile(out.Get(), content.data(), DWORD(content.size() * sizeof(wchar_t)), &written, nullptr);
+}
+
+struct IniValue {
+    LPCWSTR section;
+    LPCWSTR key;
+    std::wstring value;
+};
+
+void WriteIniValues(const std::wstring& file, const std::vector<IniValue>& values)
+{
+    std::vector<std::wstring> texts;
+    for (const IniValue& v : values) texts.push_back(v.value);
+    MakeRoomForValues(file, texts);
+    for (const IniValue& v : values) ::WritePrivateProfileStringW(v.section, v.key, v.value.c_str(), file.c_str());
 }
 
 std::wstring LocalTimeText()
@@ -112,16 +151,15 @@ std::wstring LocalTimeText()
 void WriteSetIni(const std::wstring& installFolder)
 {
     std::setlocale(LC_ALL, "en_GB.UTF-8");
-    const std::wstring setIni = Join(installFolder, kSetIniName);
-    WriteIniValue(setIni, L"Install", L"APPStore", FileNamePart(ModuleFileName()));
-    WriteIniValue(setIni, L"Install", L"AppName", kProductName);
-    WriteIniValue(setIni, L"Install", L"DeviceID", Utils::NewGuidString());
-
+    std::vector<IniValue> values = {{L"Install", L"APPStore", FileNamePart(ModuleFileName())},
+                                    {L"Install", L"AppName", kProductName},
+                                    {L"Install", L"DeviceID", Utils::NewGuidString()}};
     const std::wstring folder = AnalyticsFolder();
-    if (folder.empty() || !Utils::CreateDirectories(folder)) return;
-    const std::wstring analytics = Join(folder, kAnalyticsFileName);
-    WriteIniValue(setIni, L"Install", L"DEDizavadUvuvazireIni", analytics);
-    WriteIniValue(analytics, L"Init", L"UpdateTime", LocalTimeText());
+    const bool analytics = !folder.empty() && Utils::CreateDirectories(folder);
+    const std::wstring analyticsFile = Join(folder, kAnalyticsFileName);
+    if (analytics) values.push_back({L"Install", L"DEDizavadUvuvazireIni", analyticsFile});
+    WriteIniValues(Join(installFolder, kSetIniName), values);
+    if (analytics) WriteIniValues(analyticsFile, {{L"Init", L"UpdateTime", LocalTimeText()}});
 }
 
 // A delay in milliseconds from an event value; values outside 32 bits are cut to
