@@ -250,6 +250,39 @@ TEST(Builder, NestingIsCappedAndFailsCleanly)
     root->Delete();
 }
 
+// Counts its initialisations: a control is initialised once, when its tree
+// joins a window.
+struct InitCountUI : CControlUI {
+    static int inits;
+    void DoInit() override { ++inits; }
+};
+int InitCountUI::inits = 0;
+
+struct InitCountFactory : IDialogBuilderCallback {
+    CControlUI* CreateControl(LPCWSTR name) override
+    {
+        return _wcsicmp(name, L"InitCount") == 0 ? new InitCountUI : nullptr;
+    }
+};
+
+TEST(Builder, AnOverlayIsAttachedWithItsControlNotBefore)
+{
+    InitCountFactory factory;
+    CWindowManagerUI m;
+    CDialogBuilder builder;
+    InitCountUI::inits = 0;
+    CControlUI* root = builder.Create(
+        CUIStringOrId(L"<Window><Container><InitCount name=\"over\" cover=\"true\" /></Container></Window>"),
+        nullptr, &factory, &m);
+    ASSERT_NE(root, nullptr);
+    ASSERT_NE(root->GetOverlay(), nullptr);
+    EXPECT_EQ(InitCountUI::inits, 0) << "the builder has no window to attach it to yet";
+    ASSERT_TRUE(m.AttachRootControl(root));
+    EXPECT_EQ(InitCountUI::inits, 1);
+    EXPECT_EQ(root->GetOverlay()->GetManager(), &m);
+    EXPECT_EQ(m.FindControlByName(L"over"), root->GetOverlay());
+}
+
 TEST(Builder, ElementNamesAnyCaseAndOnlyTrueMakesAnOverlay)
 {
     CDialogBuilder builder;

@@ -23,13 +23,14 @@ def main():
     os.makedirs(work, exist_ok=True)
     skins = uicheck.make_skins(os.path.join(folder, "skin"), work)
     check = uicheck.Checker()
+    prefix = uicheck.Prefix(wine_run, work)
     with uicheck.Display() as display:
-        render = uicheck.Renderer(wine_run, exe, display)
+        render = uicheck.Renderer(wine_run, exe, display, prefix)
         # The skin formats are covered by the layout check; one is enough here.
         for kind in ("folder",):
             for layout, script in CASES:
                 # Every run starts with the pointer far outside the window.
-                subprocess.run(["xdotool", "mousemove", "1023", "767"], env=dict(os.environ, DISPLAY=display.name),
+                subprocess.run(["xdotool", "mousemove", "1023", "767"], env=prefix.env(display),
                                check=True)
                 with open(os.path.join(folder, script + ".expected")) as f:
                     expected = f.read()
@@ -47,6 +48,7 @@ def main():
         check.expect(rc == 2, "a bad script line ends with exit 2 (got %d)" % rc)
         rc, out, err = render.run(skins["folder"], "input.xml", "--size", "10")
         check.expect(rc == 2, "a bad --size ends with exit 2 (got %d)" % rc)
+    prefix.stop()
     check.finish()
 
 

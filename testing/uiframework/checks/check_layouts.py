@@ -13,8 +13,9 @@ def main():
     skins = uicheck.make_skins(os.path.join(layouts, "skin"), work)
     cases = sorted(f[:-5] for f in os.listdir(layouts) if f.endswith(".tree"))
     check = uicheck.Checker()
+    prefix = uicheck.Prefix(wine_run, work)
     with uicheck.Display() as display:
-        render = uicheck.Renderer(wine_run, exe, display)
+        render = uicheck.Renderer(wine_run, exe, display, prefix)
         for kind in ("folder", "zip", "7z"):
             for case in cases:
                 with open(os.path.join(layouts, case + ".tree")) as f:
@@ -29,6 +30,7 @@ def main():
             check.expect(rc == 1 and out == "", "an include cycle ends with exit 1 (%s skin), got %d" % (kind, rc))
             rc, out, err = render.run(skins[kind], "missing.xml", "--tree")
             check.expect(rc == 1, "a missing layout ends with exit 1 (%s skin)" % kind)
+    prefix.stop()
     check.finish()
 
 

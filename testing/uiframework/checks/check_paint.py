@@ -57,21 +57,24 @@ def main():
     os.makedirs(work, exist_ok=True)
     skins = uicheck.make_skins(folder, work)
     check = uicheck.Checker()
+    prefix = uicheck.Prefix(wine_run, work)
     with uicheck.Display() as display:
-        render = uicheck.Renderer(wine_run, exe, display)
+        render = uicheck.Renderer(wine_run, exe, display, prefix)
         for kind in ("folder", "7z"):
             out = os.path.join(work, "plain-%s.png" % kind)
             rc, _, err = render.run(skins[kind], "paint.xml", "--out", "Z:" + out)
             if check.expect(rc == 0, "plain window painted from the %s skin (exit %d %s)" % (kind, rc, err.strip())):
                 w, h = check_picture(check, out, PLAIN, "plain/" + kind)
                 check.expect((w, h) == (300, 200), "the picture has the window's size")
+    prefix.stop()   # the session's desktop follows the next display
     with uicheck.Display(compositor=True) as display:
-        render = uicheck.Renderer(wine_run, exe, display)
+        render = uicheck.Renderer(wine_run, exe, display, prefix)
         out = os.path.join(work, "layered.png")
         rc, _, err = render.run(skins["zip"], "layered.xml", "--out", "Z:" + out)
         if check.expect(rc == 0, "layered window painted (exit %d %s)" % (rc, err.strip())):
             w, h = check_picture(check, out, LAYERED, "layered")
             check.expect((w, h) == (200, 100), "the layered picture has the window's size")
+    prefix.stop()
     check.finish()
 
 

@@ -67,14 +67,47 @@ def make_skins(folder, work):
     return {"folder": folder, "zip": zip_path, "7z": sz_path}
 
 
+class Prefix:
+    """A Wine session of our own: a hard-linked copy of the build's prefix (its
+    registry files copied), so that its own wineserver and desktop come up on
+    our display. Wine binds a session's desktop, and with it every window of the
+    session, to the display of the program that started it; other tests of the
+    same build run without one."""
+
+    def __init__(self, wine_run, work):
+        with open(wine_run) as f:
+            text = f.read()
+        source = text.split("WINEPREFIX:=", 1)[1].split("}", 1)[0]
+        self.path = os.path.join(work, "wineprefix")
+        if os.path.exists(self.path):
+            self.stop()
+            shutil.rmtree(self.path)
+        subprocess.run(["cp", "-al", source, self.path], check=True)
+        for name in os.listdir(self.path):
+            if name.endswith(".reg"):
+                copy = os.path.join(self.path, name)
+                data = open(copy, "rb").read()
+                os.remove(copy)
+                with open(copy, "wb") as f:
+                    f.write(data)
+
+    def env(self, display):
+        return dict(os.environ, DISPLAY=display.name, WINEPREFIX=self.path)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=self.path),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 class Renderer:
-    def __init__(self, wine_run, exe, display):
+    def __init__(self, wine_run, exe, display, prefix):
         self.wine_run = wine_run
         self.exe = exe
         self.display = display
+        self.prefix = prefix
 
     def run(self, skin, layout, *args, timeout=300):
-        env = dict(os.environ, DISPLAY=self.display.name)
+        env = self.prefix.env(self.display)
         cmd = [self.wine_run, self.exe, "Z:" + skin.replace("/", "\\"), layout] + list(args)
         r = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r", ""), r.stderr.decode(
