@@ -22,8 +22,9 @@ def main():
     wine_run, exe, archive, work = sys.argv[1:5]
     os.makedirs(work, exist_ok=True)
     check = uicheck.Checker()
+    prefix = uicheck.Prefix(wine_run, work)
     with uicheck.Display() as display:
-        render = uicheck.Renderer(wine_run, exe, display)
+        render = uicheck.Renderer(wine_run, exe, display, prefix)
         for layout, (w, h, root_name) in sorted(LAYOUTS.items()):
             png = os.path.join(work, layout[:-4] + ".png")
             if os.path.exists(png):
@@ -43,6 +44,7 @@ def main():
             body = rows[h - 24][w // 2]
             check.expect(band[2] > band[0] + 60, "%s: blue title band, got %r" % (layout, band[:3]))
             check.expect(min(body[:3]) > 200, "%s: light body, got %r" % (layout, body[:3]))
+    prefix.stop()
     check.finish()
 
 
