@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Builds the installer's skin archive:
 
-    build_skin.py --7zz PATH SOURCE_DIR STAGE_DIR OUT.7z
+    build_skin.py --7zz PATH [--icon OUT.ico] SOURCE_DIR STAGE_DIR OUT.7z
 
 Draws the images (draw_images.py) into STAGE_DIR, copies the layouts and
 "language.json" beside them, checks that each layout is well-formed XML and that the
 language file is an array of objects with a unique integer "id" and the three texts,
-then packs STAGE_DIR into OUT.7z with "/"-separated names."""
+then packs STAGE_DIR into OUT.7z with "/"-separated names. With --icon it also
+writes the program's icon."""
 import argparse
 import json
 import os
@@ -40,6 +41,7 @@ def check_language(path):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--7zz", dest="sevenzip", required=True)
+    ap.add_argument("--icon")
     ap.add_argument("source")
     ap.add_argument("stage")
     ap.add_argument("out")
@@ -65,6 +67,10 @@ def main():
     subprocess.run([a.sevenzip, "a", "-t7z", "-mx=9", "-bd", "-y", tmp, "--"] + sorted(files), cwd=a.stage,
                    check=True, stdout=subprocess.DEVNULL)
     os.replace(tmp, a.out)
+    if a.icon:
+        with open(a.icon + ".tmp", "wb") as f:
+            f.write(draw_images.icon_file())
+        os.replace(a.icon + ".tmp", a.icon)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the installer skin's images into OUT_DIR/res/...: window backgrounds, buttons,
-check boxes, progress bars, icons and the two animations of the main window.
+check boxes, progress bars, icons and the two animations of the main window; and
+the program's icon (icon_file).
 
     draw_images.py OUT_DIR
 
@@ -496,6 +497,31 @@ def all_images():
         "warn.png": round_icon(ORANGE, "!"),
     }
     return images
+
+
+def icon_file(sizes=(16, 24, 32, 48)):
+    """A Windows icon of the product's mark: one 32-bit DIB image per size (with an
+    empty AND mask, the alpha channel does the masking), readable back to XP."""
+    images = []
+    for size in sizes:
+        c = logo(size)
+        pixels = bytearray()
+        for y in range(size - 1, -1, -1):
+            row = c.px[y * size * 4:(y + 1) * size * 4]
+            for x in range(size):
+                r, g, b, a = row[x * 4:x * 4 + 4]
+                pixels += bytes((b, g, r, a))
+        mask_stride = ((size + 31) // 32) * 4
+        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(pixels) + mask_stride * size, 0, 0, 0, 0)
+        images.append((size, header + bytes(pixels) + bytes(mask_stride * size)))
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data in images:
+        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    for _, data in images:
+        out += data
+    return out
 
 
 def write_all(out):

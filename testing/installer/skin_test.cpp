@@ -176,6 +176,24 @@ TEST_F(SkinTest, ResourceIsTheBuiltArchiveWithSlashSeparatedNames)
               CSkinArchive7z::kOk);
 }
 
+TEST_F(SkinTest, ProgramIconIsResource145InBothSystemSizes)
+{
+    for (int size : {16, 32}) {
+        HICON icon = static_cast<HICON>(
+            ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(145), IMAGE_ICON, size, size, 0));
+        ASSERT_NE(icon, nullptr) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(::GetIconInfo(icon, &info));
+        BITMAP bm{};
+        ::GetObjectW(info.hbmColor, sizeof bm, &bm);
+        EXPECT_EQ(bm.bmWidth, size);
+        EXPECT_EQ(bm.bmBitsPixel, 32);
+        ::DeleteObject(info.hbmColor);
+        ::DeleteObject(info.hbmMask);
+        ::DestroyIcon(icon);
+    }
+}
+
 TEST_F(SkinTest, LayoutsHoldTheControlsTheWindowsDrive)
 {
     Layout main = Load(L"MainWnd.xml");

@@ -49,14 +49,9 @@ int ChooseNumber(int number, const std::wstring& code)
     return (number >= 0 && number < LanguageTable::kCount) ? number : 0;
 }
 
-}  // namespace
-
-std::wstring LanguageTable::CodeOf(int number)
-{
-    return (number >= 0 && number < kCount) ? kCodes[number] : std::wstring();
-}
-
-bool LanguageTable::LoadTexts(const void* bytes, size_t size, const std::wstring& code)
+// The texts of one language code from the bytes of a "language.json"; nothing when
+// they do not parse or hold no array.
+void LoadTexts(const void* bytes, size_t size, const std::wstring& code)
 {
     const char* begin = static_cast<const char*>(bytes);
     const char* end = begin + size;
@@ -69,11 +64,11 @@ bool LanguageTable::LoadTexts(const void* bytes, size_t size, const std::wstring
         Json::CharReaderBuilder builder;
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         std::string errors;
-        if (!reader->parse(begin, end, &root, &errors)) return false;
+        if (!reader->parse(begin, end, &root, &errors)) return;
     } catch (const std::exception&) {
-        return false;
+        return;
     }
-    if (!root.isArray()) return true;
+    if (!root.isArray()) return;
 
     // The file is UTF-8 and the table UTF-16: the texts are decoded directly, never
     // through the ANSI code page, which has no room for most Chinese characters.
@@ -86,7 +81,13 @@ bool LanguageTable::LoadTexts(const void* bytes, size_t size, const std::wstring
         const std::wstring wide = text.isString() ? Utils::MultiByteToWide(text.asString(), CP_UTF8) : std::wstring();
         CWindowManagerUI::AddMultiLanguageString(id.asInt(), wide.c_str());
     }
-    return true;
+}
+
+}  // namespace
+
+std::wstring LanguageTable::CodeOf(int number)
+{
+    return (number >= 0 && number < kCount) ? kCodes[number] : std::wstring();
 }
 
 int LanguageTable::Load(int number, const std::wstring& code)

@@ -23,9 +23,6 @@ public:
     // oversized file loads nothing and yields 0.
     static int Load(int number, const std::wstring& code = std::wstring());
 
-    // The same on the bytes of a "language.json" (UTF-8); false when they do not parse.
-    static bool LoadTexts(const void* bytes, size_t size, const std::wstring& code);
-
     // The loaded text of an id; empty when the id has none.
     static std::wstring Text(int id);
 
