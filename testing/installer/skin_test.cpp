@@ -217,6 +217,12 @@ TEST_F(SkinTest, LayoutsHoldTheControlsTheWindowsDrive)
         ASSERT_NE(it, main.named.end()) << testing::PrintToString(c.first);
         EXPECT_EQ(it->second, c.second) << testing::PrintToString(c.first);
     }
+    // The language box's items, in the order of the language numbers.
+    std::vector<std::wstring> items;
+    for (const std::wstring& t : main.texts) {
+        if (t == L"English" || t == L"\x7b80\x4f53\x4e2d\x6587" || t == L"\x7e41\x9ad4\x4e2d\x6587") items.push_back(t);
+    }
+    EXPECT_EQ(items, (std::vector<std::wstring>{L"English", L"\x7b80\x4f53\x4e2d\x6587", L"\x7e41\x9ad4\x4e2d\x6587"}));
     // Absent in the shipped layout, so the window skips them.
     EXPECT_EQ(main.named.count(L"serviceCb"), 0u);
     EXPECT_EQ(main.named.count(L"installLogo"), 0u);
