@@ -342,8 +342,9 @@ class CStorage::CScanTask {
   // Running = 0, indexer drained and done, then finished = 1.
   void FinishWork();
   // Names what stays nameless under folder: "UnknownPath%d" for folders with children
-  // (childless ones leave), "UnknownFile%d" for files, which then go to the indexer.
-  void NameOrphans(CPathEntry* folder);
+  // (childless ones leave), "UnknownFile%d" for files, which then go to the indexer
+  // (and join the live counts with countNamedFiles).
+  void NameOrphans(CPathEntry* folder, bool countNamedFiles = false);
   // A new enumeration context (handle assigned); null when memory ran out.
   EnumContext* OpenEnumContext();
   EnumContext* FindEnumContext(int32_t handle);

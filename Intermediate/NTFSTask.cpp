@@ -772,35 +772,8 @@ void CStorage::CNTFSScanTask::ReturnFilesToTheirFolders() {
 }
 
 void CStorage::CNTFSScanTask::NameTheNameless() {
-  CPathEntry* const unknown = &m_unknownPath;
-  int32_t pathNumber = 1;
-  int32_t fileNumber = 1;
-  for (CList* p = unknown->childList.First(); p && !unknown->childList.IsTail(p);) {
-    CList* next = p->next;
-    CFileEntry* entry = CFileEntry::FromChildNode(p);
-    p = next;
-    if (entry->name && entry->name[0]) continue;
-    wchar_t text[32];
-    if (CPathEntry* folder = entry->AsPath()) {
-      if (folder->childList.IsEmpty()) {
-        RemoveChild(unknown, folder);
-        continue;
-      }
-      std::swprintf(text, 32, L"UnknownPath%d", int(pathNumber++));
-      if (const wchar_t* name = InternName(text)) SetEntryName(name, folder);
-      continue;
-    }
-    std::swprintf(text, 32, L"UnknownFile%d", int(fileNumber++));
-    const wchar_t* name = InternName(text);
-    wchar_t* extension = InternName(text);
-    if (!name || !extension) continue;
-    LowerCaseExtension(extension);
-    SetEntryName(name, entry);
-    SetExtensionView(entry, extension);
-    ++m_fileCount;
-    if (entry->IsDeleted()) ++m_deletedCount;
-    QueuePending(entry);
-  }
+  // Nameless orphans are counted only once named: the live count holds what the tree holds.
+  NameOrphans(&m_unknownPath, true);
 }
 
 void CStorage::CNTFSScanTask::InstallRoot() {

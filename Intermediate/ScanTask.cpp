@@ -600,7 +600,7 @@ void CStorage::CScanTask::AttachTreeToVirtualRoot() {
   m_virtualRoot.Recount(false);
 }
 
-void CStorage::CScanTask::NameOrphans(CPathEntry* folder) {
+void CStorage::CScanTask::NameOrphans(CPathEntry* folder, bool countNamedFiles) {
   int32_t pathNumber = 1;
   int32_t fileNumber = 1;
   for (CList* p = folder->childList.First(); p && !folder->childList.IsTail(p);) {
@@ -625,6 +625,10 @@ void CStorage::CScanTask::NameOrphans(CPathEntry* folder) {
     LowerCaseExtension(extension);
     SetEntryName(name, entry);
     SetExtensionView(entry, extension);
+    if (countNamedFiles) {
+      ++m_fileCount;
+      if (entry->IsDeleted()) ++m_deletedCount;
+    }
     QueuePending(entry);
   }
 }

@@ -23,6 +23,7 @@ import check_recover
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "ntfs"))
 import ntfsimg  # noqa: E402  (the fixtures' record reader and patcher)
+import checks
 
 
 def manifest_entry(manifest, path):
@@ -199,12 +200,7 @@ def main():
         for line in info:
             print("  " + line)
         failures += f
-    for f in failures:
-        print("FAIL " + f)
-    if failures:
-        return 1
-    print("ALL CHECKS PASSED")  # the verdict runner's success line
-    return 0
+    return checks.end(failures)
 
 
 if __name__ == "__main__":

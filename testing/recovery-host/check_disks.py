@@ -5,6 +5,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import checks
 
 
 def manifest_parts(path):
@@ -47,12 +48,7 @@ def main():
             failures.append(f"{name}: partitions {got}, manifest says {want}")
         else:
             print(f"{name}: {len(got)} partition(s) as in the manifest")
-    for f in failures:
-        print("FAIL " + f)
-    if failures:
-        return 1
-    print("ALL CHECKS PASSED")  # the verdict runner's success line
-    return 0
+    return checks.end(failures)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import checks
 
 
 def read_manifest(path):
@@ -134,12 +135,7 @@ def main():
             failures += f
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    for f in failures:
-        print("FAIL " + f)
-    if failures:
-        return 1
-    print("ALL CHECKS PASSED")
-    return 0
+    return checks.end(failures)
 
 
 if __name__ == "__main__":
