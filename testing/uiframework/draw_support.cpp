@@ -8,6 +8,28 @@ namespace uitest {
 
 std::wstring ImagePath(const std::wstring& name) { return Widen(UI_IMAGES_DIR) + L"/" + name; }
 
+namespace {
+SkinUI::SkinSource g_source;
+std::wstring g_folder;
+bool QuerySource(SkinUI::SkinSource& source)
+{
+    source = g_source;
+    return true;
+}
+}  // namespace
+
+ImageFolderSource::ImageFolderSource()
+{
+    g_folder = ImagePath(L"");
+    g_source = SkinUI::SkinSource();
+    g_source.resourcePath = g_folder.c_str();
+    SkinUI::SetSkinSourceQuery(&QuerySource);
+}
+
+ImageFolderSource::~ImageFolderSource() { SkinUI::SetSkinSourceQuery(nullptr); }
+
+SkinUI::SkinSource& ImageFolderSource::Source() { return g_source; }
+
 Canvas::Canvas(int width, int height, COLORREF fill) : m_width(width), m_height(height)
 {
     BITMAPINFO bmi = {};

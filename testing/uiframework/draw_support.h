@@ -9,11 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "SkinFile.h"
 #include "UIRender.h"
 
 namespace uitest {
 
 std::wstring ImagePath(const std::wstring& name);   // in the image fixture folder
+
+// While it lives, skin files are read from the image fixture folder.
+class ImageFolderSource {
+public:
+    ImageFolderSource();
+    ~ImageFolderSource();
+    SkinUI::SkinSource& Source();   // to point elsewhere for a while
+};
 
 // A 32-bit top-down DIB selected into a memory DC, cleared to a colour.
 class Canvas {

@@ -27,26 +27,11 @@ const unsigned kTL = 0xFF0000, kT = 0x00A000, kTR = 0x0000FF, kL = 0xFFFF00, kM 
 const unsigned kStates[5] = {0xC80000, 0x00C800, 0x0000C8, 0xC8C800, 0x00C8C8};
 
 // Every test reads images from the fixture folder unless it says otherwise.
-SkinSource g_source;
-bool QuerySource(SkinSource& source)
-{
-    source = g_source;
-    return true;
-}
-
 class ImageTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_folder = ImagePath(L"");
-        g_source = SkinSource();
-        g_source.kind = SkinSourceKind::Folder;
-        g_source.resourcePath = m_folder.c_str();
-        SetSkinSourceQuery(&QuerySource);
-    }
-    void TearDown() override { SetSkinSourceQuery(nullptr); }
-
-    std::wstring m_folder;
+    uitest::ImageFolderSource m_images;
+    SkinSource& m_source = m_images.Source();
+    std::wstring m_folder = ImagePath(L"");
 };
 
 unsigned PremultipliedPixel(const UIImageInfo* image, int x, int y)
@@ -132,10 +117,10 @@ TEST_F(ImageTest, LoaderReadsFromEverySkinSourceThenFromAPlainPath)
     };
     for (const Source& s : sources) {
         SCOPED_TRACE(static_cast<int>(s.kind));
-        g_source.kind = s.kind;
-        g_source.resourcePath = s.folder;
-        g_source.archiveName = s.archiveName;
-        g_source.openArchive = s.open;
+        m_source.kind = s.kind;
+        m_source.resourcePath = s.folder;
+        m_source.archiveName = s.archiveName;
+        m_source.openArchive = s.open;
         UIImageInfo* image = CDrawHelper::LoadImage(CUIStringOrId(L"res/nine.png"));
         ASSERT_NE(nullptr, image);
         EXPECT_EQ(12, image->nX);
