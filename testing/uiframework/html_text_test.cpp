@@ -226,6 +226,20 @@ TEST_F(HtmlTextTest, EllipsisEndsTheTextInsideTheRect)
                                   nullptr, none, -1, DT_SINGLELINE | DT_END_ELLIPSIS | DT_CALCRECT);
         EXPECT_EQ(width, calc.right);
     }
+    // Centring a line wider than the rect would cut both its ends: it is cut at the
+    // right like a left-aligned one.
+    {
+        Canvas left(100, 20), centred(100, 20);
+        RECT a = {0, 0, 60, 20}, b = {0, 0, 60, 20};
+        int none = 0;
+        CDrawHelper::DrawHtmlText(left.Dc(), &m_res, a, L"abcdefghijklmnopqrstuvwxyz", 0xFF000000, nullptr, nullptr,
+                                  none, -1, DT_SINGLELINE | DT_END_ELLIPSIS);
+        CDrawHelper::DrawHtmlText(centred.Dc(), &m_res, b, L"abcdefghijklmnopqrstuvwxyz", 0xFF000000, nullptr,
+                                  nullptr, none, -1, DT_SINGLELINE | DT_END_ELLIPSIS | DT_CENTER);
+        for (int x = 0; x < 100; ++x) {
+            for (int y = 0; y < 20; ++y) ASSERT_EQ(left.Pixel(x, y), centred.Pixel(x, y)) << x << "," << y;
+        }
+    }
     // Two characters in a rect narrower than one: nothing negative is drawn or measured.
     Canvas canvas(40, 20);
     RECT rc = {0, 0, 4, 20};
