@@ -103,9 +103,13 @@ private:
     int FontLineHeight() const { return m_tm.tmHeight + m_tm.tmExternalLeading; }
     void SelectCurrentFont()
     {
-        ::SelectObject(m_dc, CurrentFont());
-        ::GetTextMetricsW(m_dc, &m_tm);
+        const HFONT font = CurrentFont();
+        if (font == m_selectedFont) return;
+        ::SelectObject(m_dc, font);
+        m_selectedFont = font;
+        m_tm = Metrics(font);
     }
+    const TEXTMETRICW& Metrics(HFONT font);
     void ApplyColor()
     {
         const DWORD c = m_state.colors.IsEmpty() ? m_defaultColor : Unword(Top(m_state.colors));
@@ -138,6 +142,7 @@ private:
 
     LayoutState m_state;
     TEXTMETRICW m_tm = {};
+    HFONT m_selectedFont = nullptr;
     bool m_drawing = false;
     bool m_lineMustEnd = false;
     POINT m_pen = {0, 0};
@@ -148,16 +153,55 @@ private:
     int m_lastBottom = 0;
     int m_imageBottom = 0;
     int m_linksUsed = 0;
+
+    // Each line selects its fonts at least twice: their metrics are read once per call.
+    struct CachedMetrics {
+        HFONT font;
+        TEXTMETRICW tm;
+    };
+    CachedMetrics m_metrics[8] = {};
+    int m_metricsUsed = 0;
+    struct StyledFont {
+        HFONT from;
+        int style;
+        HFONT font;
+    };
+    StyledFont m_styled[8] = {};
+    int m_styledUsed = 0;
 };
+
+const TEXTMETRICW& HtmlLayout::Metrics(HFONT font)
+{
+    for (int i = 0; i < m_metricsUsed; ++i) {
+        if (m_metrics[i].font == font) return m_metrics[i].tm;
+    }
+    const int slot = m_metricsUsed < 8 ? m_metricsUsed++ : 7;
+    m_metrics[slot].font = font;
+    ::GetTextMetricsW(m_dc, &m_metrics[slot].tm);
+    return m_metrics[slot].tm;
+}
 
 void HtmlLayout::PushStyled(bool bold, bool underline, bool italic, LPCWSTR face, int size)
 {
+    // Both passes of every line ask for the same styled fonts: look each up once.
+    const int style = (bold ? 1 : 0) | (underline ? 2 : 0) | (italic ? 4 : 0);
+    const HFONT from = CurrentFont();
+    if (!face) {
+        for (int i = 0; i < m_styledUsed; ++i) {
+            if (m_styled[i].from == from && m_styled[i].style == style) {
+                m_state.fonts.Add(m_styled[i].font);
+                FontChanged();
+                return;
+            }
+        }
+    }
     const UIFontInfo* current = m_res->GetFontInfoByHandle(CurrentFont());
     CUIString name = face ? CUIString(face) : (current ? current->sFontName : CUIString());
     if (!face) size = current ? current->iSize : 0;
     HFONT font = m_res->FindFont(name, size, bold, underline, italic);
     if (!font) font = m_res->AddFont(g_nextStyledFontId++, name, size, bold, underline, italic, false);
     if (!font) return;
+    if (!face && m_styledUsed < 8) m_styled[m_styledUsed++] = {from, style, font};
     m_state.fonts.Add(font);
     FontChanged();
 }
@@ -323,9 +367,13 @@ void HtmlLayout::OpenTag(wchar_t letter, LPCWSTR tagStart, const CUIString& arg)
     LayoutState& st = m_state;
     LPCWSTR a = arg.GetData();
     while (*a == L' ') ++a;
-    const UIFontInfo* current = m_res->GetFontInfoByHandle(CurrentFont());
-    const bool bold = current && current->bBold, underline = current && current->bUnderline,
-               italic = current && current->bItalic;
+    bool bold = false, underline = false, italic = false;
+    if (letter == L'a' || letter == L'b' || letter == L'i' || letter == L'u') {
+        const UIFontInfo* current = m_res->GetFontInfoByHandle(CurrentFont());
+        bold = current && current->bBold;
+        underline = current && current->bUnderline;
+        italic = current && current->bItalic;
+    }
     switch (letter) {
     case L'a': {
         if (!m_drawing) {
@@ -566,7 +614,8 @@ void HtmlLayout::Blank()
 {
     SIZE size = {0, 0};
     ::GetTextExtentPoint32W(m_dc, L" ", 1, &size);
-    if (m_drawing) {
+    // A blank shows only as selection or underline.
+    if (m_drawing && (m_state.selected || m_tm.tmUnderlined)) {
         ::SetBkMode(m_dc, m_state.selected ? OPAQUE : TRANSPARENT);
         ::TextOutW(m_dc, m_pen.x + m_lineOffset, RunTop(), L" ", 1);
     }
