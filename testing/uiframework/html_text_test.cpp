@@ -208,6 +208,39 @@ TEST_F(HtmlTextTest, AlignmentMovesTheText)
     }
 }
 
+TEST_F(HtmlTextTest, VerticalAlignmentPlacesRunsOnTheLine)
+{
+    Canvas reference(40, 40);
+    Draw(reference, L"y", DT_SINGLELINE);
+    const int refTop = reference.InkBounds().top;
+    const int room = Big.Line() - N.Line();
+    const int x = Big.Width(L"X");
+    const struct {
+        const wchar_t* markup;
+        int offset;
+    } cases[] = {
+        {L"{f 1}X{/f}y", room},
+        {L"{f 1}X{/f}{v bottom}y{/v}", room},
+        {L"{f 1}X{/f}{v CENTER}y{/v}", room / 2},
+        {L"{f 1}X{/f}{v top}y{/v}", 0},
+        {L"{v top}{f 1}X{/f}{/v}y", room},   // the alignment ended before the small run
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.markup);
+        Canvas canvas(80, 40);
+        Draw(canvas, c.markup, DT_SINGLELINE);
+        // Only the small run's columns.
+        Canvas only(80, 40);
+        for (int yy = 0; yy < 40; ++yy) {
+            for (int xx = x; xx < 80; ++xx) {
+                const unsigned p = canvas.Pixel(xx, yy);
+                SetPixel(only.Dc(), xx, yy, RGB(p >> 16, (p >> 8) & 0xFF, p & 0xFF));
+            }
+        }
+        EXPECT_EQ(refTop + c.offset, only.InkBounds().top);
+    }
+}
+
 TEST_F(HtmlTextTest, EllipsisEndsTheTextInsideTheRect)
 {
     for (int width : {60, 25, 3}) {

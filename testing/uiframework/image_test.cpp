@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SkinArchive7z.h"
@@ -73,10 +74,15 @@ TEST_F(ImageTest, LoaderDecodesPremultipliedWithAlphaFlagAndMask)
         {L"missing.png", nullptr, 0, false},
         {L"empty.png", nullptr, 0, false},
         {L"notimage.png", nullptr, 0, false},
+        // program resources by number and by name
+        {MAKEINTRESOURCEW(101), L"PNG", 0, true, 12, 12, false, 11, 0, 0xFF0000FF},
+        {L"NINE", L"PNG", 0xFF0000FF, true, 12, 12, true, 11, 0, 0},
         {L"nine.png", L"PNG", 0, false},   // no such program resource
+        {MAKEINTRESOURCEW(101), nullptr, 0, false},
     };
     for (const LoadCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.name << " mask " << std::hex << c.mask);
+        SCOPED_TRACE(testing::Message() << (IS_INTRESOURCE(c.name) ? L"#101" : c.name) << " mask " << std::hex
+                                        << c.mask);
         UIImageInfo* image = CDrawHelper::LoadImage(CUIStringOrId(c.name), c.type, c.mask);
         ASSERT_EQ(c.loads, image != nullptr);
         if (!image) continue;
@@ -207,6 +213,16 @@ TEST_F(ImageTest, DescriptionsAreParsedOnce)
         EXPECT_EQ(c.hole, info.bHole);
         EXPECT_EQ(c.xtiled, info.bTiledX);
         EXPECT_EQ(c.ytiled, info.bTiledY);
+    }
+    // The type counts only with "res" (or "color"): a file of that name does not exist.
+    for (const auto& c : {std::make_pair(L"res='NINE' restype='PNG'", true),
+                          std::make_pair(L"restype='PNG' res='NINE'", true),
+                          std::make_pair(L"file='NINE' restype='PNG'", false)}) {
+        SCOPED_TRACE(testing::Message() << c.first);
+        TestResources res;
+        UIImageDrawInfo info;
+        info.sDrawString = c.first;
+        EXPECT_EQ(c.second, CDrawHelper::LoadDrawInfo(&res, info));
     }
     // A description whose image cannot be had is not tried again.
     TestResources res;
