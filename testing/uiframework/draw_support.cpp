@@ -140,8 +140,11 @@ TestResources::~TestResources()
     }
 }
 
-const SkinUI::UIImageInfo* TestResources::GetImageOrLoad(LPCWSTR name, LPCWSTR type, DWORD mask, bool)
+const SkinUI::UIImageInfo* TestResources::GetImageOrLoad(LPCWSTR name, LPCWSTR type, DWORD mask, bool hsl)
 {
+    lastType = type ? type : L"";
+    lastMask = mask;
+    lastHsl = hsl;
     auto found = m_images.find(name);
     if (found != m_images.end()) return found->second;
     ++m_loads;

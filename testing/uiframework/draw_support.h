@@ -73,6 +73,10 @@ public:
     void ProcessMultiLanguageTokens(SkinUI::CUIString& text) override;
 
     int ImageLoads() const { return m_loads; }
+    // What the last lookup asked for.
+    std::wstring lastType;
+    DWORD lastMask = 0;
+    bool lastHsl = false;
 
     DWORD linkColor = 0xFF0000FF;
     DWORD linkHoverColor = 0xFFD3215F;

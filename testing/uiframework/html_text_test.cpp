@@ -95,6 +95,7 @@ TEST_F(HtmlTextTest, MarkupIsMeasuredAsGdiMeasuresItsFonts)
 {
     const int lh = N.Line();
     const int lhB = std::max(lh, B.Line());
+    const std::wstring han = L"\u4e2d\u6587\u5b57\u4f53";
     const MeasureCase cases[] = {
         {L"Hello", 400, 0, [&] { return SIZE{N.Width(L"Hello"), lh}; }},
         {L"<b>Bold</b> text", 400, 0, [&] { return SIZE{B.Width(L"Bold") + N.Width(L" ") + N.Width(L"text"), lhB}; }},
@@ -129,6 +130,10 @@ TEST_F(HtmlTextTest, MarkupIsMeasuredAsGdiMeasuresItsFonts)
         {L"{z}q{/z}", 400, 0, [&] { return SIZE{N.Width(L"q"), lh}; }},
         {L"a < b", 400, 0, [&] { return SIZE{N.Width(L"a") + N.Width(L" ") + N.Width(L"< b"), lh}; }},
         {L"%{5}", 400, 0, [&] { return SIZE{N.Width(L"Hi"), lh}; }},
+        // any character that is not an ASCII letter is a break: two Han characters a line
+        {han.c_str(), -1, DT_WORDBREAK, [&] { return SIZE{N.Width(han.substr(0, 2)), 2 * lh}; }},
+        // without a break position a word is cut where it stops fitting
+        {L"abcdef", -2, DT_WORDBREAK, [&] { return SIZE{std::max(N.Width(L"abc"), N.Width(L"def")), 2 * lh}; }},
         // word break after the blank; the rect is one character too narrow for all of it
         {L"aaa bbb", 0, DT_WORDBREAK,
          [&] { return SIZE{std::max(N.Width(L"aaa "), N.Width(L"bbb")), 2 * lh}; }},
@@ -136,7 +141,10 @@ TEST_F(HtmlTextTest, MarkupIsMeasuredAsGdiMeasuresItsFonts)
     m_res.texts[5] = L"Hi";
     for (const MeasureCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.markup);
-        const int width = c.width ? c.width : N.Width(L"aaa bbb") - 1;
+        const int width = c.width > 0    ? c.width
+                          : c.width == 0 ? N.Width(L"aaa bbb") - 1
+                          : c.width == -1 ? N.Width(han.substr(0, 3)) - 1
+                                          : N.Width(L"abcd") - 1;
         const RECT rc = Measure(c.markup, width, c.style);
         const SIZE want = c.expected();
         EXPECT_EQ(0, rc.left);

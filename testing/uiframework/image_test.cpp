@@ -214,6 +214,28 @@ TEST_F(ImageTest, DescriptionsAreParsedOnce)
         EXPECT_EQ(c.xtiled, info.bTiledX);
         EXPECT_EQ(c.ytiled, info.bTiledY);
     }
+    // What the cache is asked for: type only with "res" or "color", the mask, the colour adjustment.
+    const struct {
+        const wchar_t* description;
+        const wchar_t* type;
+        DWORD mask;
+        bool hsl;
+    } lookups[] = {
+        {L"file='nine.png' mask='#FFFF00FF' hsl='true' restype='PNG'", L"", 0xFFFF00FF, true},
+        {L"file='nine.png' mask='FF00FF' hsl='TRUE'", L"", 0x00FF00FF, false},
+        {L"color='#FF00FF00'", L"*COLOR*", 0, false},
+        {L"res='NINE' restype='PNG' mask='0'", L"PNG", 0, false},
+    };
+    for (const auto& c : lookups) {
+        SCOPED_TRACE(testing::Message() << c.description);
+        TestResources res;
+        UIImageDrawInfo info;
+        info.sDrawString = c.description;
+        EXPECT_TRUE(CDrawHelper::LoadDrawInfo(&res, info));
+        EXPECT_EQ(std::wstring(c.type), res.lastType);
+        EXPECT_EQ(c.mask, res.lastMask);
+        EXPECT_EQ(c.hsl, res.lastHsl);
+    }
     // The type counts only with "res" (or "color"): a file of that name does not exist.
     for (const auto& c : {std::make_pair(L"res='NINE' restype='PNG'", true),
                           std::make_pair(L"restype='PNG' res='NINE'", true),

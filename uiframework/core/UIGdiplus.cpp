@@ -1,3 +1,4 @@
+// The process-wide GDI+ start and its owner.
 #include "UIGdiplus.h"
 
 #include <windows.h>
