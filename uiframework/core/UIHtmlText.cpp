@@ -88,6 +88,8 @@ private:
     void EndLine(int linksBefore);
     bool Tag();
     void OpenTag(wchar_t letter, LPCWSTR tagStart, const CUIString& arg);
+    void OpenLink(LPCWSTR text, bool bold, bool underline, bool italic);
+    void OpenFont(LPCWSTR arg);
     void CloseTag(wchar_t letter);
     void InlineImage(LPCWSTR tagStart, const CUIString& arg);
     int PlaceRun(LPCWSTR s, int n, bool cut);
@@ -375,23 +377,9 @@ void HtmlLayout::OpenTag(wchar_t letter, LPCWSTR tagStart, const CUIString& arg)
         italic = current && current->bItalic;
     }
     switch (letter) {
-    case L'a': {
-        if (!m_drawing) {
-            st.linkSlot = -1;
-            if (m_linksUsed < m_slots) {
-                st.linkSlot = m_linksUsed++;
-                m_linkTexts[st.linkSlot] = a;
-                m_links[st.linkSlot] = {m_pen.x, m_pen.y, m_pen.x, m_pen.y};
-            }
-        }
-        st.linkOpen = true;
-        st.linkStart = m_pen;
-        const bool hot = !m_hotLink.IsEmpty() && m_hotLink == a;
-        st.colors.Add(Word(hot ? m_res->GetLinkHoverFontColor() : m_res->GetLinkFontColor()));
-        ApplyColor();
-        if (!underline) PushStyled(bold, true, italic);
+    case L'a':
+        OpenLink(a, bold, underline, italic);
         break;
-    }
     case L'b':
         if (!bold) PushStyled(true, underline, italic);
         break;
@@ -403,25 +391,9 @@ void HtmlLayout::OpenTag(wchar_t letter, LPCWSTR tagStart, const CUIString& arg)
         ApplyColor();
         break;
     }
-    case L'f': {
-        if (*a >= L'0' && *a <= L'9') {
-            st.fonts.Add(m_res->GetFont(static_cast<int>(std::wcstol(a, nullptr, 10))));
-            FontChanged();
-            break;
-        }
-        LPCWSTR faceEnd = a;
-        while (*faceEnd && *faceEnd != L' ') ++faceEnd;
-        const CUIString face(a, static_cast<int>(faceEnd - a));
-        LPCWSTR rest = faceEnd;
-        while (*rest == L' ') ++rest;
-        int size = 10;
-        if (*rest >= L'0' && *rest <= L'9') size = static_cast<int>(std::wcstol(rest, nullptr, 10));
-        CUIString words(rest);
-        words.MakeLower();
-        PushStyled(words.FindText(L"bold") >= 0, words.FindText(L"underline") >= 0, words.FindText(L"italic") >= 0,
-                   face, size);
+    case L'f':
+        OpenFont(a);
         break;
-    }
     case L'i':
         if (*a) InlineImage(tagStart, CUIString(a));
         else if (!italic) PushStyled(bold, underline, true);
@@ -463,6 +435,47 @@ void HtmlLayout::OpenTag(wchar_t letter, LPCWSTR tagStart, const CUIString& arg)
     default:
         break;
     }
+}
+
+// A link: its slot (in the measuring pass, when one is free), its colour and underline.
+void HtmlLayout::OpenLink(LPCWSTR text, bool bold, bool underline, bool italic)
+{
+    LayoutState& st = m_state;
+    if (!m_drawing) {
+        st.linkSlot = -1;
+        if (m_linksUsed < m_slots) {
+            st.linkSlot = m_linksUsed++;
+            m_linkTexts[st.linkSlot] = text;
+            m_links[st.linkSlot] = {m_pen.x, m_pen.y, m_pen.x, m_pen.y};
+        }
+    }
+    st.linkOpen = true;
+    st.linkStart = m_pen;
+    const bool hot = !m_hotLink.IsEmpty() && m_hotLink == text;
+    st.colors.Add(Word(hot ? m_res->GetLinkHoverFontColor() : m_res->GetLinkFontColor()));
+    ApplyColor();
+    if (!underline) PushStyled(bold, true, italic);
+}
+
+// "f 3" is the manager's font 3; "f Face 14 bold italic" a styled font of that face.
+void HtmlLayout::OpenFont(LPCWSTR arg)
+{
+    if (*arg >= L'0' && *arg <= L'9') {
+        m_state.fonts.Add(m_res->GetFont(static_cast<int>(std::wcstol(arg, nullptr, 10))));
+        FontChanged();
+        return;
+    }
+    LPCWSTR faceEnd = arg;
+    while (*faceEnd && *faceEnd != L' ') ++faceEnd;
+    const CUIString face(arg, static_cast<int>(faceEnd - arg));
+    LPCWSTR rest = faceEnd;
+    while (*rest == L' ') ++rest;
+    int size = 10;
+    if (*rest >= L'0' && *rest <= L'9') size = static_cast<int>(std::wcstol(rest, nullptr, 10));
+    CUIString words(rest);
+    words.MakeLower();
+    PushStyled(words.FindText(L"bold") >= 0, words.FindText(L"underline") >= 0, words.FindText(L"italic") >= 0, face,
+               size);
 }
 
 void HtmlLayout::CloseTag(wchar_t letter)
@@ -623,6 +636,36 @@ void HtmlLayout::Blank()
     ++m_state.p;
 }
 
+// The rect the text is laid out in: moved by a first, measuring call so that the
+// text stands centred, right- or bottom-aligned in it.
+RECT AlignedRect(HDC hDC, IDrawResources* manager, const RECT& rc, LPCWSTR text, DWORD color, int font, UINT style)
+{
+    RECT layout = rc;
+    if (!(style & kAlignments)) return layout;
+    const bool single = (style & DT_SINGLELINE) != 0;
+    RECT measured = single ? RECT{0, 0, 9999, 99} : RECT{0, 0, rc.right - rc.left, rc.bottom - rc.top};
+    int none = 0;
+    CDrawHelper::DrawHtmlText(hDC, manager, measured, text, color, nullptr, nullptr, none, font,
+                              (style & ~kAlignments) | DT_CALCRECT);
+    const int width = measured.right - measured.left, height = measured.bottom - measured.top;
+    // A single line wider than the rect stays at its left edge, where it can be cut.
+    if (single && width <= layout.right - layout.left) {
+        if (style & DT_CENTER) {
+            layout.left += (layout.right - layout.left - width) / 2;
+            layout.right = layout.left + width;
+        } else if (style & DT_RIGHT) {
+            layout.left = layout.right - width;
+        }
+    }
+    if (style & DT_VCENTER) {
+        layout.top += (layout.bottom - layout.top - height) / 2;
+        layout.bottom = layout.top + height;
+    } else if (style & DT_BOTTOM) {
+        layout.top = layout.bottom - height;
+    }
+    return layout;
+}
+
 }  // namespace
 
 void CDrawHelper::DrawHtmlText(HDC hDC, IDrawResources* manager, RECT& rc, LPCWSTR text, DWORD color,
@@ -636,31 +679,7 @@ void CDrawHelper::DrawHtmlText(HDC hDC, IDrawResources* manager, RECT& rc, LPCWS
     CUIString prepared(text);
     manager->ProcessMultiLanguageTokens(prepared);
 
-    RECT layout = rc;
-    if ((style & kAlignments) && !measureOnly) {
-        const bool single = (style & DT_SINGLELINE) != 0;
-        RECT measured = single ? RECT{0, 0, 9999, 99} : RECT{0, 0, rc.right - rc.left, rc.bottom - rc.top};
-        int none = 0;
-        DrawHtmlText(hDC, manager, measured, text, color, nullptr, nullptr, none, font,
-                     (style & ~kAlignments) | DT_CALCRECT);
-        const int width = measured.right - measured.left, height = measured.bottom - measured.top;
-        // A single line wider than the rect stays at its left edge, where it can be cut.
-        if (single && width <= layout.right - layout.left) {
-            if (style & DT_CENTER) {
-                layout.left += (layout.right - layout.left - width) / 2;
-                layout.right = layout.left + width;
-            } else if (style & DT_RIGHT) {
-                layout.left = layout.right - width;
-            }
-        }
-        if (style & DT_VCENTER) {
-            layout.top += (layout.bottom - layout.top - height) / 2;
-            layout.bottom = layout.top + height;
-        } else if (style & DT_BOTTOM) {
-            layout.top = layout.bottom - height;
-        }
-    }
-
+    const RECT layout = measureOnly ? rc : AlignedRect(hDC, manager, rc, text, color, font, style);
     CDrawClip clip;
     if (!measureOnly) CDrawClip::GenerateClip(hDC, rc, clip);
     const HGDIOBJ oldFont = ::GetCurrentObject(hDC, OBJ_FONT);
