@@ -70,6 +70,9 @@ TEST_F(ImageTest, LoaderDecodesPremultipliedWithAlphaFlagAndMask)
         {L"#80FF0000", L"*COLOR*", 0, true, 1, 1, true, 0, 0, 0x80800000},
         {L"80FF0000", L"*COLOR*", 0, true, 1, 1, true, 0, 0, 0x80800000},
         {L"FF336699", L"*COLOR*", 0, true, 1, 1, false, 0, 0, 0xFF336699},
+        // the size limit
+        {L"widest.png", nullptr, 0, true, 16384, 1, false, 16383, 0, 0xFF010203},
+        {L"toowide.png", nullptr, 0, false},
         // what cannot be had
         {L"missing.png", nullptr, 0, false},
         {L"empty.png", nullptr, 0, false},

@@ -73,6 +73,9 @@ def main():
         # magenta where x + y is even, black elsewhere
         "magenta.bmp": bmp24([[(255, 0, 255) if (x + y) % 2 == 0 else (0, 0, 0) for x in range(4)]
                               for y in range(2)]),
+        # both sides of the loader's size limit of 16384 pixels a side
+        "widest.png": png([[opaque((1, 2, 3))] * 16384]),
+        "toowide.png": png([[opaque((1, 2, 3))] * 16385]),
         "notimage.png": b"this is not a picture",
         "empty.png": b"",
     }

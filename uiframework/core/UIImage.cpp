@@ -18,7 +18,7 @@ namespace {
 // Skin images are capped at 32 MiB encoded, and at 16384 pixels a side decoded:
 // the sizes come from the file, and a DIB of w x h x 4 bytes must stay addressable.
 const size_t kMaxSkinImageFile = 0x2000000;
-const int kMaxImageSide = 16384;
+const int kMaxImageSide = 16384;   // also the decoder's STBI_MAX_DIMENSIONS
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 

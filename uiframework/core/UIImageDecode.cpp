@@ -4,6 +4,9 @@
 #define STBI_NO_STDIO
 #define STBI_NO_HDR
 #define STBI_NO_LINEAR
+// Sizes come from the file: refuse what the loader could not make a DIB of before
+// anything is allocated for it (the loader's own limit is the same).
+#define STBI_MAX_DIMENSIONS 16384
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wall"
 #pragma GCC diagnostic ignored "-Wextra"
