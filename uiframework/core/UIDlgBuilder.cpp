@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "UIContainer.h"
+#include "UIRender.h"
 #include "UILayouts.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
@@ -94,7 +95,7 @@ CControlUI* CDialogBuilder::Build(IDialogBuilderCallback* pCallback, CWindowMana
             if (_wcsicmp(name, L"Image") == 0) {
                 LPCWSTR img = node.GetAttributeValue(L"name", true);
                 LPCWSTR restype = node.GetAttributeValue(L"restype", true);
-                const DWORD mask = ParseColor(node.GetAttributeValue(L"mask", true));
+                const DWORD mask = ParseColorText(node.GetAttributeValue(L"mask", true));
                 const bool shared = AttrTrue(node.GetAttributeValue(L"shared", true));
                 if (img && *img) pManager->AddImage(img, restype, mask, false, shared);
             } else if (_wcsicmp(name, L"Font") == 0) {

@@ -12,6 +12,7 @@
 
 #include "UIBase.h"
 #include "UIContainer.h"
+#include "UIRender.h"
 #include "UIScrollBar.h"
 #include "ProbeControl.h"
 
@@ -109,7 +110,7 @@ private:
         if (m_PaintManager.GetRoot()) m_PaintManager.GetRoot()->FindControl(CollectTimers, &found, 0);
         for (CControlUI* c : found) {
             int v[3];
-            ParseIntList(c->GetCustomAttribute(L"testtimer"), v, 3);
+            ReadNumberList(c->GetCustomAttribute(L"testtimer"), v, 3);
             if (m_PaintManager.SetTimer(c, static_cast<UINT>(v[0]), static_cast<UINT>(v[1])))
                 m_timers.push_back(TestTimer{c, static_cast<UINT>(v[0]), v[2]});
         }
@@ -470,7 +471,7 @@ int wmain(int argc, wchar_t** argv)
         const std::wstring a = argv[i];
         if (a == L"--size" && i + 1 < argc) {
             int v[2];
-            LPCWSTR end = ParseIntList(argv[++i], v, 2);
+            LPCWSTR end = ReadNumberList(argv[++i], v, 2);
             if (*end != L'\0' || v[0] <= 0 || v[1] <= 0) Usage();
             o.width = v[0];
             o.height = v[1];
