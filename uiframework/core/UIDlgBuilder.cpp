@@ -8,6 +8,8 @@
 #include "UIContainer.h"
 #include "UIRender.h"
 #include "UILayouts.h"
+#include "UIOption.h"
+#include "UIProgress.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 
@@ -36,8 +38,19 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         if (is(L"HBox")) return new CHorizontalLayoutUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
         break;
+    case 5:
+        if (is(L"Label")) return new CLabelUI;
+        break;
+    case 6:
+        if (is(L"Button")) return new CButtonUI;
+        if (is(L"Option")) return new COptionUI;
+        break;
     case 7:
         if (is(L"Control")) return new CControlUI;
+        break;
+    case 8:
+        if (is(L"CheckBox")) return new CCheckBoxUI;
+        if (is(L"Progress")) return new CProgressUI;
         break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
@@ -58,7 +71,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     default:
         break;
     }
-    // The other table names (Label, Button, List ...) belong to controls that are
+    // The other table names (List, Edit, Combo ...) belong to controls that are
     // not built yet: they are made by no one and skipped as unknown names.
     return nullptr;
 }

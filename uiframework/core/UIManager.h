@@ -67,7 +67,7 @@ public:
     bool KillTimer(CControlUI* pControl, UINT nTimerID);
     void KillTimersOfControl(CControlUI* pControl);
     void KillAllTimers();
-    // Window timer id of a control's timer, 0 when none (tests).
+    // Window timer id of a control's live timer, 0 when none (tests).
     UINT GetWindowTimerId(CControlUI* pControl, UINT nTimerID) const;
 
     // ---- notifications
