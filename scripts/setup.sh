@@ -10,6 +10,8 @@ packages=(
   cmake make pkg-config dpkg-dev tcl xz-utils ca-certificates
   # Windows programs under Wine, windows under Xvfb
   wine wine32:i386 xvfb xcompmgr x11-utils xdotool imagemagick
+  # CJK text in the UI gallery
+  fonts-wqy-microhei
   # Debian-packaged dependencies
   libz-mingw-w64-dev libstb-dev googletest
   # Wine's own fonts (Tahoma and the rest), copied into each test prefix
