@@ -24,6 +24,20 @@ const DWORD kNoSecondColor = 0xFFFFFFFF;
 
 bool Contains(LPCWSTR text, LPCWSTR word) { return text && std::wcsstr(text, word) != nullptr; }
 
+// The words of "align" and "valign": each one found, in table order, sets its
+// bits and clears the others of the mask, so the last one found wins.
+struct AlignWord {
+    LPCWSTR word;
+    UINT bits;
+};
+
+void ApplyAlignWords(LPCWSTR value, const AlignWord (&words)[3], UINT mask, UINT& style)
+{
+    for (const AlignWord& w : words) {
+        if (Contains(value, w.word)) style = (style & ~mask) | w.bits;
+    }
+}
+
 Gdiplus::Color ToGdiplus(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb)); }
 
 }  // namespace
@@ -157,25 +171,11 @@ void CLabelUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
     auto is = [pstrName](LPCWSTR n) { return std::wcscmp(pstrName, n) == 0; };
     const bool yes = IsTrue(pstrValue);
     if (is(L"align")) {
-        if (Contains(pstrValue, L"left")) m_uTextStyle &= ~kHorizontalAlign;
-        if (Contains(pstrValue, L"center")) {
-            m_uTextStyle &= ~DT_RIGHT;
-            m_uTextStyle |= DT_CENTER;
-        }
-        if (Contains(pstrValue, L"right")) {
-            m_uTextStyle &= ~DT_CENTER;
-            m_uTextStyle |= DT_RIGHT;
-        }
+        static const AlignWord kWords[] = {{L"left", 0}, {L"center", DT_CENTER}, {L"right", DT_RIGHT}};
+        ApplyAlignWords(pstrValue, kWords, kHorizontalAlign, m_uTextStyle);
     } else if (is(L"valign")) {
-        if (Contains(pstrValue, L"top")) m_uTextStyle &= ~(DT_VCENTER | DT_BOTTOM);
-        if (Contains(pstrValue, L"vcenter")) {
-            m_uTextStyle &= ~DT_BOTTOM;
-            m_uTextStyle |= DT_VCENTER;
-        }
-        if (Contains(pstrValue, L"bottom")) {
-            m_uTextStyle &= ~DT_VCENTER;
-            m_uTextStyle |= DT_BOTTOM;
-        }
+        static const AlignWord kWords[] = {{L"top", 0}, {L"vcenter", DT_VCENTER}, {L"bottom", DT_BOTTOM}};
+        ApplyAlignWords(pstrValue, kWords, DT_VCENTER | DT_BOTTOM, m_uTextStyle);
     } else if (is(L"endellipsis")) {
         if (yes) m_uTextStyle |= DT_END_ELLIPSIS;
         else m_uTextStyle &= ~DT_END_ELLIPSIS;

@@ -13,6 +13,9 @@ import sys
 
 import uicheck
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import make_images  # noqa: E402  (the PNG writer of the image fixtures)
+
 WHITE = (255, 255, 255, 255)
 BLACK = (0, 0, 0, 255)
 RED = (255, 0, 0, 255)
@@ -28,25 +31,30 @@ EXTENT = 10
 CJK_FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
 
 
+def write_png(path, rows):
+    with open(path, "wb") as f:
+        f.write(make_images.png(rows))
+
+
 def write_images(skin):
     strip = [NORMAL, PUSHED, HOT, FOCUSED, DISABLED]
-    uicheck.write_png(os.path.join(skin, "states.png"),
+    write_png(os.path.join(skin, "states.png"),
                       [[strip[x // 20] if x < 100 else REMAINDER for x in range(101)]] * 30)
     # A shadow picture: dark corners and edges of 10 pixels around an empty middle.
-    uicheck.write_png(os.path.join(skin, "shadow.png"),
+    write_png(os.path.join(skin, "shadow.png"),
                       [[(0, 0, 0, 120) if min(x, y, 29 - x, 29 - y) < EXTENT else (0, 0, 0, 0) for x in range(30)]
                        for y in range(30)])
     nine = [(255, 0, 0), (0, 160, 0), (0, 0, 255), (255, 255, 0), (0, 255, 255), (255, 0, 255),
             (128, 0, 0), (0, 0, 128), (64, 64, 64)]
-    uicheck.write_png(os.path.join(skin, "nine.png"),
+    write_png(os.path.join(skin, "nine.png"),
                       [[nine[(y // 4) * 3 + x // 4] + (255,) for x in range(12)] for y in range(12)])
-    uicheck.write_png(os.path.join(skin, "tile.png"),
+    write_png(os.path.join(skin, "tile.png"),
                       [[(255, 128, 0, 255) if (x + y) % 2 == 0 else (0, 64, 128, 255) for x in range(6)]
                        for y in range(6)])
-    uicheck.write_png(os.path.join(skin, "masked.png"),
+    write_png(os.path.join(skin, "masked.png"),
                       [[(255, 0, 255, 255) if (x // 4 + y // 4) % 2 == 0 else (0, 128, 0, 255) for x in range(16)]
                        for y in range(16)])
-    uicheck.write_png(os.path.join(skin, "icon.png"), [[(0, 0, 200, 255)] * 12] * 12)
+    write_png(os.path.join(skin, "icon.png"), [[(0, 0, 200, 255)] * 12] * 12)
 
 
 def check_states(check, render, skin, work):

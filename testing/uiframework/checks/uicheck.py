@@ -114,25 +114,6 @@ class Renderer:
             "utf-8", "replace")
 
 
-def write_png(path, rows):
-    """rows: lists of (r, g, b, a) tuples, top row first."""
-    height, width = len(rows), len(rows[0])
-    raw = bytearray()
-    for row in rows:
-        raw.append(0)
-        for px in row:
-            raw += bytes(px)
-
-    def chunk(kind, data):
-        c = struct.pack(">I", len(data)) + kind + data
-        return c + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-
-    ihdr = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(bytes(raw)))
-                + chunk(b"IEND", b""))
-
-
 def read_png(path):
     """(width, height, rows of RGBA tuples) of an 8-bit RGBA, non-interlaced PNG."""
     with open(path, "rb") as f:

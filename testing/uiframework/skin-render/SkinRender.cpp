@@ -12,6 +12,7 @@
 
 #include "UIBase.h"
 #include "UIContainer.h"
+#include "UIGdiplus.h"
 #include "UIRender.h"
 #include "UIScrollBar.h"
 #include "UIShadow.h"
@@ -541,6 +542,7 @@ int wmain(int argc, wchar_t** argv)
     if (!o.script.empty() && !ReadScript(o.script, script)) Fail(kExitBadArgument, "cannot read the script");
 
     HINSTANCE inst = ::GetModuleHandleW(nullptr);
+    CUIGdiplus::Owner gdiplus;   // for the labels' effects, once for the program
     CWindowManagerUI::SetInstance(inst);
     WindowImplBase::SetSkinFailureHandler(NoRoot);
 
