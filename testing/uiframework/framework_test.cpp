@@ -207,16 +207,17 @@ struct CountedUI : CControlUI {
 };
 int CountedUI::live = 0;
 
-struct CountedFactory : IDialogBuilderCallback {
-    CControlUI* CreateControl(LPCWSTR name) override
-    {
-        return _wcsicmp(name, L"Counted") == 0 ? new CountedUI : nullptr;
-    }
+// Makes T for one element name.
+template <class T>
+struct OneClassFactory : IDialogBuilderCallback {
+    LPCWSTR element;
+    explicit OneClassFactory(LPCWSTR name) : element(name) {}
+    CControlUI* CreateControl(LPCWSTR name) override { return _wcsicmp(name, element) == 0 ? new T : nullptr; }
 };
 
 TEST(Builder, AParentWithoutContainerFreesTheSubtreeItBuilt)
 {
-    CountedFactory factory;
+    OneClassFactory<CountedUI> factory(L"Counted");
     CDialogBuilder builder;
     CControlUI* root = builder.Create(
         CUIStringOrId(L"<Window><VerticalLayout><Control><Counted /><Counted /></Control><Counted /></VerticalLayout>"
@@ -259,16 +260,10 @@ struct InitCountUI : CControlUI {
 };
 int InitCountUI::inits = 0;
 
-struct InitCountFactory : IDialogBuilderCallback {
-    CControlUI* CreateControl(LPCWSTR name) override
-    {
-        return _wcsicmp(name, L"InitCount") == 0 ? new InitCountUI : nullptr;
-    }
-};
 
 TEST(Builder, AnOverlayIsAttachedWithItsControlNotBefore)
 {
-    InitCountFactory factory;
+    OneClassFactory<InitCountUI> factory(L"InitCount");
     CWindowManagerUI m;
     CDialogBuilder builder;
     InitCountUI::inits = 0;

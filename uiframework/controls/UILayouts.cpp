@@ -172,22 +172,45 @@ void CBoxLayoutUI::DoPostPaint(HDC hDC, const RECT& rcPaint)
     CContainerUI::DoPostPaint(hDC, rcPaint);
 }
 
-// ---------------------------------------------------------------- vertical
+// ---------------------------------------------------------------- box placement
 
-LPCWSTR CVerticalLayoutUI::GetClass() const { return L"VerticalLayout"; }
+namespace {
 
-void* CVerticalLayoutUI::GetInterface(LPCWSTR pstrName)
+// The vertical layout's rules told along a main axis (its stacking direction)
+// and a cross axis, so that the horizontal layout is the same code with the
+// axes exchanged.
+struct Axes {
+    bool vertical;
+    LONG& Main(SIZE& sz) const { return vertical ? sz.cy : sz.cx; }
+    LONG& Cross(SIZE& sz) const { return vertical ? sz.cx : sz.cy; }
+    int MainFixed(const CControlUI* c) const { return vertical ? c->GetFixedHeight() : c->GetFixedWidth(); }
+    int CrossFixed(const CControlUI* c) const { return vertical ? c->GetFixedWidth() : c->GetFixedHeight(); }
+    int MainMin(const CControlUI* c) const { return vertical ? c->GetMinHeight() : c->GetMinWidth(); }
+    int MainMax(const CControlUI* c) const { return vertical ? c->GetMaxHeight() : c->GetMaxWidth(); }
+    int CrossMin(const CControlUI* c) const { return vertical ? c->GetMinWidth() : c->GetMinHeight(); }
+    int CrossMax(const CControlUI* c) const { return vertical ? c->GetMaxWidth() : c->GetMaxHeight(); }
+    LONG MainLo(const RECT& r) const { return vertical ? r.top : r.left; }
+    LONG MainHi(const RECT& r) const { return vertical ? r.bottom : r.right; }
+    LONG CrossLo(const RECT& r) const { return vertical ? r.left : r.top; }
+    LONG CrossHi(const RECT& r) const { return vertical ? r.right : r.bottom; }
+    SIZE Make(LONG main, LONG cross) const { return vertical ? SIZE{cross, main} : SIZE{main, cross}; }
+    RECT Place(LONG main, LONG cross, LONG mainLen, LONG crossLen) const
+    {
+        return vertical ? RECT{cross, main, cross + crossLen, main + mainLen}
+                        : RECT{main, cross, main + mainLen, cross + crossLen};
+    }
+};
+
+int ClampTo(int v, int lo, int hi)
 {
-    if (pstrName && wcscmp(pstrName, L"VerticalLayout") == 0) return this;
-    return CContainerUI::GetInterface(pstrName);
+    if (v < lo) v = lo;
+    if (v > hi) v = hi;
+    return v;
 }
 
-void CVerticalLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
-{
-    if (!SetSepAttribute(pstrName, pstrValue, L"sepheight")) CContainerUI::SetAttribute(pstrName, pstrValue);
-}
+}  // namespace
 
-void CVerticalLayoutUI::SetPos(RECT rc, bool bNeedInvalidate)
+void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
 {
     CControlUI::SetPos(rc, bNeedInvalidate);
     const Bars bars = {m_pVerticalScrollBar, m_pHorizontalScrollBar};
@@ -196,43 +219,50 @@ void CVerticalLayoutUI::SetPos(RECT rc, bool bNeedInvalidate)
         ProcessScrollBar(rc, 0, 0);
         return;
     }
+    const Axes ax = {m_bVertical};
+    CScrollBarUI* mainBar = m_bVertical ? bars.v : bars.h;
+    CScrollBarUI* crossBar = m_bVertical ? bars.h : bars.v;
+    const bool mainOn = mainBar && mainBar->IsVisible();
+    const bool crossOn = crossBar && crossBar->IsVisible();
     SIZE avail = {rc.right - rc.left, rc.bottom - rc.top};
     if (bars.hOn()) avail.cx += bars.h->GetScrollRange();
     if (bars.vOn()) avail.cy += bars.v->GetScrollRange();
+    const int availMain = ax.Main(avail);
+    const int availCross = ax.Cross(avail);
+    // The horizontal layout asks only children with a fixed width for their size.
+    auto asksSize = [&](const CControlUI* c) { return m_bVertical || ax.MainFixed(c) != 0; };
+    auto wantMain = [&](const CControlUI* c) { return ax.MainFixed(c) < 1 ? ax.MainMax(c) : ax.MainFixed(c); };
+    auto wantCross = [&](const CControlUI* c) { return ax.CrossFixed(c) < 1 ? ax.CrossMax(c) : ax.CrossFixed(c); };
 
     int adjustable = 0;
-    int cyFixed = 0;
+    int fixedTotal = 0;
     int estimated = 0;
-    int cxNeeded = 0;
+    int crossNeeded = 0;
     for (int i = 0; i < m_items.GetSize(); ++i) {
         CControlUI* c = static_cast<CControlUI*>(m_items.ItemAt(i));
         if (!c->IsVisible() || c->IsFloat()) continue;
         ++estimated;
         const RECT p = c->GetPadding();
-        const int wantW = c->GetFixedWidth() < 1 ? c->GetMaxWidth() : c->GetFixedWidth();
-        const int wantH = c->GetFixedHeight() < 1 ? c->GetMaxHeight() : c->GetFixedHeight();
-        SIZE sz = c->EstimateSize(SIZE{Min(wantW, avail.cx - p.left - p.right), Min(wantH, avail.cy)});
-        if (sz.cy == 0) {
+        const int pMain = ax.MainLo(p) + ax.MainHi(p);
+        const int pCross = ax.CrossLo(p) + ax.CrossHi(p);
+        SIZE sz = ax.Make(0, ax.CrossFixed(c));
+        if (asksSize(c)) sz = c->EstimateSize(ax.Make(Min(wantMain(c), availMain), Min(wantCross(c), availCross - pCross)));
+        if (!asksSize(c) || ax.Main(sz) == 0) {
             ++adjustable;
         } else {
-            if (sz.cy < c->GetMinHeight()) sz.cy = c->GetMinHeight();
-            if (sz.cy > c->GetMaxHeight()) sz.cy = c->GetMaxHeight();
+            ax.Main(sz) = ClampTo(ax.Main(sz), ax.MainMin(c), ax.MainMax(c));
         }
-        cyFixed += sz.cy + p.top + p.bottom;
-        if (sz.cx < 0) sz.cx = 0;
-        if (sz.cx < c->GetMinWidth()) sz.cx = c->GetMinWidth();
-        if (sz.cx > c->GetMaxWidth()) sz.cx = c->GetMaxWidth();
-        cxNeeded = Max(cxNeeded, sz.cx + p.left + p.right);
+        fixedTotal += ax.Main(sz) + pMain;
+        const int cross = ClampTo(Max(0, ax.Cross(sz)), ax.CrossMin(c), ax.CrossMax(c));
+        crossNeeded = Max(crossNeeded, cross + pCross);
     }
-    if (estimated > 1) cyFixed += (estimated - 1) * m_iChildPadding;
-    int expand = 0;
-    if (adjustable > 0) expand = Max(0, (avail.cy - cyFixed) / adjustable);
+    if (estimated > 1) fixedTotal += (estimated - 1) * m_iChildPadding;
+    const int expand = adjustable > 0 ? Max(0, (availMain - fixedTotal) / adjustable) : 0;
 
-    int y = rc.top;
-    if (bars.vOn()) y -= bars.v->GetScrollPos();
-    int remainH = avail.cy;
-    int remainFixed = cyFixed;
-    int cyNeeded = 0;
+    int pos = ax.MainLo(rc) - (mainOn ? mainBar->GetScrollPos() : 0);
+    int remain = availMain;
+    int remainFixed = fixedTotal;
+    int mainNeeded = 0;
     int placed = 0;
     int adjusted = 0;
     for (int i = 0; i < m_items.GetSize(); ++i) {
@@ -243,173 +273,68 @@ void CVerticalLayoutUI::SetPos(RECT rc, bool bNeedInvalidate)
             continue;
         }
         const RECT p = c->GetPadding();
-        remainH -= p.top;
-        remainFixed -= p.top + p.bottom;
+        remain -= ax.MainLo(p);
+        remainFixed -= ax.MainLo(p) + ax.MainHi(p);
         if (placed > 0) remainFixed -= m_iChildPadding;
         ++placed;
-        const int wAvail = avail.cx - p.left - p.right;
-        const int wantW = c->GetFixedWidth() < 1 ? c->GetMaxWidth() : c->GetFixedWidth();
-        const int wantH = c->GetFixedHeight() < 1 ? c->GetMaxHeight() : c->GetFixedHeight();
-        SIZE sz = c->EstimateSize(SIZE{Min(wantW, wAvail), Min(wantH, remainH)});
-        if (sz.cy != 0) {
-            if (sz.cy < c->GetMinHeight()) sz.cy = c->GetMinHeight();
-            if (sz.cy > c->GetMaxHeight()) sz.cy = c->GetMaxHeight();
-            remainFixed -= sz.cy;
+        const int crossAvail = availCross - ax.CrossLo(p) - ax.CrossHi(p);
+        SIZE sz = {0, 0};
+        if (asksSize(c)) sz = c->EstimateSize(ax.Make(Min(wantMain(c), remain), Min(wantCross(c), crossAvail)));
+        int main = ax.Main(sz);
+        if (asksSize(c) && main != 0) {
+            main = ClampTo(main, ax.MainMin(c), ax.MainMax(c));
+            remainFixed -= main;
         } else {
             ++adjusted;
-            sz.cy = adjusted == adjustable ? Max(0, remainH - p.bottom - remainFixed) : expand;
+            main = adjusted == adjustable ? Max(0, remain - ax.MainHi(p) - remainFixed) : expand;
         }
-        if (sz.cy < c->GetMinHeight()) sz.cy = c->GetMinHeight();
-        if (sz.cy > c->GetMaxHeight()) sz.cy = c->GetMaxHeight();
+        main = ClampTo(main, ax.MainMin(c), ax.MainMax(c));
+        const int maxCross = ax.CrossMax(c) == 0 ? crossAvail : ax.CrossMax(c);
+        int cross = Min(Min(wantCross(c), crossAvail), Max(0, maxCross));
+        if (cross < ax.CrossMin(c)) cross = ax.CrossMin(c);
 
-        const int maxW = c->GetMaxWidth() == 0 ? wAvail : c->GetMaxWidth();
-        int width = Min(Min(wantW, wAvail), Max(0, maxW));
-        if (width < c->GetMinWidth()) width = c->GetMinWidth();
-
-        int left;
-        if (m_iChildAlign == DT_CENTER) {
-            int middle = (rc.left + rc.right) / 2;
-            if (bars.hOn()) middle += bars.h->GetScrollRange() / 2 - bars.h->GetScrollPos();
-            left = middle - width / 2;
-        } else if (m_iChildAlign == DT_RIGHT) {
-            int right = rc.right;
-            if (bars.hOn()) right += bars.h->GetScrollRange() - bars.h->GetScrollPos();
-            left = right - p.right - width;
+        const UINT align = m_bVertical ? m_iChildAlign : m_iChildVAlign;
+        const UINT centre = m_bVertical ? DT_CENTER : DT_VCENTER;
+        const UINT farSide = m_bVertical ? DT_RIGHT : DT_BOTTOM;
+        int crossStart;
+        if (align == centre) {
+            int middle = (ax.CrossLo(rc) + ax.CrossHi(rc)) / 2;
+            if (crossOn) middle += crossBar->GetScrollRange() / 2 - crossBar->GetScrollPos();
+            crossStart = middle - cross / 2;
+        } else if (align == farSide) {
+            int end = ax.CrossHi(rc);
+            if (crossOn) end += crossBar->GetScrollRange() - crossBar->GetScrollPos();
+            crossStart = end - ax.CrossHi(p) - cross;
         } else {
-            left = rc.left + p.left;
-            if (bars.hOn()) left -= bars.h->GetScrollPos();
+            crossStart = ax.CrossLo(rc) + ax.CrossLo(p);
+            if (crossOn) crossStart -= crossBar->GetScrollPos();
         }
-        c->SetPos(RECT{left, y + p.top, left + width, y + p.top + sz.cy}, false);
-        y += sz.cy + p.top + p.bottom + m_iChildPadding;
-        cyNeeded += sz.cy + p.top + p.bottom;
-        remainH -= sz.cy + p.bottom + m_iChildPadding;
+        c->SetPos(ax.Place(pos + ax.MainLo(p), crossStart, main, cross), false);
+        pos += main + ax.MainLo(p) + ax.MainHi(p) + m_iChildPadding;
+        mainNeeded += main + ax.MainLo(p) + ax.MainHi(p);
+        remain -= main + ax.MainHi(p) + m_iChildPadding;
     }
-    if (estimated > 1) cyNeeded += (estimated - 1) * m_iChildPadding;
-    ProcessScrollBar(rc, cxNeeded, cyNeeded);
+    if (estimated > 1) mainNeeded += (estimated - 1) * m_iChildPadding;
+    ProcessScrollBar(rc, m_bVertical ? crossNeeded : mainNeeded, m_bVertical ? mainNeeded : crossNeeded);
 }
 
-// ---------------------------------------------------------------- horizontal
+// ---------------------------------------------------------------- vertical, horizontal
 
-LPCWSTR CHorizontalLayoutUI::GetClass() const { return L"HorizontalLayout"; }
+LPCWSTR CBoxLayoutUI::GetClass() const { return m_bVertical ? L"VerticalLayout" : L"HorizontalLayout"; }
 
-void* CHorizontalLayoutUI::GetInterface(LPCWSTR pstrName)
+void* CBoxLayoutUI::GetInterface(LPCWSTR pstrName)
 {
-    if (pstrName && wcscmp(pstrName, L"HorizontalLayout") == 0) return this;
+    if (pstrName && wcscmp(pstrName, GetClass()) == 0) return this;
     return CContainerUI::GetInterface(pstrName);
 }
 
-void CHorizontalLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
+void CBoxLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
 {
-    if (!SetSepAttribute(pstrName, pstrValue, L"sepwidth")) CContainerUI::SetAttribute(pstrName, pstrValue);
+    if (!SetSepAttribute(pstrName, pstrValue, m_bVertical ? L"sepheight" : L"sepwidth"))
+        CContainerUI::SetAttribute(pstrName, pstrValue);
 }
 
-void CHorizontalLayoutUI::SetPos(RECT rc, bool bNeedInvalidate)
-{
-    CControlUI::SetPos(rc, bNeedInvalidate);
-    const Bars bars = {m_pVerticalScrollBar, m_pHorizontalScrollBar};
-    rc = ContentRect(m_rcItem, m_rcInset, bars);
-    if (m_items.IsEmpty()) {
-        ProcessScrollBar(rc, 0, 0);
-        return;
-    }
-    SIZE avail = {rc.right - rc.left, rc.bottom - rc.top};
-    if (bars.hOn()) avail.cx += bars.h->GetScrollRange();
-    if (bars.vOn()) avail.cy += bars.v->GetScrollRange();
-
-    int adjustable = 0;
-    int cxFixed = 0;
-    int estimated = 0;
-    int cyNeeded = 0;
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* c = static_cast<CControlUI*>(m_items.ItemAt(i));
-        if (!c->IsVisible() || c->IsFloat()) continue;
-        ++estimated;
-        const RECT p = c->GetPadding();
-        SIZE sz = {0, 0};
-        if (c->GetFixedWidth() == 0) {
-            ++adjustable;
-            sz.cy = c->GetFixedHeight();
-        } else {
-            const int wantW = c->GetFixedWidth();
-            const int wantH = c->GetFixedHeight() < 1 ? c->GetMaxHeight() : c->GetFixedHeight();
-            sz = c->EstimateSize(SIZE{Min(wantW, avail.cx), Min(wantH, avail.cy - p.top - p.bottom)});
-            if (sz.cx == 0) {
-                ++adjustable;
-            } else {
-                if (sz.cx < c->GetMinWidth()) sz.cx = c->GetMinWidth();
-                if (sz.cx > c->GetMaxWidth()) sz.cx = c->GetMaxWidth();
-            }
-        }
-        cxFixed += sz.cx + p.left + p.right;
-        if (sz.cy < 0) sz.cy = 0;
-        if (sz.cy < c->GetMinHeight()) sz.cy = c->GetMinHeight();
-        if (sz.cy > c->GetMaxHeight()) sz.cy = c->GetMaxHeight();
-        cyNeeded = Max(cyNeeded, sz.cy + p.top + p.bottom);
-    }
-    if (estimated > 1) cxFixed += (estimated - 1) * m_iChildPadding;
-    int expand = 0;
-    if (adjustable > 0) expand = Max(0, (avail.cx - cxFixed) / adjustable);
-
-    int x = rc.left;
-    if (bars.hOn()) x -= bars.h->GetScrollPos();
-    int remainW = avail.cx;
-    int remainFixed = cxFixed;
-    int cxNeeded = 0;
-    int placed = 0;
-    int adjusted = 0;
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* c = static_cast<CControlUI*>(m_items.ItemAt(i));
-        if (!c->IsVisible()) continue;
-        if (c->IsFloat()) {
-            SetFloatPos(i);
-            continue;
-        }
-        const RECT p = c->GetPadding();
-        remainW -= p.left;
-        remainFixed -= p.left + p.right;
-        if (placed > 0) remainFixed -= m_iChildPadding;
-        ++placed;
-        const int hAvail = avail.cy - p.top - p.bottom;
-        const int wantW = c->GetFixedWidth() < 1 ? c->GetMaxWidth() : c->GetFixedWidth();
-        const int wantH = c->GetFixedHeight() < 1 ? c->GetMaxHeight() : c->GetFixedHeight();
-        SIZE sz = {0, 0};
-        if (c->GetFixedWidth() != 0) sz = c->EstimateSize(SIZE{Min(wantW, remainW), Min(wantH, hAvail)});
-        if (c->GetFixedWidth() != 0 && sz.cx != 0) {
-            if (sz.cx < c->GetMinWidth()) sz.cx = c->GetMinWidth();
-            if (sz.cx > c->GetMaxWidth()) sz.cx = c->GetMaxWidth();
-            remainFixed -= sz.cx;
-        } else {
-            ++adjusted;
-            sz.cx = adjusted == adjustable ? Max(0, remainW - p.right - remainFixed) : expand;
-        }
-        if (sz.cx < c->GetMinWidth()) sz.cx = c->GetMinWidth();
-        if (sz.cx > c->GetMaxWidth()) sz.cx = c->GetMaxWidth();
-
-        const int maxH = c->GetMaxHeight() == 0 ? hAvail : c->GetMaxHeight();
-        int height = Min(Min(wantH, hAvail), Max(0, maxH));
-        if (height < c->GetMinHeight()) height = c->GetMinHeight();
-
-        int top;
-        if (m_iChildVAlign == DT_VCENTER) {
-            int middle = (rc.top + rc.bottom) / 2;
-            if (bars.vOn()) middle += bars.v->GetScrollRange() / 2 - bars.v->GetScrollPos();
-            top = middle - height / 2;
-        } else if (m_iChildVAlign == DT_BOTTOM) {
-            int bottom = rc.bottom;
-            if (bars.vOn()) bottom += bars.v->GetScrollRange() - bars.v->GetScrollPos();
-            top = bottom - p.bottom - height;
-        } else {
-            top = rc.top + p.top;
-            if (bars.vOn()) top -= bars.v->GetScrollPos();
-        }
-        c->SetPos(RECT{x + p.left, top, x + p.left + sz.cx, top + height}, false);
-        x += sz.cx + p.left + p.right + m_iChildPadding;
-        cxNeeded += sz.cx + p.left + p.right;
-        remainW -= sz.cx + p.right + m_iChildPadding;
-    }
-    if (estimated > 1) cxNeeded += (estimated - 1) * m_iChildPadding;
-    ProcessScrollBar(rc, cxNeeded, cyNeeded);
-}
+void CBoxLayoutUI::SetPos(RECT rc, bool bNeedInvalidate) { LayoutBox(rc, bNeedInvalidate); }
 
 // ---------------------------------------------------------------- tile
 

@@ -9,7 +9,11 @@ namespace SkinUI {
 // The separator drag shared by the vertical and horizontal layouts.
 class CBoxLayoutUI : public CContainerUI {
 public:
+    LPCWSTR GetClass() const override;
+    void* GetInterface(LPCWSTR pstrName) override;
     UINT GetControlFlags() const override;
+    void SetPos(RECT rc, bool bNeedInvalidate = true) override;
+    void SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue) override;
     void DoEvent(UIEvent& event) override;
     void DoPostPaint(HDC hDC, const RECT& rcPaint) override;
 
@@ -20,6 +24,8 @@ public:
 protected:
     explicit CBoxLayoutUI(bool vertical) : m_bVertical(vertical) {}
     RECT GetThumbRect(const RECT& rc) const;
+    // Stacks the children along the layout's axis (SetPos of both layouts).
+    void LayoutBox(RECT rc, bool bNeedInvalidate);
     bool SetSepAttribute(LPCWSTR pstrName, LPCWSTR pstrValue, LPCWSTR sepName);
 
     bool m_bVertical;
@@ -30,22 +36,16 @@ protected:
     bool m_bImmMode = false;
 };
 
+// Class and interface "VerticalLayout": stacks its children top to bottom.
 class CVerticalLayoutUI : public CBoxLayoutUI {
 public:
     CVerticalLayoutUI() : CBoxLayoutUI(true) {}
-    LPCWSTR GetClass() const override;
-    void* GetInterface(LPCWSTR pstrName) override;
-    void SetPos(RECT rc, bool bNeedInvalidate = true) override;
-    void SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue) override;
 };
 
+// Class and interface "HorizontalLayout": stacks its children left to right.
 class CHorizontalLayoutUI : public CBoxLayoutUI {
 public:
     CHorizontalLayoutUI() : CBoxLayoutUI(false) {}
-    LPCWSTR GetClass() const override;
-    void* GetInterface(LPCWSTR pstrName) override;
-    void SetPos(RECT rc, bool bNeedInvalidate = true) override;
-    void SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue) override;
 };
 
 class CTileLayoutUI : public CContainerUI {

@@ -177,20 +177,28 @@ LRESULT CWindowWnd::PostMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
     return ::PostMessageW(m_hWnd, uMsg, wParam, lParam);
 }
 
-LRESULT CALLBACK CWindowWnd::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+// The object of a window lives in its user data (WindowProc) or in its property
+// "WndX" (SuperclassProc, whose user data belongs to the system class).
+LRESULT CWindowWnd::RouteToObject(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, bool inProperty)
 {
     CWindowWnd* self = nullptr;
     if (uMsg == WM_NCCREATE) {
         LPCREATESTRUCTW cs = reinterpret_cast<LPCREATESTRUCTW>(lParam);
         self = static_cast<CWindowWnd*>(cs->lpCreateParams);
         self->m_hWnd = hWnd;
-        ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        if (inProperty) {
+            ::SetPropW(hWnd, L"WndX", self);
+        } else {
+            ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        }
     } else {
-        self = reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+        self = inProperty ? static_cast<CWindowWnd*>(::GetPropW(hWnd, L"WndX"))
+                          : reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
         if (uMsg == WM_NCDESTROY && self) {
             LRESULT r = ::CallWindowProcW(self->m_OldWndProc, hWnd, uMsg, wParam, lParam);
-            ::SetWindowLongPtrW(self->m_hWnd, GWLP_USERDATA, 0);
+            if (!inProperty) ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
             if (self->m_bSubclassed) self->Unsubclass();
+            if (inProperty) ::RemovePropW(hWnd, L"WndX");
             self->m_hWnd = nullptr;
             self->OnFinalMessage(hWnd);
             return r;
@@ -200,27 +208,14 @@ LRESULT CALLBACK CWindowWnd::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
     return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }
 
+LRESULT CALLBACK CWindowWnd::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    return RouteToObject(hWnd, uMsg, wParam, lParam, false);
+}
+
 LRESULT CALLBACK CWindowWnd::SuperclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    CWindowWnd* self = nullptr;
-    if (uMsg == WM_NCCREATE) {
-        LPCREATESTRUCTW cs = reinterpret_cast<LPCREATESTRUCTW>(lParam);
-        self = static_cast<CWindowWnd*>(cs->lpCreateParams);
-        self->m_hWnd = hWnd;
-        ::SetPropW(hWnd, L"WndX", self);
-    } else {
-        self = static_cast<CWindowWnd*>(::GetPropW(hWnd, L"WndX"));
-        if (uMsg == WM_NCDESTROY && self) {
-            LRESULT r = ::CallWindowProcW(self->m_OldWndProc, hWnd, uMsg, wParam, lParam);
-            if (self->m_bSubclassed) self->Unsubclass();
-            ::RemovePropW(hWnd, L"WndX");
-            self->m_hWnd = nullptr;
-            self->OnFinalMessage(hWnd);
-            return r;
-        }
-    }
-    if (self) return self->HandleMessage(uMsg, wParam, lParam);
-    return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    return RouteToObject(hWnd, uMsg, wParam, lParam, true);
 }
 
 // ---------------------------------------------------------------- CNotifyPump

@@ -42,6 +42,7 @@ public:
 protected:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK SuperclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    static LRESULT RouteToObject(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, bool inProperty);
 
     HWND m_hWnd;
     WNDPROC m_OldWndProc;

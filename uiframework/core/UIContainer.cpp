@@ -344,145 +344,78 @@ void CContainerUI::SetScrollPos(SIZE szPos)
     Invalidate();
 }
 
-void CContainerUI::LineUp()
+int CContainerUI::VerticalLineStep() const
 {
-    int step = 8;
-    if (m_pVerticalScrollBar && m_pVerticalScrollBar->GetScrollUnit() > 1) {
-        step = m_pVerticalScrollBar->GetScrollUnit();
-    } else if (m_pManager) {
-        step = m_pManager->GetDefaultFontInfo()->tm.tmHeight + 8;
-    }
-    SIZE sz = GetScrollPos();
-    sz.cy -= step;
-    SetScrollPos(sz);
+    if (m_pVerticalScrollBar && m_pVerticalScrollBar->GetScrollUnit() > 1) return m_pVerticalScrollBar->GetScrollUnit();
+    if (m_pManager) return m_pManager->GetDefaultFontInfo()->tm.tmHeight + 8;
+    return 8;
 }
 
-void CContainerUI::LineDown()
+int CContainerUI::HorizontalLineStep() const
 {
-    int step = 8;
-    if (m_pVerticalScrollBar && m_pVerticalScrollBar->GetScrollUnit() > 1) {
-        step = m_pVerticalScrollBar->GetScrollUnit();
-    } else if (m_pManager) {
-        step = m_pManager->GetDefaultFontInfo()->tm.tmHeight + 8;
-    }
-    SIZE sz = GetScrollPos();
-    sz.cy += step;
-    SetScrollPos(sz);
+    if (m_pHorizontalScrollBar && m_pHorizontalScrollBar->GetScrollUnit() > 1)
+        return m_pHorizontalScrollBar->GetScrollUnit();
+    return 8;
 }
 
-void CContainerUI::PageUp()
+int CContainerUI::VerticalPageStep() const
 {
-    SIZE sz = GetScrollPos();
     int step = m_rcItem.bottom - m_rcItem.top - m_rcInset.top - m_rcInset.bottom;
     if (m_pHorizontalScrollBar && m_pHorizontalScrollBar->IsVisible()) step -= m_pHorizontalScrollBar->GetFixedHeight();
-    sz.cy -= step;
-    SetScrollPos(sz);
+    return step;
 }
 
-void CContainerUI::PageDown()
+int CContainerUI::HorizontalPageStep() const
 {
-    SIZE sz = GetScrollPos();
-    int step = m_rcItem.bottom - m_rcItem.top - m_rcInset.top - m_rcInset.bottom;
-    if (m_pHorizontalScrollBar && m_pHorizontalScrollBar->IsVisible()) step -= m_pHorizontalScrollBar->GetFixedHeight();
-    sz.cy += step;
-    SetScrollPos(sz);
-}
-
-void CContainerUI::HomeUp()
-{
-    SIZE sz = GetScrollPos();
-    sz.cy = 0;
-    SetScrollPos(sz);
-}
-
-void CContainerUI::EndDown()
-{
-    SIZE sz = GetScrollPos();
-    sz.cy = GetScrollRange().cy;
-    SetScrollPos(sz);
-}
-
-void CContainerUI::LineLeft()
-{
-    const int step = m_pHorizontalScrollBar && m_pHorizontalScrollBar->GetScrollUnit() > 1
-                         ? m_pHorizontalScrollBar->GetScrollUnit()
-                         : 8;
-    SIZE sz = GetScrollPos();
-    sz.cx -= step;
-    SetScrollPos(sz);
-}
-
-void CContainerUI::LineRight()
-{
-    const int step = m_pHorizontalScrollBar && m_pHorizontalScrollBar->GetScrollUnit() > 1
-                         ? m_pHorizontalScrollBar->GetScrollUnit()
-                         : 8;
-    SIZE sz = GetScrollPos();
-    sz.cx += step;
-    SetScrollPos(sz);
-}
-
-void CContainerUI::PageLeft()
-{
-    SIZE sz = GetScrollPos();
     int step = m_rcItem.right - m_rcItem.left - m_rcInset.left - m_rcInset.right;
     if (m_pVerticalScrollBar && m_pVerticalScrollBar->IsVisible()) step -= m_pVerticalScrollBar->GetFixedWidth();
-    sz.cx -= step;
+    return step;
+}
+
+void CContainerUI::ScrollBy(int dx, int dy)
+{
+    SIZE sz = GetScrollPos();
+    sz.cx += dx;
+    sz.cy += dy;
     SetScrollPos(sz);
 }
 
-void CContainerUI::PageRight()
-{
-    SIZE sz = GetScrollPos();
-    int step = m_rcItem.right - m_rcItem.left - m_rcInset.left - m_rcInset.right;
-    if (m_pVerticalScrollBar && m_pVerticalScrollBar->IsVisible()) step -= m_pVerticalScrollBar->GetFixedWidth();
-    sz.cx += step;
-    SetScrollPos(sz);
-}
+void CContainerUI::LineUp() { ScrollBy(0, -VerticalLineStep()); }
+void CContainerUI::LineDown() { ScrollBy(0, VerticalLineStep()); }
+void CContainerUI::PageUp() { ScrollBy(0, -VerticalPageStep()); }
+void CContainerUI::PageDown() { ScrollBy(0, VerticalPageStep()); }
+void CContainerUI::HomeUp() { ScrollBy(0, -GetScrollPos().cy); }
+void CContainerUI::EndDown() { ScrollBy(0, GetScrollRange().cy - GetScrollPos().cy); }
+void CContainerUI::LineLeft() { ScrollBy(-HorizontalLineStep(), 0); }
+void CContainerUI::LineRight() { ScrollBy(HorizontalLineStep(), 0); }
+void CContainerUI::PageLeft() { ScrollBy(-HorizontalPageStep(), 0); }
+void CContainerUI::PageRight() { ScrollBy(HorizontalPageStep(), 0); }
+void CContainerUI::HomeLeft() { ScrollBy(-GetScrollPos().cx, 0); }
+void CContainerUI::EndRight() { ScrollBy(GetScrollRange().cx - GetScrollPos().cx, 0); }
 
-void CContainerUI::HomeLeft()
+void CContainerUI::SwitchScrollBar(CScrollBarUI*& bar, bool enable, bool horizontal)
 {
-    SIZE sz = GetScrollPos();
-    sz.cx = 0;
-    SetScrollPos(sz);
-}
-
-void CContainerUI::EndRight()
-{
-    SIZE sz = GetScrollPos();
-    sz.cx = GetScrollRange().cx;
-    SetScrollPos(sz);
+    if (!enable) {
+        if (bar) bar->Delete();
+        bar = nullptr;
+        return;
+    }
+    if (bar) return;
+    bar = new CScrollBarUI;
+    bar->SetScrollRange(0);
+    if (horizontal) bar->SetHorizontal(true);
+    bar->SetOwner(this);
+    bar->SetManager(m_pManager, this, false);
+    if (m_pManager) {
+        if (LPCWSTR def = m_pManager->GetDefaultAttributeList(horizontal ? L"HScrollBar" : L"VScrollBar"))
+            bar->ApplyAttributeList(def);
+    }
 }
 
 void CContainerUI::EnableScrollBar(bool bEnableVertical, bool bEnableHorizontal)
 {
-    if (bEnableVertical && !m_pVerticalScrollBar) {
-        m_pVerticalScrollBar = new CScrollBarUI;
-        m_pVerticalScrollBar->SetScrollRange(0);
-        m_pVerticalScrollBar->SetOwner(this);
-        m_pVerticalScrollBar->SetManager(m_pManager, this, false);
-        if (m_pManager) {
-            if (LPCWSTR def = m_pManager->GetDefaultAttributeList(L"VScrollBar"))
-                m_pVerticalScrollBar->ApplyAttributeList(def);
-        }
-    } else if (!bEnableVertical && m_pVerticalScrollBar) {
-        m_pVerticalScrollBar->Delete();
-        m_pVerticalScrollBar = nullptr;
-    }
-    if (bEnableHorizontal && !m_pHorizontalScrollBar) {
-        m_pHorizontalScrollBar = new CScrollBarUI;
-        m_pHorizontalScrollBar->SetScrollRange(0);
-        m_pHorizontalScrollBar->SetHorizontal(true);
-        m_pHorizontalScrollBar->SetOwner(this);
-        m_pHorizontalScrollBar->SetManager(m_pManager, this, false);
-        if (m_pManager) {
-            if (LPCWSTR def = m_pManager->GetDefaultAttributeList(L"HScrollBar"))
-                m_pHorizontalScrollBar->ApplyAttributeList(def);
-        }
-    } else if (!bEnableHorizontal && m_pHorizontalScrollBar) {
-        m_pHorizontalScrollBar->Delete();
-        m_pHorizontalScrollBar = nullptr;
-    }
+    SwitchScrollBar(m_pVerticalScrollBar, bEnableVertical, false);
+    SwitchScrollBar(m_pHorizontalScrollBar, bEnableHorizontal, true);
     NeedUpdate();
 }
 

@@ -92,6 +92,12 @@ public:
 
 protected:
     bool DestroyChild(CControlUI* pControl);
+    int VerticalLineStep() const;
+    int HorizontalLineStep() const;
+    int VerticalPageStep() const;
+    int HorizontalPageStep() const;
+    void ScrollBy(int dx, int dy);
+    void SwitchScrollBar(CScrollBarUI*& bar, bool enable, bool horizontal);
     // Re-layout after a scroll-bar change: the container's own rectangle (its
     // relative one when it floats).
     void Relayout(bool bInvalidate);

@@ -12,13 +12,6 @@ namespace SkinUI {
 
 namespace {
 
-struct FINDSHORTCUT {
-    wchar_t ch;
-    bool bPickNext;
-};
-
-bool InRect(const RECT& rc, POINT pt) { return ::PtInRect(&rc, pt) != 0; }
-
 }  // namespace
 
 CWindowManagerUI::CWindowManagerUI()
@@ -97,12 +90,7 @@ CWindowManagerUI::~CWindowManagerUI()
     RemoveAllImages();
     RemoveAllDefaultAttributeLists();
     RemoveAllWindowCustomAttributes();
-    for (int i = 0;; ++i) {
-        LPCWSTR key = m_mOptionGroup.GetKeyAt(i);
-        if (!key) break;
-        delete static_cast<CUIPtrArray*>(m_mOptionGroup.Find(key, false));
-    }
-    m_mOptionGroup.RemoveAll();
+    FreeOptionGroups();
     KillAllTimers();
     ReleaseOffscreen();
     if (m_hbmpBackground) ::DeleteObject(m_hbmpBackground);
@@ -113,6 +101,16 @@ CWindowManagerUI::~CWindowManagerUI()
     UIShared& shared = Shared();
     const int at = shared.managers.Find(this);
     if (at >= 0) shared.managers.Remove(at);
+}
+
+void CWindowManagerUI::FreeOptionGroups()
+{
+    for (int i = 0;; ++i) {
+        LPCWSTR key = m_mOptionGroup.GetKeyAt(i);
+        if (!key) break;
+        delete static_cast<CUIPtrArray*>(m_mOptionGroup.Find(key, false));
+    }
+    m_mOptionGroup.RemoveAll();
 }
 
 void CWindowManagerUI::ReleaseOffscreen()
@@ -138,12 +136,7 @@ void CWindowManagerUI::Init(HWND hWnd, LPCWSTR pstrName)
     RemoveAllImages();
     RemoveAllDefaultAttributeLists();
     RemoveAllWindowCustomAttributes();
-    for (int i = 0;; ++i) {
-        LPCWSTR key = m_mOptionGroup.GetKeyAt(i);
-        if (!key) break;
-        delete static_cast<CUIPtrArray*>(m_mOptionGroup.Find(key, false));
-    }
-    m_mOptionGroup.RemoveAll();
+    FreeOptionGroups();
     KillAllTimers();
     m_sName = pstrName;
     if (m_hDcPaint && m_hWndPaint) ::ReleaseDC(m_hWndPaint, m_hDcPaint);
@@ -414,35 +407,21 @@ void CWindowManagerUI::SetFocus(CControlUI* pControl, bool bFocusWnd)
     SendNotify(m_pFocus, L"setfocus");
 }
 
+CControlUI* CALLBACK CWindowManagerUI::CollectTabStopsCallback(CControlUI* pThis, LPVOID pData)
+{
+    if (pThis->GetControlFlags() & UIFLAG_TABSTOP) static_cast<CUIPtrArray*>(pData)->Add(pThis);
+    return nullptr;
+}
+
 void CWindowManagerUI::RequestFocus(CControlUI* pControl)
 {
     TakeSystemFocus();
     SetFocus(nullptr, false);
     if (m_pRoot && pControl) {
         // The tab stop before the control, so that the pending move lands on it.
-        TabInfo info = {nullptr, nullptr, true, false};
-        CControlUI* prev = nullptr;
         CUIPtrArray stops;
-        struct Walk {
-            static CControlUI* CALLBACK Collect(CControlUI* c, LPVOID data)
-            {
-                if (c->GetControlFlags() & UIFLAG_TABSTOP) static_cast<CUIPtrArray*>(data)->Add(c);
-                return nullptr;
-            }
-        };
-        m_pRoot->FindControl(Walk::Collect, &stops, UIFIND_VISIBLE | UIFIND_ENABLED | UIFIND_ME_FIRST);
-        (void)info;
-        CControlUI* walkStop = nullptr;
-        struct Find {
-            CControlUI* target;
-            bool found;
-            static CControlUI* CALLBACK Seek(CControlUI* c, LPVOID data)
-            {
-                Find* f = static_cast<Find*>(data);
-                return c == f->target ? c : nullptr;
-            }
-        };
-        (void)walkStop;
+        m_pRoot->FindControl(CollectTabStopsCallback, &stops, UIFIND_VISIBLE | UIFIND_ENABLED | UIFIND_ME_FIRST);
+        CControlUI* prev = nullptr;
         for (int i = 0; i < stops.GetSize(); ++i) {
             CControlUI* c = static_cast<CControlUI*>(stops.ItemAt(i));
             if (c == pControl) break;
@@ -929,6 +908,32 @@ void CWindowManagerUI::HandleMouseLeave()
     m_bMouseTracking = false;
 }
 
+void CWindowManagerUI::SendKeyEvent(int type, CControlUI* pControl, WPARAM wParam, LPARAM lParam)
+{
+    UIEvent event = MakeEvent(type, pControl, wParam, lParam);
+    event.chKey = static_cast<WORD>(wParam);
+    event.wKeyState = GetKeyStateFlags();
+    pControl->Event(event);
+}
+
+bool CWindowManagerUI::PressAt(int type, WPARAM wParam, LPARAM lParam, bool takeFocus, bool capture)
+{
+    TakeSystemFocus();
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    m_ptLastMousePos = pt;
+    CControlUI* c = ControlAtIfOurs(pt);
+    if (!c) return false;
+    // A left press makes the control the pressed one before its event.
+    if (type == UIEventButtonDown) m_pEventClick = c;
+    if (takeFocus) c->SetFocus();
+    if (capture) SetCapture();
+    UIEvent event = MakeEvent(type, c, wParam, lParam);
+    event.wKeyState = static_cast<WORD>(wParam);
+    c->Event(event);
+    m_pEventClick = c;
+    return true;
+}
+
 bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes)
 {
     if (!m_hWndPaint) return false;
@@ -1063,33 +1068,12 @@ bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, L
         if (!m_pRoot) return false;
         HandleMouseMove(lParam);
         return true;
-    case WM_LBUTTONDOWN: {
-        TakeSystemFocus();
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        m_ptLastMousePos = pt;
-        CControlUI* c = ControlAtIfOurs(pt);
-        if (!c) return false;
-        m_pEventClick = c;
-        c->SetFocus();
-        SetCapture();
-        UIEvent event = MakeEvent(UIEventButtonDown, c, wParam, lParam);
-        event.wKeyState = static_cast<WORD>(wParam);
-        c->Event(event);
-        return true;
-    }
-    case WM_LBUTTONDBLCLK: {
-        TakeSystemFocus();
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        m_ptLastMousePos = pt;
-        CControlUI* c = ControlAtIfOurs(pt);
-        if (!c) return false;
-        SetCapture();
-        UIEvent event = MakeEvent(UIEventDoubleClick, c, wParam, lParam);
-        event.wKeyState = static_cast<WORD>(wParam);
-        c->Event(event);
-        m_pEventClick = c;
-        return true;
-    }
+    case WM_LBUTTONDOWN:
+        return PressAt(UIEventButtonDown, wParam, lParam, true, true);
+    case WM_LBUTTONDBLCLK:
+        return PressAt(UIEventDoubleClick, wParam, lParam, false, true);
+    case WM_RBUTTONDOWN:
+        return PressAt(UIEventRightButtonDown, wParam, lParam, true, false);
     case WM_LBUTTONUP: {
         POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         m_ptLastMousePos = pt;
@@ -1100,19 +1084,6 @@ bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, L
         CControlUI* c = m_pEventClick;
         m_pEventClick = nullptr;
         c->Event(event);
-        return true;
-    }
-    case WM_RBUTTONDOWN: {
-        TakeSystemFocus();
-        POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        m_ptLastMousePos = pt;
-        CControlUI* c = ControlAtIfOurs(pt);
-        if (!c) return false;
-        c->SetFocus();
-        UIEvent event = MakeEvent(UIEventRightButtonDown, c, wParam, lParam);
-        event.wKeyState = static_cast<WORD>(wParam);
-        c->Event(event);
-        m_pEventClick = c;
         return true;
     }
     case WM_CONTEXTMENU: {
@@ -1161,33 +1132,22 @@ bool CWindowManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, L
             return true;
         }
         return false;
-    case WM_KEYDOWN: {
+    case WM_KEYDOWN:
         if (!m_pRoot || !m_pFocus) return false;
-        UIEvent event = MakeEvent(UIEventKeyDown, m_pFocus, wParam, lParam);
-        event.chKey = static_cast<WORD>(wParam);
-        event.wKeyState = GetKeyStateFlags();
         m_pEventKey = m_pFocus;
-        m_pFocus->Event(event);
+        SendKeyEvent(UIEventKeyDown, m_pFocus, wParam, lParam);
         return true;
-    }
     case WM_KEYUP: {
         if (!m_pRoot || !m_pEventKey) return false;
-        UIEvent event = MakeEvent(UIEventKeyUp, m_pEventKey, wParam, lParam);
-        event.chKey = static_cast<WORD>(wParam);
-        event.wKeyState = GetKeyStateFlags();
         CControlUI* c = m_pEventKey;
         m_pEventKey = nullptr;
-        c->Event(event);
+        SendKeyEvent(UIEventKeyUp, c, wParam, lParam);
         return true;
     }
-    case WM_CHAR: {
+    case WM_CHAR:
         if (!m_pRoot || !m_pFocus) return false;
-        UIEvent event = MakeEvent(UIEventChar, m_pFocus, wParam, lParam);
-        event.chKey = static_cast<WORD>(wParam);
-        event.wKeyState = GetKeyStateFlags();
-        m_pFocus->Event(event);
+        SendKeyEvent(UIEventChar, m_pFocus, wParam, lParam);
         return true;
-    }
     case WM_KILLFOCUS: {
         HWND gaining = reinterpret_cast<HWND>(wParam);
         if (!gaining) return false;
@@ -1284,10 +1244,7 @@ void CWindowManagerUI::Paint()
 
     if (m_bFocusNeeded) MoveFocusToNextTabControl(true);
     m_bIsPainting = true;
-    const bool hadLayout = m_bUpdateNeeded;
     LayoutIfNeeded(rcClient);
-    (void)hadLayout;
-    if (m_bLayered && m_bLayeredChanged && !m_bFirstLayout && m_bUpdateNeeded == false && false) return;
 
     if (m_bOffscreenPaint) {
         const SIZE size = {rcClient.right - rcClient.left, rcClient.bottom - rcClient.top};
@@ -1295,16 +1252,7 @@ void CWindowManagerUI::Paint()
         if (!m_hDcOffscreen) {
             m_hDcOffscreen = ::CreateCompatibleDC(m_hDcPaint);
             if (m_bLayered) {
-                BITMAPINFO bmi = {};
-                bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-                bmi.bmiHeader.biWidth = size.cx;
-                bmi.bmiHeader.biHeight = -size.cy;
-                bmi.bmiHeader.biPlanes = 1;
-                bmi.bmiHeader.biBitCount = 32;
-                bmi.bmiHeader.biCompression = BI_RGB;
-                void* bits = nullptr;
-                m_hbmpOffscreen = ::CreateDIBSection(m_hDcPaint, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
-                m_pOffscreenBits = static_cast<BYTE*>(bits);
+                m_hbmpOffscreen = CDrawHelper::CreateDib32(m_hDcPaint, size.cx, size.cy, true, &m_pOffscreenBits);
             } else {
                 m_hbmpOffscreen = ::CreateCompatibleBitmap(m_hDcPaint, size.cx, size.cy);
             }

@@ -187,6 +187,7 @@ public:
     static CControlUI* CALLBACK CollectUpdateNeededCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK FindTabControlCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK FindControlByShortcutCallback(CControlUI* pThis, LPVOID pData);
+    static CControlUI* CALLBACK CollectTabStopsCallback(CControlUI* pThis, LPVOID pData);
 
 private:
     struct TabInfo {
@@ -205,6 +206,7 @@ private:
     void PaintLayeredChildren(const RECT& rcPaint);
     void ApplyLayeredImage(const RECT& rcPaint);
     void ReleaseOffscreen();
+    void FreeOptionGroups();
     void DrainAsyncNotify();
     void DeleteDelayedCleanup();
     void FreeAsyncNotify();
@@ -213,12 +215,17 @@ private:
     CControlUI* ControlAtIfOurs(POINT pt) const;
     void TakeSystemFocus();
     void HandleMouseMove(LPARAM lParam);
+    // A button press at the point: system focus, the control under it, the event.
+    bool PressAt(int type, WPARAM wParam, LPARAM lParam, bool takeFocus, bool capture);
+    void SendKeyEvent(int type, CControlUI* pControl, WPARAM wParam, LPARAM lParam);
     void HandleMouseHover();
     void HandleMouseLeave();
     CUIStringMap& FontTable(bool bShared);
     CUIStringMap& ImageTable(bool bShared);
     CUIStringMap& AttrTable(bool bShared);
     void MeasureFont(UIFontInfo* info);
+    template <class Match>
+    UIFontInfo* FindFontInfo(Match match);
 
     CUIString m_sName;
     HWND m_hWndPaint;

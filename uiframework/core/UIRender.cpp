@@ -311,12 +311,17 @@ SIZE CDrawHelper::GetTextSize(HDC hDC, IDrawResources* manager, LPCWSTR text, in
 
 HBITMAP CDrawHelper::CreateBitmapInfo(HDC hDC, int width, int height, BYTE** bits)
 {
+    return CreateDib32(hDC, width, height, false, bits);
+}
+
+HBITMAP CDrawHelper::CreateDib32(HDC hDC, int width, int height, bool topDown, BYTE** bits)
+{
     if (bits) *bits = nullptr;
     if (width <= 0 || height <= 0) return nullptr;
     BITMAPINFO bmi = {};
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bmi.bmiHeader.biWidth = width;
-    bmi.bmiHeader.biHeight = height;
+    bmi.bmiHeader.biHeight = topDown ? -height : height;
     bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;

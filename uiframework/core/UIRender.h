@@ -91,6 +91,8 @@ public:
 
     // A 32-bit bottom-up DIB section; null when it cannot be made.
     static HBITMAP CreateBitmapInfo(HDC hDC, int width, int height, BYTE** bits);
+    // A 32-bit DIB section, rows top-down or bottom-up; null when it cannot be made.
+    static HBITMAP CreateDib32(HDC hDC, int width, int height, bool topDown, BYTE** bits);
     // The system AlphaBlend's operation, for systems without it.
     static BOOL WINAPI AlphaBlendSoftware(HDC hDC, int dx, int dy, int dw, int dh, HDC hSrcDC, int sx, int sy,
                                    int sw, int sh, BLENDFUNCTION blend);

@@ -219,7 +219,8 @@ UIFontInfo* CWindowManagerUI::GetFontInfo(int id)
     return GetDefaultFontInfo();
 }
 
-UIFontInfo* CWindowManagerUI::GetFontInfoByHandle(HFONT hFont)
+template <class Match>
+UIFontInfo* CWindowManagerUI::FindFontInfo(Match match)
 {
     CUIStringMap* tables[2] = {&m_mFonts, &Shared().fonts};
     for (CUIStringMap* table : tables) {
@@ -227,30 +228,27 @@ UIFontInfo* CWindowManagerUI::GetFontInfoByHandle(HFONT hFont)
             LPCWSTR key = table->GetKeyAt(i);
             if (!key) break;
             UIFontInfo* info = static_cast<UIFontInfo*>(table->Find(key, false));
-            if (info && info->hFont == hFont) {
-                MeasureFont(info);
-                return info;
-            }
+            if (info && match(*info)) return info;
         }
     }
-    return GetDefaultFontInfo();
+    return nullptr;
+}
+
+UIFontInfo* CWindowManagerUI::GetFontInfoByHandle(HFONT hFont)
+{
+    UIFontInfo* info = FindFontInfo([hFont](const UIFontInfo& f) { return f.hFont == hFont; });
+    if (!info) return GetDefaultFontInfo();
+    MeasureFont(info);
+    return info;
 }
 
 HFONT CWindowManagerUI::FindFont(LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic)
 {
-    CUIStringMap* tables[2] = {&m_mFonts, &Shared().fonts};
-    for (CUIStringMap* table : tables) {
-        for (int i = 0;; ++i) {
-            LPCWSTR key = table->GetKeyAt(i);
-            if (!key) break;
-            UIFontInfo* info = static_cast<UIFontInfo*>(table->Find(key, false));
-            if (info && info->sFontName.Equals(pStrFontName) && info->iSize == nSize && info->bBold == bBold &&
-                info->bUnderline == bUnderline && info->bItalic == bItalic) {
-                return info->hFont;
-            }
-        }
-    }
-    return nullptr;
+    UIFontInfo* info = FindFontInfo([&](const UIFontInfo& f) {
+        return f.sFontName.Equals(pStrFontName) && f.iSize == nSize && f.bBold == bBold && f.bUnderline == bUnderline &&
+               f.bItalic == bItalic;
+    });
+    return info ? info->hFont : nullptr;
 }
 
 void CWindowManagerUI::SetDefaultFont(LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic,

@@ -133,77 +133,40 @@ void CScrollBarUI::SetPos(RECT rc, bool bNeedInvalidate)
 {
     CControlUI::SetPos(rc, bNeedInvalidate);
     rc = m_rcItem;
-    if (!m_bHorizontal) {
-        const int length = rc.bottom - rc.top;
-        const int s = m_cxyFixed.cx;
-        int a = length;
-        if (m_bShowButton1) a -= s;
-        if (m_bShowButton2) a -= s;
-        if (s < a) {
-            m_rcButton1 = m_bShowButton1 ? RECT{rc.left, rc.top, rc.left + s, rc.top + s}
-                                         : RECT{rc.left, rc.top, rc.left, rc.top};
-            m_rcButton2 = m_bShowButton2 ? RECT{rc.left, rc.bottom - s, rc.left + s, rc.bottom}
-                                         : RECT{rc.left, rc.bottom, rc.left, rc.bottom};
-            m_rcThumb.left = rc.left;
-            m_rcThumb.right = rc.right;
-            if (m_nRange < 1) {
-                m_rcThumb.top = m_rcButton1.bottom;
-                m_rcThumb.bottom = m_rcButton2.top;
-            } else {
-                int len = static_cast<int>(static_cast<long long>(length) * a / (length + m_nRange));
-                if (len < s) len = s;
-                m_rcThumb.top = static_cast<int>(static_cast<long long>(a - len) * m_nScrollPos / m_nRange) +
-                                m_rcButton1.bottom;
-                m_rcThumb.bottom = m_rcThumb.top + len;
-                if (m_rcThumb.bottom > m_rcButton2.top) {
-                    m_rcThumb.top = m_rcButton2.top - len;
-                    m_rcThumb.bottom = m_rcButton2.top;
-                }
-            }
-        } else {
-            const int b = s < length / 2 ? s : length / 2;
-            m_rcButton1 = m_bShowButton1 ? RECT{rc.left, rc.top, rc.left + s, rc.top + b}
-                                         : RECT{rc.left, rc.top, rc.left, rc.top};
-            m_rcButton2 = m_bShowButton2 ? RECT{rc.left, rc.bottom - b, rc.left + s, rc.bottom}
-                                         : RECT{rc.left, rc.bottom, rc.left, rc.bottom};
-            m_rcThumb = RECT{0, 0, 0, 0};
-        }
-    } else {
-        const int length = rc.right - rc.left;
-        const int s = m_cxyFixed.cy;
-        int a = length;
-        if (m_bShowButton1) a -= s;
-        if (m_bShowButton2) a -= s;
-        if (s < a) {
-            m_rcButton1 = m_bShowButton1 ? RECT{rc.left, rc.top, rc.left + s, rc.top + s}
-                                         : RECT{rc.left, rc.top, rc.left, rc.top};
-            m_rcButton2 = m_bShowButton2 ? RECT{rc.right - s, rc.top, rc.right, rc.top + s}
-                                         : RECT{rc.right, rc.top, rc.right, rc.top};
-            m_rcThumb.top = rc.top;
-            m_rcThumb.bottom = rc.bottom;
-            if (m_nRange < 1) {
-                m_rcThumb.left = m_rcButton1.right;
-                m_rcThumb.right = m_rcButton2.left;
-            } else {
-                int len = static_cast<int>(static_cast<long long>(length) * a / (length + m_nRange));
-                if (len < s) len = s;
-                m_rcThumb.left = static_cast<int>(static_cast<long long>(a - len) * m_nScrollPos / m_nRange) +
-                                 m_rcButton1.right;
-                m_rcThumb.right = m_rcThumb.left + len;
-                if (m_rcThumb.right > m_rcButton2.left) {
-                    m_rcThumb.left = m_rcButton2.left - len;
-                    m_rcThumb.right = m_rcButton2.left;
-                }
-            }
-        } else {
-            const int b = s < length / 2 ? s : length / 2;
-            m_rcButton1 = m_bShowButton1 ? RECT{rc.left, rc.top, rc.left + b, rc.top + s}
-                                         : RECT{rc.left, rc.top, rc.left, rc.top};
-            m_rcButton2 = m_bShowButton2 ? RECT{rc.right - b, rc.top, rc.right, rc.top + s}
-                                         : RECT{rc.right, rc.top, rc.right, rc.top};
-            m_rcThumb = RECT{0, 0, 0, 0};
+    // Laid out along the bar's axis; `across` is the other one.
+    const bool hor = m_bHorizontal;
+    const LONG lo = hor ? rc.left : rc.top;
+    const LONG hi = hor ? rc.right : rc.bottom;
+    const LONG across = hor ? rc.top : rc.left;
+    const LONG acrossEnd = hor ? rc.bottom : rc.right;
+    const int s = hor ? m_cxyFixed.cy : m_cxyFixed.cx;
+    const int length = hi - lo;
+    const int a = length - (m_bShowButton1 ? s : 0) - (m_bShowButton2 ? s : 0);
+    auto make = [hor](LONG alongLo, LONG alongHi, LONG c0, LONG c1) {
+        return hor ? RECT{alongLo, c0, alongHi, c1} : RECT{c0, alongLo, c1, alongHi};
+    };
+    const int b = s < a ? s : (s < length / 2 ? s : length / 2);
+    const LONG b1End = m_bShowButton1 ? lo + b : lo;
+    const LONG b2Start = m_bShowButton2 ? hi - b : hi;
+    m_rcButton1 = m_bShowButton1 ? make(lo, b1End, across, across + s) : make(lo, lo, across, across);
+    m_rcButton2 = m_bShowButton2 ? make(b2Start, hi, across, across + s) : make(hi, hi, across, across);
+    if (s >= a) {
+        m_rcThumb = RECT{0, 0, 0, 0};
+        return;
+    }
+    LONG top = b1End;
+    LONG bottom = b2Start;
+    if (m_nRange >= 1) {
+        int len = static_cast<int>(static_cast<long long>(length) * a / (length + m_nRange));
+        if (len < s) len = s;
+        top = static_cast<LONG>(static_cast<long long>(a - len) * m_nScrollPos / m_nRange) + b1End;
+        bottom = top + len;
+        if (bottom > b2Start) {
+            top = b2Start - len;
+            bottom = b2Start;
         }
     }
+    m_rcThumb = make(top, bottom, across, acrossEnd);
 }
 
 void CScrollBarUI::LineBack()

@@ -254,19 +254,12 @@ bool Shot(const std::wstring& path)
         h = rc.bottom;
         HDC wnd = ::GetDC(hwnd);
         HDC mem = ::CreateCompatibleDC(wnd);
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.bmiHeader.biWidth = w;
-        bmi.bmiHeader.biHeight = -h;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        bmi.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bmp = ::CreateDIBSection(wnd, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        BYTE* bits = nullptr;
+        HBITMAP bmp = CDrawHelper::CreateDib32(wnd, w, h, true, &bits);
         HGDIOBJ old = ::SelectObject(mem, bmp);
         ::BitBlt(mem, 0, 0, w, h, wnd, 0, 0, SRCCOPY);
         ::GdiFlush();
-        const BYTE* px = static_cast<const BYTE*>(bits);
+        const BYTE* px = bits;
         rgba.resize(static_cast<size_t>(w) * h * 4);
         for (size_t i = 0; px && i < static_cast<size_t>(w) * h; ++i) {
             rgba[i * 4] = px[i * 4 + 2];
