@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "UIContainer.h"
+#include "UIDlgBuilder.h"
 #include "UIGdiplus.h"
 #include "UIManager.h"
 #include "UIOption.h"
@@ -297,6 +298,27 @@ TEST(Option, AGroupSelectsExactlyOneAndOnlyTheNewOneNotifies)
     // Disabled: the state is exactly "selected".
     a->SetEnabled(false);
     EXPECT_EQ(a->GetButtonState(), static_cast<UINT>(UISTATE_SELECTED));
+}
+
+TEST(Option, AnOptionTheBuilderFreesLeavesItsGroup)
+{
+    Window w;
+    // The inner option gets its attributes (and its group) with the manager set,
+    // then is freed with its layout, which the Control cannot hold.
+    CDialogBuilder builder;
+    CControlUI* built = builder.Create(
+        CUIStringOrId(L"<Window><VerticalLayout><Control><HBox><Option name=\"lost\" group=\"g\" /></HBox></Control>"
+                      L"<Option name=\"kept\" group=\"g\" /></VerticalLayout></Window>"),
+        nullptr, nullptr, &w.manager);
+    ASSERT_NE(built, nullptr);
+    w.root->Add(built);
+    CUIPtrArray* group = w.manager.GetOptionGroup(L"g");
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(group->GetSize(), 1) << "only the option that lives";
+    COptionUI* kept = static_cast<COptionUI*>(w.manager.FindControlByName(L"kept"));
+    ASSERT_NE(kept, nullptr);
+    kept->Activate();
+    EXPECT_TRUE(kept->IsSelected());
 }
 
 TEST(Option, WithoutGroupAndAsCheckBoxItToggles)

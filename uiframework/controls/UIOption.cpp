@@ -28,9 +28,20 @@ private:
 
 }  // namespace
 
-COptionUI::~COptionUI()
+COptionUI::~COptionUI() { LeaveGroup(); }
+
+void COptionUI::JoinGroup(CWindowManagerUI* manager)
 {
-    if (!m_sGroupName.IsEmpty() && m_pManager) m_pManager->RemoveOptionGroup(m_sGroupName, this);
+    if (m_sGroupName.IsEmpty() || !manager) return;
+    if (m_pGroupManager && m_pGroupManager != manager) LeaveGroup();
+    manager->AddOptionGroup(m_sGroupName, this);
+    m_pGroupManager = manager;
+}
+
+void COptionUI::LeaveGroup()
+{
+    if (m_pGroupManager && !m_sGroupName.IsEmpty()) m_pGroupManager->RemoveOptionGroup(m_sGroupName, this);
+    m_pGroupManager = nullptr;
 }
 
 LPCWSTR COptionUI::GetClass() const { return L"Option"; }
@@ -52,7 +63,7 @@ bool COptionUI::Activate()
 void COptionUI::SetManager(CWindowManagerUI* pManager, CControlUI* pParent, bool bInit)
 {
     CControlUI::SetManager(pManager, pParent, bInit);
-    if (bInit && !m_sGroupName.IsEmpty() && m_pManager) m_pManager->AddOptionGroup(m_sGroupName, this);
+    if (bInit) JoinGroup(m_pManager);
 }
 
 void COptionUI::SetEnabled(bool bEnable)
@@ -65,9 +76,9 @@ void COptionUI::SetGroup(LPCWSTR pStrGroupName)
 {
     const LPCWSTR name = pStrGroupName ? pStrGroupName : L"";
     if (m_sGroupName.Equals(name)) return;
-    if (!m_sGroupName.IsEmpty() && m_pManager) m_pManager->RemoveOptionGroup(m_sGroupName, this);
+    LeaveGroup();
     m_sGroupName = name;
-    if (!m_sGroupName.IsEmpty() && m_pManager) m_pManager->AddOptionGroup(m_sGroupName, this);
+    JoinGroup(m_pManager);
 }
 
 void COptionUI::Selected(bool bSelected, bool bNotify)

@@ -30,7 +30,14 @@ public:
     void SetOptionForeImage(LPCWSTR image) { SetImage(m_diOptionFore, image); }
 
 protected:
+    void JoinGroup(CWindowManagerUI* manager);
+    void LeaveGroup();
+
     bool m_bSelected = false;
+    // The manager whose group list holds this option: the builder sets attributes
+    // with a manager it takes away again, and a subtree it then frees must still
+    // leave that list.
+    CWindowManagerUI* m_pGroupManager = nullptr;
     CUIString m_sGroupName;
     DWORD m_dwSelectedBkColor = 0;
     DWORD m_dwSelectedTextColor = 0;
