@@ -1,4 +1,5 @@
-"""skin-render with the controls: a progress bar of 50/100 on 520 pixels fills
+"""skin-render with the controls and images: each image option (source, corner,
+mask, fade, hole, x and y tiling, destination) puts its colours at known pixels; a progress bar of 50/100 on 520 pixels fills
 columns 0-259 exactly; a five-state button (a 101-pixel strip) is drawn with its
 normal, hot, pushed, focused and disabled states under scripted input; one click
 gives one "click"; options of a group select exactly one and notify
@@ -28,6 +29,9 @@ NORMAL, PUSHED, HOT, FOCUSED, DISABLED = [(200, 0, 0, 255), (0, 200, 0, 255), (0
 REMAINDER = (90, 90, 90, 255)
 BTN, OFF, O1, O2, CHK = (50, 55), (170, 55), (20, 105), (80, 105), (140, 105)
 EXTENT = 10
+NINE = [(255, 0, 0), (0, 160, 0), (0, 0, 255), (255, 255, 0), (0, 255, 255), (255, 0, 255),
+        (128, 0, 0), (0, 0, 128), (64, 64, 64)]
+TILE = [[(10, 20, 30), (40, 50, 60), (70, 80, 90)], [(100, 110, 120), (130, 140, 150), (160, 170, 180)]]
 CJK_FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
 
 
@@ -39,21 +43,17 @@ def write_png(path, rows):
 def write_images(skin):
     strip = [NORMAL, PUSHED, HOT, FOCUSED, DISABLED]
     write_png(os.path.join(skin, "states.png"),
-                      [[strip[x // 20] if x < 100 else REMAINDER for x in range(101)]] * 30)
+              [[strip[x // 20] if x < 100 else REMAINDER for x in range(101)]] * 30)
     # A shadow picture: dark corners and edges of 10 pixels around an empty middle.
     write_png(os.path.join(skin, "shadow.png"),
-                      [[(0, 0, 0, 120) if min(x, y, 29 - x, 29 - y) < EXTENT else (0, 0, 0, 0) for x in range(30)]
-                       for y in range(30)])
-    nine = [(255, 0, 0), (0, 160, 0), (0, 0, 255), (255, 255, 0), (0, 255, 255), (255, 0, 255),
-            (128, 0, 0), (0, 0, 128), (64, 64, 64)]
-    write_png(os.path.join(skin, "nine.png"),
-                      [[nine[(y // 4) * 3 + x // 4] + (255,) for x in range(12)] for y in range(12)])
-    write_png(os.path.join(skin, "tile.png"),
-                      [[(255, 128, 0, 255) if (x + y) % 2 == 0 else (0, 64, 128, 255) for x in range(6)]
-                       for y in range(6)])
+              [[(0, 0, 0, 120) if min(x, y, 29 - x, 29 - y) < EXTENT else (0, 0, 0, 0) for x in range(30)]
+               for y in range(30)])
+    write_png(os.path.join(skin, "nine.png"), [[NINE[(y // 4) * 3 + x // 4] + (255,) for x in range(12)]
+                                               for y in range(12)])
+    write_png(os.path.join(skin, "tile.png"), [[c + (255,) for c in row] for row in TILE])
     write_png(os.path.join(skin, "masked.png"),
-                      [[(255, 0, 255, 255) if (x // 4 + y // 4) % 2 == 0 else (0, 128, 0, 255) for x in range(16)]
-                       for y in range(16)])
+              [[(255, 0, 255, 255) if (x // 4 + y // 4) % 2 == 0 else (0, 128, 0, 255) for x in range(16)]
+               for y in range(16)])
     write_png(os.path.join(skin, "icon.png"), [[(0, 0, 200, 255)] * 12] * 12)
 
 
@@ -113,6 +113,43 @@ def check_states(check, render, skin, work):
                        ((99, 55), NORMAL, "the normal state to the button's edge (no remainder column)")])
     pixels("checked", [(CHK, BLUE, "the check box checked")])
     pixels("unchecked", [(CHK, GREY, "and unchecked again")])
+
+
+def check_images(check, render, skin, work):
+    out = os.path.join(work, "images.png")
+    rc, _, err = render.run(skin, "images.xml", "--out", "Z:" + out)
+    if not check.expect(rc == 0, "the image options painted (exit %d %s)" % (rc, err.strip())):
+        return
+    _, _, rows = uicheck.read_png(out)
+    w = (255, 255, 255)
+    cases = [((1, 1), NINE[4], "source: only the middle region, stretched"),
+             ((23, 23), NINE[4], "source: to the far corner"),
+             ((31, 1), NINE[0], "corner: the top-left corner unstretched"),
+             ((33, 3), NINE[0], "corner: its last pixel"),
+             ((34, 1), NINE[1], "corner: the top edge begins"),
+             ((42, 12), NINE[4], "corner: the stretched middle"),
+             ((52, 12), NINE[5], "corner: the right edge"),
+             ((53, 23), NINE[8], "corner: the bottom-right corner"),
+             ((61, 1), w, "mask: the mask colour is transparent"),
+             ((65, 1), (0, 128, 0), "mask: other colours stay"),
+             ((91, 1), (255, 127, 127), "fade 128: red over white at half"),
+             ((111, 1), NINE[0], "hole: the corners are drawn"),
+             ((122, 12), w, "hole: the middle is left out"),
+             ((140, 0), TILE[0][0], "x and y tiles: the first tile"),
+             ((143, 0), TILE[0][0], "x and y tiles: the second tile along x"),
+             ((145, 1), TILE[1][2], "x and y tiles: inside the second tile"),
+             ((147, 4), TILE[0][1], "x and y tiles: the third row of tiles, cut"),
+             ((156, 1), TILE[1][0], "x tiles: the third tile"),
+             ((161, 5), TILE[1][1], "y tiles: the third tile"),
+             ((161, 6), TILE[0][1], "y tiles: the fourth tile, cut"),
+             ((171, 1), w, "dest: outside the destination"),
+             ((172, 2), NINE[0], "dest: its top-left"),
+             ((183, 13), NINE[8], "dest: its bottom-right"),
+             ((184, 14), w, "dest: behind it")]
+    for (x, y), want, what in cases:
+        got = rows[y][x][:3]
+        check.expect(all(abs(a - b) <= 2 for a, b in zip(got, want)),
+                     "%s at %d,%d is %s (got %s)" % (what, x, y, want, got))
 
 
 def check_shadow(check, render, skin, work):
@@ -232,6 +269,7 @@ def main():
     with uicheck.Display() as display:
         render = uicheck.Renderer(wine_run, exe, display, prefix)
         check_states(check, render, skin, work)
+        check_images(check, render, skin, work)
         check_shadow(check, render, skin, work)
         render_gallery(check, render, skin, out_dir)
     prefix.stop()
