@@ -252,8 +252,8 @@ SIZE CLabelUI::EstimateSize(SIZE szAvailable)
         m_szAvailableLast = szAvailable;
         m_cxyFixedLast = m_cxyFixed;
         m_bNeedEstimateSize = false;
-        CUIString text = m_sText;
-        CWindowManagerUI::ProcessMultiLanguageTokens(text);
+        // The drawing functions replace the multi-language tokens themselves.
+        const CUIString& text = m_sText;
         const UINT measure = (m_uTextStyle & ~kHorizontalAlign) | DT_CALCRECT;
         HDC dc = m_pManager->GetPaintDC();
         auto layOut = [&](RECT& rc) {
