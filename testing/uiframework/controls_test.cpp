@@ -146,6 +146,8 @@ TEST(Progress, PaintsColumnsUpToTheValueAndClampsItsRange)
     v->SetValue(25);
     EXPECT_EQ(v->GetForeRect().top, 75);
     EXPECT_EQ(v->GetFixedHeight(), 12) << "a progress bar is 12 pixels high unless told otherwise";
+    v->SetAttribute(L"isstretchfore", L"false");
+    EXPECT_STREQ(v->GetCustomAttribute(L"isstretchfore"), L"false") << "unknown names are kept as custom attributes";
 }
 
 // strip.png: five 20-pixel states (normal, pushed, hot, focused, disabled) and a
