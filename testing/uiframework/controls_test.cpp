@@ -16,6 +16,8 @@
 #include "UIOption.h"
 #include "UIProgress.h"
 #include "UIShadow.h"
+#include "UITabLayout.h"
+#include "UIText.h"
 #include "draw_support.h"
 
 using namespace SkinUI;
@@ -25,9 +27,11 @@ namespace {
 
 struct Recorder : INotifyUI {
     std::vector<std::wstring> log;   // "type sender"
+    std::vector<std::wstring> full;  // "type sender wParam lParam"
     void Notify(UINotify& msg) override
     {
         log.push_back(std::wstring(msg.sType.GetData()) + L" " + (msg.pSender ? msg.pSender->GetName().GetData() : L""));
+        full.push_back(log.back() + L" " + std::to_wstring(msg.wParam) + L" " + std::to_wstring(msg.lParam));
     }
 };
 
@@ -496,6 +500,211 @@ TEST(Shadow, PictureHasABodyAHoleAndStaysInsideItsPixels)
         ShadowPicture q(c[0], c[1], c[2], c[3]);
         EXPECT_TRUE(q.GuardsIntact()) << c[0] << "," << c[1] << "," << c[2] << "," << c[3];
     }
+}
+
+// Pages of a tab layout: a control with a name, owned by the layout once added.
+CControlUI* Page(LPCWSTR name, bool visible = true)
+{
+    CControlUI* c = new CControlUI;
+    c->SetName(name);
+    c->SetVisible(visible);
+    return c;
+}
+
+// Which pages are shown, as "1" and "0" in item order.
+std::string Shown(const CTabLayoutUI* tab)
+{
+    std::string s;
+    for (int i = 0; i < tab->GetCount(); ++i) s += tab->GetItemAt(i)->IsVisible() ? '1' : '0';
+    return s;
+}
+
+TEST(TabLayout, TheCurrentPageFollowsInsertionsAndRemovals)
+{
+    Window w;
+    CTabLayoutUI* tab = w.Add<CTabLayoutUI>(L"tab", {0, 0, 100, 100});
+    EXPECT_EQ(tab->GetCurSel(), -1);
+    tab->Add(Page(L"hidden", false));
+    EXPECT_EQ(tab->GetCurSel(), -1) << "a hidden page does not become current";
+    CControlUI* a = Page(L"a");
+    tab->Add(a);
+    CControlUI* b = Page(L"b");
+    tab->Add(b);
+    EXPECT_EQ(tab->GetCurSel(), 1);
+    EXPECT_EQ(Shown(tab), "010") << "the first visible page is current, later ones hidden";
+
+    CControlUI* front = Page(L"front");
+    tab->AddAt(front, 0);
+    EXPECT_EQ(tab->GetCurSel(), 2) << "inserted before the current page";
+    tab->AddAt(Page(L"back"), 4);
+    EXPECT_EQ(tab->GetCurSel(), 2) << "inserted behind it";
+    EXPECT_EQ(Shown(tab), "00100");
+
+    tab->Remove(front);
+    EXPECT_EQ(tab->GetCurSel(), 1) << "removed before the current page";
+    EXPECT_EQ(tab->GetItemAt(1), a);
+    tab->Remove(b);
+    EXPECT_EQ(tab->GetCurSel(), 1) << "removed behind it";
+    EXPECT_FALSE(tab->Remove(nullptr));
+
+    // RemoveAt goes through the same bookkeeping: the current page removed by
+    // index shows item 0, and no index is left pointing past the items.
+    ASSERT_TRUE(tab->RemoveAt(1));
+    EXPECT_EQ(tab->GetCurSel(), 0);
+    EXPECT_EQ(Shown(tab), "10");
+    ASSERT_TRUE(tab->RemoveAt(0));
+    ASSERT_TRUE(tab->RemoveAt(0));
+    EXPECT_EQ(tab->GetCount(), 0);
+    EXPECT_EQ(tab->GetCurSel(), -1) << "no page left";
+    EXPECT_FALSE(tab->SelectItem(0));
+
+    tab->Add(Page(L"again"));
+    tab->Add(Page(L"more"));
+    EXPECT_EQ(tab->GetCurSel(), 0);
+    tab->RemoveAll();
+    EXPECT_EQ(tab->GetCurSel(), -1);
+    tab->Add(Page(L"last"));
+    EXPECT_EQ(tab->GetCurSel(), 0) << "after RemoveAll the next visible page is current";
+}
+
+TEST(TabLayout, PagesAddedWhileTheLayoutIsHiddenKeepTheirPlace)
+{
+    Window w;
+    CTabLayoutUI* tab = w.Add<CTabLayoutUI>(L"tab", {0, 0, 100, 100});
+    tab->SetVisible(false);
+    tab->Add(Page(L"a"));
+    tab->Add(Page(L"b"));
+    EXPECT_EQ(tab->GetCurSel(), 0);
+    tab->SetVisible(true);
+    EXPECT_EQ(Shown(tab), "10");
+}
+
+TEST(TabLayout, SelectingShowsOnePageAndNotifiesOnlyAChange)
+{
+    Window w;
+    CTabLayoutUI* tab = w.Add<CTabLayoutUI>(L"tab", {0, 0, 100, 100});
+    for (LPCWSTR n : {L"p0", L"p1", L"p2"}) tab->Add(Page(n));
+    w.notes.full.clear();
+
+    EXPECT_TRUE(tab->SelectItem(2));
+    EXPECT_EQ(Shown(tab), "001");
+    EXPECT_TRUE(tab->SelectItem(2)) << "the current page again";
+    EXPECT_TRUE(tab->SelectItem(1, false));
+    EXPECT_EQ(Shown(tab), "010");
+    const struct {
+        int index;
+        bool result;
+    } refused[] = {{-1, false}, {3, false}, {INT_MAX, false}};
+    for (const auto& r : refused) EXPECT_EQ(tab->SelectItem(r.index), r.result) << r.index;
+    tab->SetAttribute(L"selectedid", L"3");
+    EXPECT_EQ(tab->GetCurSel(), 1) << "selectedid past the pages changes nothing";
+    tab->SetAttribute(L"selectedid", L"0");
+    EXPECT_EQ(tab->GetCurSel(), 0);
+    EXPECT_NE(tab->GetCustomAttribute(L"selectedid"), nullptr) << "kept as a custom attribute";
+    std::vector<std::wstring> selections;
+    for (const auto& n : w.notes.full)
+        if (n.rfind(L"tabselect", 0) == 0) selections.push_back(n);
+    EXPECT_EQ(selections, (std::vector<std::wstring>{L"tabselect tab 2 0", L"tabselect tab 0 1"}));
+}
+
+TEST(TabLayout, PlacesOnlyTheCurrentPageInsideInsetAndPadding)
+{
+    Window w;
+    CTabLayoutUI* tab = w.Add<CTabLayoutUI>(L"tab", {0, 0, 10, 10}, {{L"inset", L"5,6,7,8"}});
+    CControlUI* p0 = Page(L"p0");
+    p0->SetPadding(RECT{1, 2, 3, 4});
+    CControlUI* p1 = Page(L"p1");
+    p1->SetFixedWidth(30);
+    p1->SetMaxHeight(20);
+    tab->Add(p0);
+    tab->Add(p1);
+    tab->SetPos(RECT{10, 10, 110, 110});
+    const RECT want0 = {16, 18, 16 + 100 - 12 - 4, 18 + 100 - 14 - 6};
+    EXPECT_TRUE(::EqualRect(&p0->GetPos(), &want0));
+    EXPECT_TRUE(::IsRectEmpty(&p1->GetPos())) << "a hidden page is not placed";
+    tab->SelectItem(1);
+    tab->SetPos(RECT{10, 10, 110, 110});
+    const RECT want1 = {15, 16, 45, 36};
+    EXPECT_TRUE(::EqualRect(&p1->GetPos(), &want1)) << "fixed width and maximum height hold";
+    EXPECT_TRUE(::EqualRect(&p0->GetPos(), &want0)) << "the other page keeps its rectangle";
+}
+
+// Clicks on the text's links, read back from where the text drew them.
+TEST(Text, LinksAreHitByIndexAndGoWithTheText)
+{
+    Window w;
+    CTextUI* t = w.Add<CTextUI>(L"t", {0, 0, 200, 40}, {{L"showhtml", L"true"}});
+    t->SetText(L"go {a first}one{/a} or {a second}two{/a}");
+    EXPECT_EQ(t->GetControlFlags(), 0u) << "no links before the first paint";
+    Canvas canvas(200, 40, RGB(255, 255, 255));
+    const RECT all = {0, 0, 200, 40};
+    t->Paint(canvas.Dc(), all, nullptr);
+    ASSERT_EQ(t->GetLinkCount(), 2);
+    EXPECT_STREQ(t->GetLinkText(1)->GetData(), L"second");
+    EXPECT_EQ(t->GetControlFlags(), static_cast<UINT>(UIFLAG_SETCURSOR));
+    auto middle = [t](int i) {
+        const RECT r = t->GetLinkRect(i);
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    const POINT second = middle(1);
+    const POINT first = middle(0);
+    const POINT none = {1, 1};
+
+    w.Send(t, UIEventButtonDown, second);
+    w.Send(t, UIEventButtonUp, second);
+    w.Send(t, UIEventButtonUp, first);
+    w.Send(t, UIEventButtonUp, none);
+    EXPECT_EQ(w.notes.full, (std::vector<std::wstring>{L"link t 1 0", L"link t 0 0"}));
+
+    w.Send(t, UIEventMouseMove, second);
+    EXPECT_EQ(t->GetHotLink(), 1);
+    w.Send(t, UIEventMouseMove, none);
+    EXPECT_EQ(t->GetHotLink(), -1);
+    w.Send(t, UIEventMouseMove, first);
+    w.Send(t, UIEventMouseLeave, none);
+    EXPECT_EQ(t->GetHotLink(), -1) << "the pointer left the link";
+
+    t->SetEnabled(false);
+    w.notes.full.clear();
+    w.Send(t, UIEventButtonUp, second);
+    EXPECT_TRUE(w.notes.full.empty()) << "a disabled text sends no link";
+    EXPECT_EQ(t->GetControlFlags(), 0u);
+    t->SetEnabled(true);
+
+    t->SetText(L"");
+    t->Paint(canvas.Dc(), all, nullptr);
+    EXPECT_EQ(t->GetLinkCount(), 0);
+    w.Send(t, UIEventButtonUp, second);
+    EXPECT_TRUE(w.notes.full.empty()) << "a cleared text has no link areas";
+
+    // More links than kept: the first eight are hit, the rest are plain text.
+    std::wstring many;
+    for (int i = 0; i < 10; ++i) many += L"{a x}L{/a} ";
+    t->SetText(many.c_str());
+    t->Paint(canvas.Dc(), all, nullptr);
+    EXPECT_EQ(t->GetLinkCount(), CTextUI::kMaxLinks);
+}
+
+TEST(Text, IsAWordWrappingLabelMadeByTheBuilder)
+{
+    CTextUI t;
+    EXPECT_EQ(t.GetTextStyle(), static_cast<UINT>(DT_WORDBREAK));
+    const RECT pad = t.GetTextPadding();
+    const RECT want = {2, 0, 2, 0};
+    EXPECT_TRUE(::EqualRect(&pad, &want));
+    EXPECT_EQ(t.GetInterface(L"Text"), &t);
+    EXPECT_NE(t.GetInterface(L"Label"), nullptr);
+    CDialogBuilder builder;
+    CControlUI* root = builder.Create(CUIStringOrId(L"<Window><TabLayout name=\"tab\" selectedid=\"1\">"
+                                                    L"<Text name=\"a\"/><Text name=\"b\"/></TabLayout></Window>"),
+                                      nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(root, nullptr);
+    auto* tab = static_cast<CTabLayoutUI*>(root->GetInterface(L"TabLayout"));
+    ASSERT_NE(tab, nullptr);
+    EXPECT_EQ(tab->GetCurSel(), 1);
+    EXPECT_STREQ(tab->GetItemAt(0)->GetClass(), L"Text");
+    EXPECT_EQ(Shown(tab), "01");
+    root->Delete();
 }
 
 }  // namespace

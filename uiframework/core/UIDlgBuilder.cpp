@@ -10,6 +10,8 @@
 #include "UILayouts.h"
 #include "UIOption.h"
 #include "UIProgress.h"
+#include "UITabLayout.h"
+#include "UIText.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 
@@ -37,6 +39,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 4:
         if (is(L"HBox")) return new CHorizontalLayoutUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
+        if (is(L"Text")) return new CTextUI;
         break;
     case 5:
         if (is(L"Label")) return new CLabelUI;
@@ -55,6 +58,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 9:
         if (is(L"Container")) return new CContainerUI;
         if (is(L"ScrollBar")) return new CScrollBarUI;
+        if (is(L"TabLayout")) return new CTabLayoutUI;
         break;
     case 10:
         if (is(L"TileLayout")) return new CTileLayoutUI;
