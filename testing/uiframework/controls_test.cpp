@@ -656,6 +656,10 @@ TEST(Text, LinksAreHitByIndexAndGoWithTheText)
     w.Send(t, UIEventButtonUp, none);
     EXPECT_EQ(w.notes.full, (std::vector<std::wstring>{L"link t 1 0", L"link t 0 0"}));
 
+    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+    w.Send(t, UIEventSetCursor, second);
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_HAND)) << "the hand over a link";
+
     w.Send(t, UIEventMouseMove, second);
     EXPECT_EQ(t->GetHotLink(), 1);
     w.Send(t, UIEventMouseMove, none);

@@ -423,6 +423,12 @@ bool RunStep(const std::wstring& raw)
     } else if (cmd == L"wait" && p.size() == 2 && ParseInt(p[1], x) && x >= 0) {
         const DWORD until = ::GetTickCount() + static_cast<DWORD>(x);
         while (static_cast<LONG>(until - ::GetTickCount()) > 0) PumpUntilIdle(m, 10, until - ::GetTickCount());
+    } else if (cmd == L"attr" && (p.size() == 3 || p.size() == 4)) {
+        // An attribute given to a named control, as a layout would (an empty value
+        // when none is given): a page selected, a text replaced.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        c->SetAttribute(p[2].c_str(), p.size() == 4 ? p[3].c_str() : L"");
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
