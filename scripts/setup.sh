@@ -10,8 +10,12 @@ packages=(
   cmake make pkg-config dpkg-dev tcl xz-utils ca-certificates
   # Windows programs under Wine, windows under Xvfb
   wine wine32:i386 xvfb xcompmgr x11-utils xdotool imagemagick
+  # CJK text in the UI gallery
+  fonts-wqy-microhei
   # Debian-packaged dependencies
   libz-mingw-w64-dev libstb-dev googletest
+  # Wine's own fonts (Tahoma and the rest), copied into each test prefix
+  fonts-wine
   # fixture tools: file-system images, cross-checks, archives, test HTTP servers
   ntfs-3g dosfstools mtools exfatprogs sleuthkit testdisk fdisk gdisk p7zip-full zip
   python3 nginx-light 7zip attr

@@ -11,6 +11,7 @@
 
 #include "UIBase.h"
 #include "UIContainer.h"
+#include "UIRender.h"
 #include "UIDlgBuilder.h"
 #include "UIManager.h"
 
@@ -61,7 +62,7 @@ TEST(NumberLists, StopAtTheTerminatorAndMissingNumbersAreZero)
     };
     for (const Case& c : cases) {
         int v[4] = {-1, -1, -1, -1};
-        ParseIntList(c.text, v, 4);
+        ReadNumberList(c.text, v, 4);
         for (int i = 0; i < 4; ++i) EXPECT_EQ(v[i], c.want[i]) << "number " << i << " of \"" << c.text << "\"";
     }
 }

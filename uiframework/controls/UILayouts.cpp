@@ -370,7 +370,7 @@ void CTileLayoutUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
 {
     if (wcscmp(pstrName, L"itemsize") == 0) {
         int v[2];
-        ParseIntList(pstrValue, v, 2);
+        ReadNumberList(pstrValue, v, 2);
         SetItemSize(SIZE{v[0], v[1]});
     } else if (wcscmp(pstrName, L"columns") == 0) {
         SetColumns(static_cast<int>(wcstol(pstrValue, nullptr, 10)));

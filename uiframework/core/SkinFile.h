@@ -17,6 +17,7 @@ struct SkinSource {
     LPCWSTR resourcePath = L"";   // skin folder, ending in "\" once set ("" = current folder)
     LPCWSTR archiveName = L"";    // archive file inside the skin folder
     void* openArchive = nullptr;  // archive kept open for the run (zip or 7z handle), or null
+    HINSTANCE resourceModule = nullptr;   // module holding the program resources (null = the program)
 };
 
 typedef bool (*SkinSourceQuery)(SkinSource& source);

@@ -624,7 +624,7 @@ void CContainerUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
 {
     if (wcscmp(pstrName, L"inset") == 0) {
         int v[4];
-        ParseIntList(pstrValue, v, 4);
+        ReadNumberList(pstrValue, v, 4);
         SetInset(RECT{v[0], v[1], v[2], v[3]});
     } else if (wcscmp(pstrName, L"mousechild") == 0) {
         SetMouseChildEnabled(IsTrue(pstrValue));

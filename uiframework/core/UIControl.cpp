@@ -10,33 +10,6 @@
 
 namespace SkinUI {
 
-LPCWSTR ParseIntList(LPCWSTR text, int* out, int count)
-{
-    for (int i = 0; i < count; ++i) out[i] = 0;
-    if (!text) return text;
-    LPCWSTR p = text;
-    for (int i = 0; i < count; ++i) {
-        if (*p == L'\0') break;
-        LPWSTR end = nullptr;
-        out[i] = static_cast<int>(wcstol(p, &end, 10));
-        p = end;
-        if (i + 1 < count) {
-            // One separator, but never past the terminator.
-            if (*p == L'\0') break;
-            ++p;
-        }
-    }
-    return p;
-}
-
-DWORD ParseColor(LPCWSTR text)
-{
-    if (!text) return 0;
-    while (*text > L'\0' && *text <= L' ') ++text;
-    if (*text == L'#') ++text;
-    return static_cast<DWORD>(wcstoul(text, nullptr, 16));
-}
-
 CControlUI::CControlUI()
     : m_pManager(nullptr),
       m_pParent(nullptr),
@@ -476,24 +449,24 @@ void CControlUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
     if (!pstrName || !pstrValue) return;
     if (wcscmp(pstrName, L"pos") == 0) {
         int v[4];
-        ParseIntList(pstrValue, v, 4);
+        ReadNumberList(pstrValue, v, 4);
         SetFixedXY(SIZE{v[0], v[1]});
         SetFixedWidth(v[2] - v[0]);
         SetFixedHeight(v[3] - v[1]);
     } else if (wcscmp(pstrName, L"padding") == 0) {
         int v[4];
-        ParseIntList(pstrValue, v, 4);
+        ReadNumberList(pstrValue, v, 4);
         SetPadding(RECT{v[0], v[1], v[2], v[3]});
     } else if (wcscmp(pstrName, L"bkcolor") == 0 || wcscmp(pstrName, L"bkcolor1") == 0) {
-        SetBkColor(ParseColor(pstrValue));
+        SetBkColor(ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"bkcolor2") == 0) {
-        SetBkColor2(ParseColor(pstrValue));
+        SetBkColor2(ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"bkcolor3") == 0) {
-        SetBkColor3(ParseColor(pstrValue));
+        SetBkColor3(ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"bordercolor") == 0) {
-        SetBorderColor(ParseColor(pstrValue));
+        SetBorderColor(ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"focusbordercolor") == 0) {
-        SetFocusBorderColor(ParseColor(pstrValue));
+        SetFocusBorderColor(ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"colorhsl") == 0) {
         SetColorHSL(IsTrue(pstrValue));
     } else if (wcscmp(pstrName, L"bordersize") == 0) {
@@ -501,14 +474,14 @@ void CControlUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
             SetBorderSize(static_cast<int>(wcstol(pstrValue, nullptr, 10)));
         } else {
             int v[4];
-            ParseIntList(pstrValue, v, 4);
+            ReadNumberList(pstrValue, v, 4);
             SetBorderSize(RECT{v[0], v[1], v[2], v[3]});
         }
     } else if (wcscmp(pstrName, L"borderstyle") == 0) {
         m_nBorderStyle = static_cast<int>(wcstol(pstrValue, nullptr, 10));
     } else if (wcscmp(pstrName, L"borderround") == 0) {
         int v[2];
-        ParseIntList(pstrValue, v, 2);
+        ReadNumberList(pstrValue, v, 2);
         SetBorderRound(SIZE{v[0], v[1]});
     } else if (wcscmp(pstrName, L"bkimage") == 0) {
         SetBkImage(pstrValue);
@@ -656,7 +629,7 @@ void CControlUI::PaintBorder(HDC hDC)
     if (m_dwBorderColor == 0 && m_dwFocusBorderColor == 0) return;
     const DWORD color = AdjustColor(IsFocused() && m_dwFocusBorderColor != 0 ? m_dwFocusBorderColor : m_dwBorderColor);
     if (m_cxyBorderRound.cx > 0 || m_cxyBorderRound.cy > 0) {
-        CDrawHelper::DrawRoundRect(hDC, m_rcItem, m_cxyBorderRound.cx, m_cxyBorderRound.cy, m_rcBorderSize.left, color,
+        CDrawHelper::DrawRoundRect(hDC, m_rcItem, m_rcBorderSize.left, m_cxyBorderRound.cx, m_cxyBorderRound.cy, color,
                                    m_nBorderStyle);
         return;
     }
@@ -800,9 +773,7 @@ void CControlUI::SetBkImage(LPCWSTR pStrImage)
     m_diBk.sDrawString = pStrImage;
     if (m_pManager && !m_diBk.sDrawString.IsEmpty()) {
         // Parse now so that a float control can take the image's size.
-        HDC dc = m_pManager->GetPaintDC();
-        RECT none = {0, 0, 0, 0};
-        CDrawHelper::DrawImageString(dc, m_pManager, none, none, m_diBk);
+        CDrawHelper::LoadDrawInfo(m_pManager, m_diBk);
         if (m_bFloat && m_cxyFixed.cx == 0 && m_cxyFixed.cy == 0 && m_diBk.pImageInfo) {
             m_cxyFixed.cx = m_diBk.pImageInfo->nX;
             m_cxyFixed.cy = m_diBk.pImageInfo->nY;

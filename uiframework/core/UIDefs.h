@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "UIDrawResources.h"
 #include "UIUtils.h"
 
 namespace SkinUI {
@@ -85,57 +86,6 @@ struct UITimerInfo {
     bool bKilled;
 };
 
-struct UIFontInfo {
-    HFONT hFont;
-    CUIString sFontName;
-    int iSize;
-    bool bBold;
-    bool bUnderline;
-    bool bItalic;
-    TEXTMETRICW tm;
-};
-
-struct UIImageInfo {
-    HBITMAP hBitmap;
-    BYTE* pBits;            // premultiplied BGRA, rows top-down
-    BYTE* pSrcBits;         // copy for colour adjustment, or null
-    int nX;
-    int nY;
-    bool bAlpha;
-    bool bUseHSL;
-    CUIString sResType;
-    DWORD dwMask;
-};
-
-// A parsed image description and the image it names, cached per attribute.
-struct UIImageDrawInfo {
-    CUIString sDrawString;
-    CUIString sImageName;
-    bool bLoaded = false;
-    const UIImageInfo* pImageInfo = nullptr;
-    RECT rcDest = {0, 0, 0, 0};
-    RECT rcSource = {0, 0, 0, 0};
-    RECT rcCorner = {0, 0, 0, 0};
-    DWORD dwMask = 0;
-    BYTE uFade = 255;
-    bool bHole = false;
-    bool bTiledX = false;
-    bool bTiledY = false;
-    bool bHSL = false;
-
-    void Clear()
-    {
-        sDrawString.Empty();
-        sImageName.Empty();
-        bLoaded = false;
-        pImageInfo = nullptr;
-        rcDest = rcSource = rcCorner = RECT{0, 0, 0, 0};
-        dwMask = 0;
-        uFade = 255;
-        bHole = bTiledX = bTiledY = bHSL = false;
-    }
-};
-
 class INotifyUI {
 public:
     virtual void Notify(UINotify& msg) = 0;
@@ -159,12 +109,6 @@ public:
 
 typedef CControlUI* (*UIControlFactory)(LPCWSTR pstrClass);
 
-// Reads up to `count` decimal numbers separated by one character each. A value
-// with fewer numbers stops at its terminator; the missing ones are 0. Returns the
-// position after the last number read.
-LPCWSTR ParseIntList(LPCWSTR text, int* out, int count);
-// Hexadecimal colour after leading blanks and one "#".
-DWORD ParseColor(LPCWSTR text);
 inline bool IsTrue(LPCWSTR value) { return value && wcscmp(value, L"true") == 0; }
 
 }  // namespace SkinUI

@@ -6,7 +6,12 @@
 #include <cwchar>
 
 #include "UIContainer.h"
+#include "UIRender.h"
 #include "UILayouts.h"
+#include "UIOption.h"
+#include "UIProgress.h"
+#include "UITabLayout.h"
+#include "UIText.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 
@@ -34,13 +39,26 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 4:
         if (is(L"HBox")) return new CHorizontalLayoutUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
+        if (is(L"Text")) return new CTextUI;
+        break;
+    case 5:
+        if (is(L"Label")) return new CLabelUI;
+        break;
+    case 6:
+        if (is(L"Button")) return new CButtonUI;
+        if (is(L"Option")) return new COptionUI;
         break;
     case 7:
         if (is(L"Control")) return new CControlUI;
         break;
+    case 8:
+        if (is(L"CheckBox")) return new CCheckBoxUI;
+        if (is(L"Progress")) return new CProgressUI;
+        break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
         if (is(L"ScrollBar")) return new CScrollBarUI;
+        if (is(L"TabLayout")) return new CTabLayoutUI;
         break;
     case 10:
         if (is(L"TileLayout")) return new CTileLayoutUI;
@@ -57,7 +75,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     default:
         break;
     }
-    // The other table names (Label, Button, List ...) belong to controls that are
+    // The other table names (List, Edit, Combo ...) belong to controls that are
     // not built yet: they are made by no one and skipped as unknown names.
     return nullptr;
 }
@@ -94,7 +112,7 @@ CControlUI* CDialogBuilder::Build(IDialogBuilderCallback* pCallback, CWindowMana
             if (_wcsicmp(name, L"Image") == 0) {
                 LPCWSTR img = node.GetAttributeValue(L"name", true);
                 LPCWSTR restype = node.GetAttributeValue(L"restype", true);
-                const DWORD mask = ParseColor(node.GetAttributeValue(L"mask", true));
+                const DWORD mask = ParseColorText(node.GetAttributeValue(L"mask", true));
                 const bool shared = AttrTrue(node.GetAttributeValue(L"shared", true));
                 if (img && *img) pManager->AddImage(img, restype, mask, false, shared);
             } else if (_wcsicmp(name, L"Font") == 0) {

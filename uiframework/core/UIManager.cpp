@@ -569,7 +569,7 @@ UINT CWindowManagerUI::GetWindowTimerId(CControlUI* pControl, UINT nTimerID) con
 {
     for (int i = 0; i < m_aTimers.GetSize(); ++i) {
         UITimerInfo* t = static_cast<UITimerInfo*>(m_aTimers.ItemAt(i));
-        if (t->pSender == pControl && t->nLocalID == nTimerID) return t->uWinTimer;
+        if (t->pSender == pControl && t->nLocalID == nTimerID && !t->bKilled) return t->uWinTimer;
     }
     return 0;
 }

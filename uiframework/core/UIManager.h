@@ -13,10 +13,10 @@
 
 namespace SkinUI {
 
-class CWindowManagerUI {
+class CWindowManagerUI : public IDrawResources {
 public:
     CWindowManagerUI();
-    ~CWindowManagerUI();
+    virtual ~CWindowManagerUI();
     CWindowManagerUI(const CWindowManagerUI&) = delete;
     CWindowManagerUI& operator=(const CWindowManagerUI&) = delete;
 
@@ -67,7 +67,7 @@ public:
     bool KillTimer(CControlUI* pControl, UINT nTimerID);
     void KillTimersOfControl(CControlUI* pControl);
     void KillAllTimers();
-    // Window timer id of a control's timer, 0 when none (tests).
+    // Window timer id of a control's live timer, 0 when none (tests).
     UINT GetWindowTimerId(CControlUI* pControl, UINT nTimerID) const;
 
     // ---- notifications
@@ -99,7 +99,7 @@ public:
     const BYTE* GetOffscreenBits() const { return m_pOffscreenBits; }
     SIZE GetOffscreenSize() const { return m_szOffscreen; }
     CControlUI* GetRoot() const { return m_pRoot; }
-    POINT GetMousePos() const { return m_ptLastMousePos; }
+    POINT GetMousePos() const override { return m_ptLastMousePos; }
     bool IsPainting() const { return m_bIsPainting; }
     bool IsNoActivate() const { return m_bNoActivate; }
     bool IsFirstPaintPending() const { return m_bFirstLayout; }
@@ -108,11 +108,11 @@ public:
 
     // ---- shared resources: fonts
     HFONT AddFont(int id, LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic,
-                  bool bShared = false);
-    HFONT GetFont(int id);
+                  bool bShared = false) override;
+    HFONT GetFont(int id) override;
     UIFontInfo* GetFontInfo(int id);
-    UIFontInfo* GetFontInfoByHandle(HFONT hFont);
-    HFONT FindFont(LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic);
+    UIFontInfo* GetFontInfoByHandle(HFONT hFont) override;
+    HFONT FindFont(LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic) override;
     void SetDefaultFont(LPCWSTR pStrFontName, int nSize, bool bBold, bool bUnderline, bool bItalic,
                         bool bShared = false);
     UIFontInfo* GetDefaultFontInfo();
@@ -124,7 +124,7 @@ public:
     const UIImageInfo* AddImage(LPCWSTR bitmap, LPCWSTR type = nullptr, DWORD mask = 0, bool bUseHSL = false,
                                 bool bShared = false);
     const UIImageInfo* GetImageOrLoad(LPCWSTR bitmap, LPCWSTR type = nullptr, DWORD mask = 0,
-                                      bool bUseHSL = false);
+                                      bool bUseHSL = false) override;
     void RemoveAllImages(bool bShared = false);
 
     // ---- default attribute lists
@@ -137,13 +137,14 @@ public:
     static LPCWSTR GetMultiLanguageString(int id);
     static void RemoveAllMultiLanguageStrings();
     static void ProcessMultiLanguageTokens(CUIString& pStrMultiLanguage);
+    void ReplaceLanguageTokens(CUIString& text) override { ProcessMultiLanguageTokens(text); }
 
     // ---- colours and HSL
     DWORD GetDisabledFontColor() const { return m_dwDisabledFontColor; }
     DWORD GetDefaultFontColor() const { return m_dwDefaultFontColor; }
-    DWORD GetLinkFontColor() const { return m_dwLinkFontColor; }
-    DWORD GetLinkHoverFontColor() const { return m_dwLinkHoverFontColor; }
-    DWORD GetSelectedBkColor() const { return m_dwSelectedBkColor; }
+    DWORD GetLinkFontColor() const override { return m_dwLinkFontColor; }
+    DWORD GetLinkHoverFontColor() const override { return m_dwLinkHoverFontColor; }
+    DWORD GetSelectedBkColor() const override { return m_dwSelectedBkColor; }
     static bool GetHSL(short* H, short* S, short* L);
 
     // ---- paths and skin source (process-wide)

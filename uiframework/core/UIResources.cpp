@@ -23,6 +23,7 @@ bool QuerySkinSource(SkinSource& source)
     source.resourcePath = s.resourcePath.GetData();
     source.archiveName = s.resourceZip.GetData();
     source.openArchive = s.zipCached ? s.archive : nullptr;
+    source.resourceModule = CWindowManagerUI::GetResourceInstance();
     if (s.resourceZip.IsEmpty()) {
         source.kind = SkinSourceKind::Folder;
     } else {
@@ -491,25 +492,25 @@ void CWindowManagerUI::SetWindowAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
     auto is = [pstrName](LPCWSTR n) { return _wcsicmp(pstrName, n) == 0; };
     int v[4];
     if (is(L"size")) {
-        ParseIntList(pstrValue, v, 2);
+        ReadNumberList(pstrValue, v, 2);
         m_szInitWindowSize = SIZE{v[0], v[1]};
         if (!m_pRoot && m_hWndPaint) {
             ::SetWindowPos(m_hWndPaint, nullptr, 0, 0, v[0], v[1], SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
         }
     } else if (is(L"sizebox")) {
-        ParseIntList(pstrValue, v, 4);
+        ReadNumberList(pstrValue, v, 4);
         m_rcSizeBox = RECT{v[0], v[1], v[2], v[3]};
     } else if (is(L"caption")) {
-        ParseIntList(pstrValue, v, 4);
+        ReadNumberList(pstrValue, v, 4);
         m_rcCaption = RECT{v[0], v[1], v[2], v[3]};
     } else if (is(L"roundcorner")) {
-        ParseIntList(pstrValue, v, 2);
+        ReadNumberList(pstrValue, v, 2);
         m_szRoundCorner = SIZE{v[0], v[1]};
     } else if (is(L"mininfo")) {
-        ParseIntList(pstrValue, v, 2);
+        ReadNumberList(pstrValue, v, 2);
         m_szMinWindow = SIZE{v[0], v[1]};
     } else if (is(L"maxinfo")) {
-        ParseIntList(pstrValue, v, 2);
+        ReadNumberList(pstrValue, v, 2);
         m_szMaxWindow = SIZE{v[0], v[1]};
     } else if (is(L"showdirty")) {
         m_bShowUpdateRect = _wcsicmp(pstrValue, L"true") == 0;
@@ -523,15 +524,15 @@ void CWindowManagerUI::SetWindowAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
         SetLayered(true);
         SetLayeredImage(pstrValue);
     } else if (is(L"disabledfontcolor")) {
-        m_dwDisabledFontColor = ParseColor(pstrValue);
+        m_dwDisabledFontColor = ParseColorText(pstrValue);
     } else if (is(L"defaultfontcolor")) {
-        m_dwDefaultFontColor = ParseColor(pstrValue);
+        m_dwDefaultFontColor = ParseColorText(pstrValue);
     } else if (is(L"linkfontcolor")) {
-        m_dwLinkFontColor = ParseColor(pstrValue);
+        m_dwLinkFontColor = ParseColorText(pstrValue);
     } else if (is(L"linkhoverfontcolor")) {
-        m_dwLinkHoverFontColor = ParseColor(pstrValue);
+        m_dwLinkHoverFontColor = ParseColorText(pstrValue);
     } else if (is(L"selectedcolor")) {
-        m_dwSelectedBkColor = ParseColor(pstrValue);
+        m_dwSelectedBkColor = ParseColorText(pstrValue);
     } else {
         AddWindowCustomAttribute(pstrName, pstrValue);
     }

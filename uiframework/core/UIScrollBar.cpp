@@ -380,11 +380,11 @@ void CScrollBarUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
         Invalidate();
     };
     if (wcscmp(pstrName, L"button1color") == 0) {
-        setColor(m_dwButton1Color, ParseColor(pstrValue));
+        setColor(m_dwButton1Color, ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"button2color") == 0) {
-        setColor(m_dwButton2Color, ParseColor(pstrValue));
+        setColor(m_dwButton2Color, ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"thumbcolor") == 0) {
-        setColor(m_dwThumbColor, ParseColor(pstrValue));
+        setColor(m_dwThumbColor, ParseColorText(pstrValue));
     } else if (wcscmp(pstrName, L"hor") == 0) {
         SetHorizontal(IsTrue(pstrValue));
     } else if (wcscmp(pstrName, L"linesize") == 0) {

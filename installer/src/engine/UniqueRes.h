@@ -1,7 +1,7 @@
 #pragma once
 // One owner type for system handles, used by every part of the tree: the empty value
 // and the close function are part of the type, so no caller ever closes a handle by
-// hand. Also the scope guard of a critical section.
+// hand. Also the scope guards of a critical section and of a GDI selection.
 #include <windows.h>
 #include <utility>
 
@@ -61,6 +61,36 @@ using UniqueFile = UniqueRes<HANDLE, FileHandleTraits>;     // CreateFile, snaps
 using UniqueFind = UniqueRes<HANDLE, FindTraits>;         // FindFirstFile
 using UniqueRegKey = UniqueRes<HKEY, RegKeyTraits>;
 using UniqueModule = UniqueRes<HMODULE, ModuleTraits>;
+
+// GDI objects of the UI: bitmaps, fonts, regions, pens and brushes.
+template <typename T>
+struct GdiObjectTraits {
+    static T Empty() { return nullptr; }
+    static void Close(T h) { ::DeleteObject(h); }
+};
+struct MemoryDcTraits {
+    static HDC Empty() { return nullptr; }
+    static void Close(HDC h) { ::DeleteDC(h); }
+};
+using UniqueBitmap = UniqueRes<HBITMAP, GdiObjectTraits<HBITMAP>>;
+using UniqueFont = UniqueRes<HFONT, GdiObjectTraits<HFONT>>;
+using UniqueRegion = UniqueRes<HRGN, GdiObjectTraits<HRGN>>;
+using UniquePen = UniqueRes<HPEN, GdiObjectTraits<HPEN>>;
+using UniqueBrush = UniqueRes<HBRUSH, GdiObjectTraits<HBRUSH>>;
+using UniqueMemoryDc = UniqueRes<HDC, MemoryDcTraits>;   // CreateCompatibleDC
+
+// Selects an object into a DC for one scope and puts the old one back.
+class ScopedSelect {
+public:
+    ScopedSelect(HDC dc, HGDIOBJ object) noexcept : m_dc(dc), m_old(object ? ::SelectObject(dc, object) : nullptr) {}
+    ~ScopedSelect() { if (m_old) ::SelectObject(m_dc, m_old); }
+    ScopedSelect(const ScopedSelect&) = delete;
+    ScopedSelect& operator=(const ScopedSelect&) = delete;
+
+private:
+    HDC m_dc;
+    HGDIOBJ m_old;
+};
 
 // Holds a critical section for one scope, as std::lock_guard holds a mutex.
 class CritSecLock {

@@ -12,8 +12,10 @@
 
 #include "UIBase.h"
 #include "UIContainer.h"
+#include "UIGdiplus.h"
 #include "UIRender.h"
 #include "UIScrollBar.h"
+#include "UIShadow.h"
 #include "ProbeControl.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -61,6 +63,9 @@ struct Options {
     bool tree = false;
     std::wstring script;
     std::wstring out;
+    // --shadow IMAGE,extent left,top,right,bottom,corner left,top,right,bottom
+    std::wstring shadowImage;
+    int shadowNumbers[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 };
 
 class RenderWindow : public WindowImplBase {
@@ -110,7 +115,7 @@ private:
         if (m_PaintManager.GetRoot()) m_PaintManager.GetRoot()->FindControl(CollectTimers, &found, 0);
         for (CControlUI* c : found) {
             int v[3];
-            ParseIntList(c->GetCustomAttribute(L"testtimer"), v, 3);
+            ReadNumberList(c->GetCustomAttribute(L"testtimer"), v, 3);
             if (m_PaintManager.SetTimer(c, static_cast<UINT>(v[0]), static_cast<UINT>(v[1])))
                 m_timers.push_back(TestTimer{c, static_cast<UINT>(v[0]), v[2]});
         }
@@ -131,6 +136,17 @@ private:
 };
 
 RenderWindow* g_window = nullptr;
+CWndShadow* g_shadow = nullptr;
+
+void PrintWindowRect(const char* what, HWND hwnd)
+{
+    RECT rc = {0, 0, 0, 0};
+    if (hwnd) ::GetWindowRect(hwnd, &rc);
+    char buf[128];
+    std::snprintf(buf, sizeof(buf), "\t%d\t%ld\t%ld\t%ld\t%ld", hwnd && ::IsWindowVisible(hwnd) ? 1 : 0, rc.left,
+                  rc.top, rc.right, rc.bottom);
+    Out(std::string(what) + buf);
+}
 
 bool EndsWithNoCase(const std::wstring& s, LPCWSTR tail)
 {
@@ -371,6 +387,9 @@ bool RunStep(const std::wstring& raw)
     int x = 0;
     int y = 0;
     auto xy = [&](size_t n) { return p.size() == n && ParseInt(p[1], x) && ParseInt(p[2], y); };
+    // Steps on the window itself act at once; a hidden window may not get the
+    // marker key, so they do without it.
+    bool marker = true;
     if (cmd == L"move" && xy(3)) {
         SendMouse(0, x, y);
     } else if (cmd == L"down" && xy(3)) {
@@ -404,10 +423,32 @@ bool RunStep(const std::wstring& raw)
     } else if (cmd == L"wait" && p.size() == 2 && ParseInt(p[1], x) && x >= 0) {
         const DWORD until = ::GetTickCount() + static_cast<DWORD>(x);
         while (static_cast<LONG>(until - ::GetTickCount()) > 0) PumpUntilIdle(m, 10, until - ::GetTickCount());
+    } else if (cmd == L"attr" && (p.size() == 3 || p.size() == 4)) {
+        // An attribute given to a named control, as a layout would (an empty value
+        // when none is given): a page selected, a text replaced.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        c->SetAttribute(p[2].c_str(), p.size() == 4 ? p[3].c_str() : L"");
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
         if (!Shot(p[1])) Fail(kExitBadArgument, "cannot write " + Narrow(p[1].c_str()));
+    } else if (cmd == L"movewindow" && xy(3)) {
+        ::SetWindowPos(g_window->GetHWND(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        marker = false;
+    } else if (cmd == L"sizewindow" && xy(3) && x > 0 && y > 0) {
+        ::SetWindowPos(g_window->GetHWND(), nullptr, 0, 0, x, y, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        marker = false;
+    } else if (cmd == L"hidewindow" && p.size() == 1) {
+        ::ShowWindow(g_window->GetHWND(), SW_HIDE);
+        marker = false;
+    } else if (cmd == L"showwindow" && p.size() == 1) {
+        ::ShowWindow(g_window->GetHWND(), SW_SHOWNOACTIVATE);
+        marker = false;
+    } else if (cmd == L"shadow" && p.size() == 1) {
+        marker = false;
+        PrintWindowRect("window", g_window->GetHWND());
+        PrintWindowRect("shadow", g_shadow ? g_shadow->GetHWND() : nullptr);
     } else if (cmd == L"hittest" && xy(3)) {
         // The frame's answer for a client point (a check of the self-drawn frame).
         POINT pt = {x, y};
@@ -417,9 +458,11 @@ bool RunStep(const std::wstring& raw)
     } else {
         return false;
     }
-    g_markerSeen = false;
-    SendKey(kMarkerKey, false);
-    SendKey(kMarkerKey, true);
+    if (marker) {
+        g_markerSeen = false;
+        SendKey(kMarkerKey, false);
+        SendKey(kMarkerKey, true);
+    }
     PumpUntilIdle(m);
     return true;
 }
@@ -451,7 +494,8 @@ bool ReadScript(const std::wstring& path, std::vector<std::wstring>& lines)
 void Usage()
 {
     Fail(kExitBadArgument,
-         "usage: skin-render SKIN LAYOUT [--size W,H] [--notify] [--input SCRIPT] [--tree] [--out FILE.png]");
+         "usage: skin-render SKIN LAYOUT [--size W,H] [--notify] [--input SCRIPT] [--tree] [--out FILE.png] "
+         "[--shadow IMAGE,EL,ET,ER,EB,CL,CT,CR,CB]");
 }
 
 }  // namespace
@@ -464,7 +508,7 @@ int wmain(int argc, wchar_t** argv)
         const std::wstring a = argv[i];
         if (a == L"--size" && i + 1 < argc) {
             int v[2];
-            LPCWSTR end = ParseIntList(argv[++i], v, 2);
+            LPCWSTR end = ReadNumberList(argv[++i], v, 2);
             if (*end != L'\0' || v[0] <= 0 || v[1] <= 0) Usage();
             o.width = v[0];
             o.height = v[1];
@@ -476,6 +520,13 @@ int wmain(int argc, wchar_t** argv)
             o.script = argv[++i];
         } else if (a == L"--out" && i + 1 < argc) {
             o.out = argv[++i];
+        } else if (a == L"--shadow" && i + 1 < argc) {
+            const std::wstring value = argv[++i];
+            const size_t comma = value.find(L',');
+            if (comma == std::wstring::npos || comma == 0) Usage();
+            o.shadowImage = value.substr(0, comma);
+            LPCWSTR end = ReadNumberList(value.c_str() + comma + 1, o.shadowNumbers, 8);
+            if (*end != L'\0') Usage();
         } else if (a.rfind(L"--", 0) == 0) {
             Usage();
         } else {
@@ -490,6 +541,7 @@ int wmain(int argc, wchar_t** argv)
     if (!o.script.empty() && !ReadScript(o.script, script)) Fail(kExitBadArgument, "cannot read the script");
 
     HINSTANCE inst = ::GetModuleHandleW(nullptr);
+    CUIGdiplus::Owner gdiplus;   // for the labels' effects, once for the program
     CWindowManagerUI::SetInstance(inst);
     WindowImplBase::SetSkinFailureHandler(NoRoot);
 
@@ -515,6 +567,16 @@ int wmain(int argc, wchar_t** argv)
     if (!window.Create(nullptr, L"skin-render", style, 0, 0, 0, 400, 300)) Fail(kExitNoRoot, "no window");
     if (o.width > 0) {
         ::SetWindowPos(window.GetHWND(), nullptr, 0, 0, o.width, o.height, SWP_NOZORDER | SWP_NOMOVE);
+    }
+    CWndShadow shadow;
+    if (!o.shadowImage.empty()) {
+        const int* n = o.shadowNumbers;
+        if (!CWndShadow::Initialize(inst) ||
+            !shadow.SetImage(o.shadowImage.c_str(), n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7])) {
+            Fail(kExitBadArgument, "cannot make the shadow");
+        }
+        shadow.Create(window.GetHWND());
+        g_shadow = &shadow;
     }
     window.ShowWindow(true, true);
     ::SetForegroundWindow(window.GetHWND());
