@@ -712,3 +712,46 @@ TEST(Text, IsAWordWrappingLabelMadeByTheBuilder)
 }
 
 }  // namespace
+
+namespace {
+
+// A pixel of a bottom-up 32-bit DIB, as 0xRRGGBB.
+DWORD PixelOf(HBITMAP bitmap, int x, int y)
+{
+    DIBSECTION dib = {};
+    if (::GetObjectW(bitmap, sizeof dib, &dib) != sizeof dib || !dib.dsBm.bmBits) return 0xFFFFFFFF;
+    const int row = dib.dsBmih.biHeight > 0 ? dib.dsBm.bmHeight - 1 - y : y;
+    const auto* bits = static_cast<const BYTE*>(dib.dsBm.bmBits) + row * dib.dsBm.bmWidthBytes + x * 4;
+    return RGB(bits[2], bits[1], bits[0]) == 0 ? 0 : (DWORD(bits[2]) << 16 | DWORD(bits[1]) << 8 | bits[0]);
+}
+
+}  // namespace
+
+TEST(GenerateBitmap, PaintsTheRectUpToTheStopControlWithTheBackgroundOver)
+{
+    Window w;
+    w.root->SetAttribute(L"bkcolor", L"#FF0000FF");
+    w.root->SetPos({0, 0, 100, 100});
+    CControlUI* red = w.Add<CControlUI>(L"red", {10, 10, 30, 30}, {{L"bkcolor", L"#FFFF0000"}});
+    const RECT part = {5, 5, 45, 45};
+
+    UniqueBitmap whole(CDrawHelper::GenerateBitmap(&w.manager, part, nullptr, 0));
+    ASSERT_TRUE(whole);
+    BITMAP info = {};
+    ASSERT_EQ(::GetObjectW(whole.Get(), sizeof info, &info), int(sizeof info));
+    EXPECT_EQ(info.bmWidth, 40);
+    EXPECT_EQ(info.bmHeight, 40);
+    EXPECT_EQ(PixelOf(whole.Get(), 0, 0), 0x0000FFu) << "the root at the rect's corner";
+    EXPECT_EQ(PixelOf(whole.Get(), 10, 10), 0xFF0000u) << "the child at (15,15) of the window";
+    EXPECT_EQ(PixelOf(whole.Get(), 26, 26), 0x0000FFu) << "past the child";
+
+    UniqueBitmap stopped(CDrawHelper::GenerateBitmap(&w.manager, part, red, 0));
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(PixelOf(stopped.Get(), 10, 10), 0x0000FFu) << "painting ends at the stop control";
+
+    UniqueBitmap covered(CDrawHelper::GenerateBitmap(&w.manager, part, nullptr, 0xFF00FF00));
+    ASSERT_TRUE(covered);
+    EXPECT_EQ(PixelOf(covered.Get(), 10, 10), 0x00FF00u) << "an opaque background covers all";
+
+    EXPECT_EQ(CDrawHelper::GenerateBitmap(&w.manager, {5, 5, 5, 45}, nullptr, 0), nullptr) << "empty rect";
+}

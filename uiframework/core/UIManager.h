@@ -95,6 +95,7 @@ public:
     HWND GetPaintWindow() const { return m_hWndPaint; }
     HDC GetPaintDC() const { return m_hDcPaint; }
     HBITMAP GetOffscreenBitmap() const { return m_hbmpOffscreen; }
+    HDC GetOffscreenDC() const { return m_hDcOffscreen; }
     // Pixels of the offscreen bitmap of a layered window (top-down BGRA), or null.
     const BYTE* GetOffscreenBits() const { return m_pOffscreenBits; }
     SIZE GetOffscreenSize() const { return m_szOffscreen; }

@@ -11,6 +11,9 @@
 
 namespace SkinUI {
 
+class CControlUI;
+class CWindowManagerUI;
+
 // A colour written as hexadecimal ARGB: leading blanks and one leading "#" skipped.
 DWORD ParseColorText(LPCWSTR text);
 
@@ -89,6 +92,11 @@ public:
     static void HslToRgb(DWORD* argb, float hue, float saturation, float lightness);
     static DWORD MixColor(DWORD a, double weightA, DWORD b, double weightB);
 
+    // What the window shows in rc (client coordinates) as a new 32-bit bottom-up DIB the
+    // caller deletes: the root painted afresh up to control (the stop control), or the
+    // off-screen picture; a background with non-zero alpha drawn over it. Null on failure.
+    static HBITMAP GenerateBitmap(CWindowManagerUI* manager, const RECT& rc, CControlUI* control = nullptr,
+                                  DWORD background = 0);
     // A 32-bit bottom-up DIB section; null when it cannot be made.
     static HBITMAP CreateBitmapInfo(HDC hDC, int width, int height, BYTE** bits);
     // A 32-bit DIB section, rows top-down or bottom-up; null when it cannot be made.
