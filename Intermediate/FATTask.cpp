@@ -335,6 +335,8 @@ int32_t CStorage::CFATScanTask::ParseDirectory(FatDirRecord* recordIn, bool dele
   record->deleted = deleted;
   record->bytes.clear();
   record->bytes.shrink_to_fit();
+  if (deleted && !dotStart && record->firstShortSeen && (record->leading.count == 0 || record->leading.deleted))
+    KeepHead(*record);
   // Only a record cut inside a long name can still be joined with its neighbour.
   if (deleted && ((record->flags & kRecordOpenRun) || record->leading.count)) LinkSplitRecord(record.release());
   return dotStart ? 1 : 0;
@@ -402,12 +404,130 @@ void CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecor
   RenameEntries(record->firstShortName.c_str(), both.Text().c_str(), record->parentId, pending->parentId);
 }
 
-void CStorage::CFATScanTask::ResolvePendingRecords() {
-  // Runs cut at the end of a directory whose next cluster never came stay as they were
-  // reported (under their short names).
+void CStorage::CFATScanTask::KeepHead(const FatDirRecord& record) {
+  // A neighbour that ends inside a run takes the record when they are linked.
+  for (const FatDirRecord* p = m_pending; p; p = p->next)
+    if (p->firstCluster + 1 == record.firstCluster && (p->flags & kRecordOpenRun)) return;
+  FatDirRecord* head = new (std::nothrow) FatDirRecord;
+  if (!head) return;
+  head->firstCluster = record.firstCluster;
+  head->parentId = record.parentId;
+  head->leading = record.leading;
+  head->firstShortSeen = true;
+  std::memcpy(head->firstShort, record.firstShort, kEntryBytes);
+  head->firstShortName = record.firstShortName;
+  head->deleted = true;
+  head->next = m_heads;
+  m_heads = head;
 }
 
-void CStorage::CFATScanTask::JoinDeletedRecords() {}
+void CStorage::CFATScanTask::ClearBuckets() {
+  for (CListData<unsigned int>* table : {m_runBuckets, m_headBuckets}) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      while (table[i].next) UnlinkNode(table[i].next);
+    }
+  }
+}
+
+namespace {
+
+FatDirRecord* RecordOf(CList* node) { return static_cast<FatBucketNode*>(node)->record; }
+
+void Bucket(CListData<unsigned int>* table, uint8_t checksum, FatDirRecord* record) {
+  record->bucket.value = record->firstCluster;
+  record->bucket.record = record;
+  LinkAfter(&table[checksum], &record->bucket);
+}
+
+std::wstring Upper(std::wstring text) {
+  if (!text.empty()) CharUpperBuffW(&text[0], DWORD(text.size()));
+  return text;
+}
+
+}  // namespace
+
+FatDirRecord* CStorage::CFATScanTask::MatchShortHead(const FatDirRecord& head) {
+  const uint8_t* s = head.firstShort;
+  if (s[0] != 0xE5) {
+    for (CList* n = m_runBuckets[ShortNameChecksum(s)].next; n; n = n->next) {
+      FatDirRecord* run = RecordOf(n);
+      if (!run->name.deleted && run->name.complete) return run;
+    }
+    return nullptr;
+  }
+  // The initial is lost: every byte it may have been names a bucket.
+  bool tried[256] = {};
+  for (uint32_t initial = 0x20; initial < 0x100; ++initial) {
+    if (initial == 0xE5 || initial == '.') continue;
+    uint8_t guess[11];
+    std::memcpy(guess, s, 11);
+    guess[0] = uint8_t(initial);
+    UpperShortName(guess);
+    const uint8_t checksum = ShortNameChecksum(guess);
+    if (tried[checksum]) continue;
+    tried[checksum] = true;
+    for (CList* n = m_runBuckets[checksum].next; n; n = n->next) {
+      FatDirRecord* run = RecordOf(n);
+      if (!run->name.deleted) continue;
+      const std::wstring longName = run->name.Text();
+      uint8_t entry[32];
+      std::memcpy(entry, s, kEntryBytes);
+      if (!GuessDeletedInitial(longName, checksum, entry)) continue;
+      // The checksum holds one byte: the visible name must agree too.
+      std::wstring shortText = Upper(ShortText(entry));
+      const size_t tilde = shortText.find(L'~');
+      if (tilde != std::wstring::npos) shortText.resize(tilde);
+      const std::wstring upperLong = Upper(longName);
+      const size_t common = std::min(shortText.size(), upperLong.size());
+      if (common && shortText.compare(0, common, upperLong, 0, common) == 0) return run;
+    }
+  }
+  return nullptr;
+}
+
+void CStorage::CFATScanTask::ResolvePendingRecords() {
+  ClearBuckets();
+  for (FatDirRecord* p = m_pending; p; p = p->next)
+    if ((p->flags & kRecordOpenRun) && p->name.count && !p->name.unusable) Bucket(m_runBuckets, p->name.checksum, p);
+  for (FatDirRecord** link = &m_heads; *link;) {
+    FatDirRecord* head = *link;
+    FatDirRecord* run = head->leading.count ? nullptr : MatchShortHead(*head);
+    if (!run) {
+      link = &head->next;
+      continue;
+    }
+    RenameEntries(head->firstShortName.c_str(), run->name.Text().c_str(), head->parentId, run->parentId);
+    UnlinkNode(&run->bucket);
+    *link = head->next;
+    delete head;
+  }
+}
+
+void CStorage::CFATScanTask::JoinDeletedRecords() {
+  for (FatDirRecord* head = m_heads; head; head = head->next)
+    if (head->leading.count && head->leading.deleted) Bucket(m_headBuckets, head->leading.checksum, head);
+  for (uint32_t checksum = 0; checksum < 256; ++checksum) {
+    for (CList* r = m_runBuckets[checksum].next; r;) {
+      FatDirRecord* run = RecordOf(r);
+      r = r->next;
+      CList* h = m_headBuckets[checksum].next;
+      while (h && RecordOf(h)->leading.deleted != run->name.deleted) h = h->next;
+      if (!h) continue;
+      FatDirRecord* head = RecordOf(h);
+      // The head holds the name's beginning, the cut run its end.
+      std::wstring joined(head->leading.chars, head->leading.count);
+      joined += std::wstring(run->name.chars, run->name.count);
+      LongNameAccumulator both;
+      const size_t n = std::min<size_t>(joined.size(), LongNameAccumulator::kMaxChars);
+      std::wmemcpy(both.chars, joined.data(), n);
+      both.count = uint32_t(n);
+      RenameEntries(head->firstShortName.c_str(), both.Text().c_str(), head->parentId, run->parentId);
+      UnlinkNode(&run->bucket);
+      UnlinkNode(&head->bucket);
+    }
+  }
+  ClearBuckets();
+}
 
 int32_t CStorage::CFATScanTask::TimeResolvePending() {
   CTimeMonitor start;
@@ -419,6 +539,12 @@ int32_t CStorage::CFATScanTask::TimeResolvePending() {
 }
 
 void CStorage::CFATScanTask::FreePendingRecords() {
+  ClearBuckets();
+  while (m_heads) {
+    FatDirRecord* next = m_heads->next;
+    delete m_heads;
+    m_heads = next;
+  }
   while (m_pending) {
     FatDirRecord* next = m_pending->next;
     delete m_pending;

@@ -29,6 +29,13 @@ struct Core::FatVolumeValues {
 };
 static_assert(sizeof(void*) != 4 || sizeof(Core::FatVolumeValues) == 32, "volume values layout");
 
+struct FatDirRecord;
+
+// A checksum bucket's link: value is the record's first cluster.
+struct FatBucketNode : CListData<unsigned int> {
+  FatDirRecord* record = nullptr;
+};
+
 // The entries of one directory read from disk (a chain, a root region or one cluster).
 struct FatDirRecord {
   uint32_t firstCluster = 0;
@@ -47,6 +54,7 @@ struct FatDirRecord {
   uint64_t firstShortId = 0;
   bool deleted = false;
   FatDirRecord* next = nullptr;  // pending list
+  FatBucketNode bucket;
 };
 
 class CStorage::CFATScanTask : public CStorage::CScanTask {
@@ -101,6 +109,11 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   // Joins the record with its pending neighbour (joinTails: also a run that the record's
   // first short entry ends) and keeps it when it ends inside a run.
   void LinkPending(FatDirRecord* record, bool joinTails);
+  // Keeps a copy of what a deleted record began with for the pass after the walk.
+  void KeepHead(const FatDirRecord& record);
+  // The pending run that the head's first short entry ends, or null.
+  FatDirRecord* MatchShortHead(const FatDirRecord& head);
+  void ClearBuckets();
   // Reads the clusters of a directory chain (consecutive ones together), flags them
   // visited and parses them: -8, -1 (a short read) or ParseDirectory's result.
   int32_t ReadChainRecord(uint64_t parentId, const std::vector<uint32_t>& chain, bool deleted);
@@ -133,6 +146,11 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   uint32_t m_limit = 0;
   std::wstring m_label;
   FatDirRecord* m_pending = nullptr;
+  // Deleted records that begin inside a name (a short entry or a run first): what a run
+  // cut at the end of another directory may continue in.
+  FatDirRecord* m_heads = nullptr;
+  CListData<unsigned int> m_runBuckets[256];   // pending runs by checksum
+  CListData<unsigned int> m_headBuckets[256];  // heads with a leading run by checksum
   Core::CharSetTransferFn m_charset = nullptr;
   void* m_charsetContext = nullptr;
   bool m_formatted = false;

@@ -84,6 +84,9 @@ class ProbeTask : public CStorage::CFATScanTask {
   using CFATScanTask::CFATScanTask;
   using CFATScanTask::NewBitmap;
   using CFATScanTask::Report;
+  using CFATScanTask::m_limit;
+  using CFATScanTask::m_service;
+  using CFATScanTask::m_visited;
 };
 
 TEST(FatTask, BitmapsHoldEveryClusterNumberBelowTheLimit) {
@@ -117,6 +120,127 @@ TEST(FatTask, RenamingMovesOnlyTheRenamedEntries) {
   EXPECT_STREQ(moved->name, L"long name.txt");
   EXPECT_EQ(moved->parentId, 11u);
   EXPECT_EQ(std::wstring(moved->extensionNode.text, size_t(moved->extensionNode.length)), L"txt");
+  task.Close();
+}
+
+// A task over a FAT32 geometry of 512-byte clusters with folders 10 and 20 listed.
+void PrepareSplitProbe(ProbeTask& task) {
+  uint8_t boot[512] = {};
+  boot[0x0B] = 0x00, boot[0x0C] = 0x02, boot[0x0D] = 1;
+  task.m_service.reset(new CFAT32Service(nullptr, nullptr, boot, 0, 100));
+  task.m_limit = 100;
+  task.m_visited = ProbeTask::NewBitmap(100);
+  task.ScanInit();
+  task.Report(L"OLDDIR", 10, 2, 0, 0, 0x10, true);
+  task.Report(L"OTHER", 20, 2, 0, 0, 0x10, true);
+}
+
+// One cluster of a deleted walk, its entries given; fill: skipped entries up to the end.
+FatDirRecord* SplitCluster(uint32_t cluster, const std::vector<std::vector<uint8_t>>& entries, bool fill) {
+  auto* record = new FatDirRecord;
+  record->firstCluster = cluster;
+  record->parentId = cluster;
+  record->clusterCount = 1;
+  record->bytes.assign(512, 0);
+  const size_t start = fill ? 16 - entries.size() : 0;
+  for (size_t i = 0; fill && i < start; ++i) {
+    uint8_t* e = record->bytes.data() + i * 32;  // deleted labels
+    std::memset(e, 'X', 11);
+    e[0] = 0xE5;
+    e[11] = 0x08;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) std::memcpy(record->bytes.data() + (start + i) * 32, entries[i].data(), 32);
+  return record;
+}
+
+std::vector<uint8_t> LongNamePart(uint8_t sequence, const std::wstring& chars, uint8_t checksum) {
+  std::vector<uint8_t> e(32, 0);
+  e[0] = sequence;
+  e[11] = 0x0F;
+  e[13] = checksum;
+  static const int kPlaces[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  for (size_t i = 0; i < 13; ++i) {
+    const uint16_t c = i < chars.size() ? uint16_t(chars[i]) : i == chars.size() ? 0 : 0xFFFF;
+    e[kPlaces[i]] = uint8_t(c);
+    e[kPlaces[i] + 1] = uint8_t(c >> 8);
+  }
+  return e;
+}
+
+std::vector<uint8_t> ShortFile(const char* name11, bool deleted) {
+  std::vector<uint8_t> e(32, 0);
+  std::memcpy(e.data(), name11, 11);
+  if (deleted) e[0] = 0xE5;
+  e[11] = 0x20;
+  e[26] = 30;
+  e[28] = 100;
+  return e;
+}
+
+TEST(FatTask, RunCutAtADirectoryEndIsEndedByAShortEntryElsewhere) {
+  // Cluster 10 ends with the one long-name entry of a name whose short entry opens
+  // cluster 20: no neighbour, so only the pass after the walk can join them.
+  struct Case {
+    bool deleted;
+    const wchar_t* longName;
+    const wchar_t* reported;  // the short entry's name before the pass
+    const wchar_t* expected;  // its name after it
+  } cases[] = {
+      {false, L"longnames.txt", L"LONGNA~1.TXT", L"longnames.txt"},
+      {true, L"longnames.txt", L"_ONGNA~1.TXT", L"longnames.txt"},
+      // The checksum agrees but the visible name does not: left as it was.
+      {true, L"lxyzabcde.txt", L"_ONGNA~1.TXT", L"_ONGNA~1.TXT"},
+  };
+  for (const Case& c : cases) {
+    TaskParams params;
+    params.taskId = 1;
+    params.partitionType = kFsFat32;
+    ProbeTask task(params);
+    PrepareSplitProbe(task);
+    const uint8_t checksum = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
+    task.ParseDirectory(SplitCluster(10, {LongNamePart(c.deleted ? 0xE5 : 0x41, c.longName, checksum)}, true), true);
+    task.ParseDirectory(SplitCluster(20, {ShortFile("LONGNA~1TXT", c.deleted)}, false), true);
+
+    CPathEntry* first = (*task.GetIdCell(10))->AsPath();
+    CPathEntry* other = (*task.GetIdCell(20))->AsPath();
+    ASSERT_TRUE(first && other);
+    ASSERT_EQ(other->childCount, 1u) << c.longName;
+    EXPECT_STREQ(CFileEntry::FromChildNode(other->childList.First())->name, c.reported);
+    task.TimeResolvePending();
+    const bool renamed = std::wcscmp(c.expected, c.reported) != 0;
+    CPathEntry* holder = renamed ? first : other;
+    ASSERT_EQ(holder->childCount, 1u) << c.longName << (c.deleted ? " deleted" : "");
+    CFileEntry* file = CFileEntry::FromChildNode(holder->childList.First());
+    EXPECT_STREQ(file->name, c.expected);
+    EXPECT_EQ(file->parentId, renamed ? 10u : 20u);
+    if (renamed) EXPECT_EQ(other->childCount, 0u);
+    task.Close();
+  }
+}
+
+TEST(FatTask, DeletedRunsUnderOneChecksumJoinAcrossDirectories) {
+  // "longnamesfile.txt": its second part ends cluster 10, its first part and the short
+  // entry open cluster 20, which reported it under the first part alone.
+  TaskParams params;
+  params.taskId = 1;
+  params.partitionType = kFsFat32;
+  ProbeTask task(params);
+  PrepareSplitProbe(task);
+  const uint8_t checksum = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
+  task.ParseDirectory(SplitCluster(10, {LongNamePart(0xE5, L".txt", checksum)}, true), true);
+  task.ParseDirectory(
+      SplitCluster(20, {LongNamePart(0xE5, L"longnamesfile", checksum), ShortFile("LONGNA~1TXT", true)}, false), true);
+  CPathEntry* first = (*task.GetIdCell(10))->AsPath();
+  CPathEntry* other = (*task.GetIdCell(20))->AsPath();
+  ASSERT_TRUE(first && other);
+  ASSERT_EQ(other->childCount, 1u);
+  EXPECT_STREQ(CFileEntry::FromChildNode(other->childList.First())->name, L"longnamesfile");
+  task.TimeResolvePending();
+  ASSERT_EQ(first->childCount, 1u);
+  CFileEntry* file = CFileEntry::FromChildNode(first->childList.First());
+  EXPECT_STREQ(file->name, L"longnamesfile.txt");
+  EXPECT_EQ(file->parentId, 10u);
+  EXPECT_EQ(other->childCount, 0u);
   task.Close();
 }
 
