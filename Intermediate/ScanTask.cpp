@@ -544,11 +544,16 @@ int32_t CStorage::CScanTask::AddScannedEntry(const wchar_t* name, uint32_t kind,
         if (extension) {
           const bool indexed = held->sizeNode.IsLinked();
           if (indexed) UnindexEntry(held);
-          CountFile(held, -1);
+          // Counted by the difference only: a host reading the count meanwhile never
+          // sees it dip.
+          const bool wasFile = !held->IsFolder();
+          const bool wasDeleted = wasFile && held->IsDeleted();
           RenameEntry(interned, held, kind, held->sequence, id, parentId, size, timeLow, timeHigh, attributes);
           LowerCaseExtension(extension);
           SetExtensionView(held, extension);
-          CountFile(held, +1);
+          const bool isFile = !held->IsFolder();
+          m_fileCount += int(isFile) - int(wasFile);
+          m_deletedCount += int(isFile && held->IsDeleted()) - int(wasDeleted);
           if (indexed) QueuePending(held);
         }
       }

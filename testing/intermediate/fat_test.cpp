@@ -366,15 +366,18 @@ TEST_F(FatScanTest, ReadErrorsGoThroughTheRetryHandshake) {
 }
 
 TEST_F(FatScanTest, StopWorkWhilePausedEndsTheFormattedScanAtOnce) {
-  // Every directory sector the core hands over takes 300 ms: the scan is still running.
-  CoreFn<int(__cdecl*)(int)>("QvtdSetRecordDelay")(300);
+  // The walk waits before its second directory sector: the scan is known to be running.
+  UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(held && release);
+  ASSERT_EQ(CoreFn<int(__cdecl*)(int, void*, void*)>("QvtdHoldBeforeRecord")(2, held.Get(), release.Get()), 0);
   std::shared_ptr<CStorage::CScanTask> task = Start(kFat + "fat16-files.img", true);
   ASSERT_NE(task, nullptr);
-  Sleep(400);
+  EXPECT_EQ(WaitForSingleObject(held.Get(), 60000), WAIT_OBJECT_0);
+  EXPECT_FALSE(task->IsFinished());
   task->PauseWork(1);
-  const ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(m_storage.StopWork(m_id), 1);
-  EXPECT_LT(GetTickCount64() - start, 1500u);
+  SetEvent(release.Get());
+  ASSERT_TRUE(EndsWithin([&] { EXPECT_EQ(m_storage.StopWork(m_id), 1); }, 60000)) << "StopWork hangs on a paused scan";
   EXPECT_TRUE(task->IsFinished());
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Core.h"
+#include "Holds.h"
 #include "Disk.h"
 #include "LeBytes.h"
 #include "qvtdserver.h"
@@ -271,6 +272,7 @@ int QVTD_API FATFormattedScanRoutine(void* partition, void* context, QvtdFatVolu
         const int progress = int(position * 10000 / (p->size ? p->size : 1));
         if (progressBlock) progressBlock[1] = uint32_t(progress);
         if (const int delay = Core::Get().recordDelayMs.load()) Sleep(DWORD(delay));
+        Holds::Get().BeforeRecord();
         going = values.rawSectorCallback(values.rawSectorTask, reinterpret_cast<const wchar_t*>(bytes), sector,
                                          0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, uint32_t(position),
                                          uint32_t(position >> 32), 0, 0, 0, 0, progress) != 0;
