@@ -236,7 +236,7 @@ CFileEntry* FindChildEntryWithoutID(CPathEntry* folder, const wchar_t* name) {
 
 void CStorage::CScanTask::WaitForIndex() const {
   // A task whose indexer never ran has lists that nothing else fills.
-  while (m_indexerStarted.load() && !IndexerDone()) WaitStep();
+  WaitUntil([this] { return !m_indexerStarted.load() || IndexerDone(); });
 }
 
 int32_t CStorage::CScanTask::FillEnumPage(EnumContext& context, int32_t count, ScanFileRecord* records,

@@ -309,6 +309,15 @@ class CStorage::CScanTask {
   void GetScanProgress(int32_t* progress, int32_t* fileCount, int32_t* deletedCount, int32_t* finished) const;
   // One timed wait of the task (100 ms steps); returns at once when the task's event is set.
   void WaitStep(DWORD milliseconds = 100) const;
+  // Waits until done() holds, waking at once on NotifyChange and at least every 100 ms
+  // (flags stored without a notification are still seen).
+  template <class Done>
+  void WaitUntil(Done done) const {
+    CritSecLock hold(m_changeLock);
+    while (!done()) ::SleepConditionVariableCS(&m_changed, &m_changeLock, 100);
+  }
+  // Wakes every WaitUntil of the task after one of its flags changed.
+  void NotifyChange() const;
 
   uint64_t RootId() const { return m_rootId; }
   void SetRootId(uint64_t id) { m_rootId = id; }
@@ -393,6 +402,9 @@ class CStorage::CScanTask {
   // Guards the pending queue, and (held by the indexer per chunk) the global lists and
   // the type table, which the record callbacks reach when they requeue an entry.
   CRITICAL_SECTION m_lock;
+  // Only for WaitUntil and NotifyChange: a waiter between its test and its sleep holds it.
+  mutable CRITICAL_SECTION m_changeLock;
+  mutable CONDITION_VARIABLE m_changed = CONDITION_VARIABLE_INIT;
   CListGroup m_lists[4];
   CScanTask* m_self = this;
   CEntryArena m_arena;

@@ -205,7 +205,7 @@ void CStorage::CScanTask::TakeFinishedFlag() {
   for (;;) {
     int32_t done = 1;
     if (m_finished.compare_exchange_strong(done, 0)) return;
-    WaitStep();
+    WaitUntil([this] { return IsFinished(); });
   }
 }
 
@@ -264,6 +264,7 @@ DWORD WINAPI CStorage::CScanTask::RecoveryThreadMain(void* start) {
   task->m_recoverNames.clear();
   task->m_recoverIds.clear();
   task->m_finished.store(1);
+  task->NotifyChange();
   return 0;
 }
 

@@ -20,6 +20,9 @@ const wchar_t kUnknownPathName[] = L"UnknownPath";
 constexpr int kIndexChunk = 256;
 // At least this many pending entries wake the indexer while the scan runs.
 constexpr int32_t kBatchThreshold = 100;
+// Queued entries that wake the indexer before its step ends: large batches while a
+// big scan runs, few wakes.
+constexpr int32_t kWakeCount = 4096;
 
 uint64_t Join(uint32_t low, uint32_t high) { return uint64_t(high) << 32 | low; }
 
@@ -192,6 +195,7 @@ CStorage::CScanTask::CScanTask(const TaskParams& params)
 
 void CStorage::CScanTask::InitTaskLists() {
   ::InitializeCriticalSection(&m_lock);
+  ::InitializeCriticalSection(&m_changeLock);
   m_pending.Reset();
   m_pendingCount.store(0);
   static const ListComparator kExtensionOrder[] = {&CompareExtensionNodeNames, &CompareExtensionNodeTimes};
@@ -208,6 +212,13 @@ CStorage::CScanTask::~CScanTask() {
   m_worker.reset();
   m_contexts.clear();
   ::DeleteCriticalSection(&m_lock);
+  ::DeleteCriticalSection(&m_changeLock);
+}
+
+void CStorage::CScanTask::NotifyChange() const {
+  // Entering once orders the flag's store before any waiter's next test.
+  { CritSecLock hold(m_changeLock); }
+  ::WakeAllConditionVariable(&m_changed);
 }
 
 bool CStorage::CScanTask::StartIndexer() {
@@ -224,8 +235,9 @@ bool CStorage::CScanTask::StartIndexer() {
 
 void CStorage::CScanTask::StopIndexer() {
   m_indexerRun.store(0);
+  NotifyChange();
   if (!m_indexerStarted.load()) return;
-  while (!IndexerDone()) WaitStep();
+  WaitUntil([this] { return IndexerDone(); });
 }
 
 DWORD WINAPI CStorage::CScanTask::IndexerMain(void* self) {
@@ -248,7 +260,8 @@ void CStorage::CScanTask::QueuePending(CFileEntry* entry) {
   } else {
     LinkAfter(m_pending.First(), node);
   }
-  ++m_pendingCount;
+  // One wake per batch: the indexer takes the whole queue when it runs.
+  if (++m_pendingCount == kWakeCount) NotifyChange();
 }
 
 void CStorage::CScanTask::IndexEntry(CFileEntry* entry) {
@@ -282,7 +295,7 @@ void CStorage::CScanTask::UnindexEntry(CFileEntry* entry) {
 void CStorage::CScanTask::IndexerThread() {
   int32_t handled = 0;
   for (;;) {
-    while (m_indexerRun.load() && m_pendingCount.load() < kBatchThreshold) WaitStep();
+    WaitUntil([this] { return !m_indexerRun.load() || m_pendingCount.load() >= kBatchThreshold; });
     {
       CritSecLock hold(m_lock);
       if (m_pending.IsEmpty()) {
@@ -327,6 +340,7 @@ void CStorage::CScanTask::IndexerThread() {
   std::fflush(stdout);
   if (!m_skipPostScan.load()) PostScan();
   m_indexerDone.store(1);
+  NotifyChange();
 }
 
 // ---------------------------------------------------------------------------------
@@ -642,6 +656,7 @@ void CStorage::CScanTask::FinishWork() {
   m_running.store(0);
   StopIndexer();
   m_finished.store(1);
+  NotifyChange();
 }
 
 // ---------------------------------------------------------------------------------
@@ -649,7 +664,7 @@ void CStorage::CScanTask::FinishWork() {
 
 int32_t CStorage::CScanTask::StopWork() {
   m_running.store(0);
-  while (!IsFinished()) WaitStep();
+  WaitUntil([this] { return IsFinished(); });
   return 1;
 }
 

@@ -1,34 +1,57 @@
 #!/usr/bin/env python3
 """NTFS scan benchmark: recovery-host list (under Wine) against sleuthkit's fls -r -p.
 
-Usage: bench/ntfs-scan.py BUILD_DIR [--scale N ...] [--keep]
-Each scale N makes an image with 100 folders of N files plus one folder of
-100*N entries (default scales 100 and 1000: 20,000 and 200,000 files).
-Images go to BUILD_DIR/bench/ and are regenerated when missing.
+Usage: bench/ntfs-scan.py BUILD_DIR [--layout NAME ...] [--runs N] [--no-fls]
+Layouts (images made once in BUILD_DIR/bench/ and reused):
+  small      48 entries in 3 folders (latency: the scan's own work is a few ms)
+  200x1000   200 folders of 1,000 empty files
+  2000x100   2,000 folders of 100 empty files
+  huge       100 folders of 1,000 files plus one folder of 100,000 entries
+  1000x1000  1,000,000 files (memory per million records; use --no-fls, fls needs minutes)
+Each side runs --runs times (default 5), alternating; the headline is the median.
+The listings are compared (user files and folders by path, deleted state and size) and
+the benchmark stops when they differ.
 """
-import argparse, os, re, subprocess, sys, threading, time
+import argparse, os, re, subprocess, sys, time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from benchlib import Wineserver, alternate, machine_facts, run_quiet, stamp
+
+LAYOUTS = {
+    # name: (folders, files per folder, entries of one extra huge folder)
+    "small": (3, 15, 0),
+    "200x1000": (200, 1000, 0),
+    "2000x100": (2000, 100, 0),
+    "huge": (100, 1000, 100000),
+    "1000x1000": (1000, 1000, 0),
+}
+
 
 def sh(*cmd, **kw):
     return subprocess.run(cmd, check=True, **kw)
 
-def populate(root, scale):
-    for d in range(100):
-        p = f"{root}/d{d:03d}"
-        os.mkdir(p)
-        for i in range(scale):
-            os.close(os.open(f"{p}/f{i:06d}.txt", os.O_CREAT | os.O_WRONLY, 0o644))
-    p = f"{root}/big"
-    os.mkdir(p)
-    for i in range(100 * scale):
-        os.close(os.open(f"{p}/e{i:07d}.dat", os.O_CREAT | os.O_WRONLY, 0o644))
 
-def make_image(path, scale):
+def populate(root, folders, files, huge):
+    for d in range(folders):
+        p = f"{root}/d{d:04d}"
+        os.mkdir(p)
+        for i in range(files):
+            os.close(os.open(f"{p}/f{i:06d}.txt", os.O_CREAT | os.O_WRONLY, 0o644))
+    if huge:
+        p = f"{root}/big"
+        os.mkdir(p)
+        for i in range(huge):
+            os.close(os.open(f"{p}/e{i:07d}.dat", os.O_CREAT | os.O_WRONLY, 0o644))
+
+
+def make_image(path, layout):
     if os.path.exists(path):
         return
-    tmp = path + ".tmp"
-    mnt = path + ".mnt"
+    folders, files, huge = LAYOUTS[layout]
+    total = folders * files + huge
+    tmp, mnt = path + ".tmp", path + ".mnt"
     # 1 KiB per record plus index blocks; sparse, so the slack costs nothing.
-    size = max(64, scale * 3 // 4) * 1024 * 1024
+    size = max(64, total * 4 // 1000) * 1024 * 1024
     with open(tmp, "wb") as f:
         f.truncate(size)
     sh("mkntfs", "-F", "-Q", "-q", tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -36,11 +59,13 @@ def make_image(path, scale):
     sh("ntfs-3g", tmp, mnt, "-o", "big_writes")
     t = time.time()
     try:
-        populate(mnt, scale)
+        populate(mnt, folders, files, huge)
     finally:
         sh("umount", mnt)
-    print(f"  populated {200 * scale} files in 101 folders in {time.time() - t:.1f} s", flush=True)
+    print(f"  populated {total} files in {folders + (1 if huge else 0)} folders in {time.time() - t:.1f} s",
+          flush=True)
     os.rename(tmp, path)
+
 
 def mft_records(img):
     info = subprocess.run(["ntfsinfo", "-m", img], capture_output=True, text=True).stdout
@@ -50,116 +75,137 @@ def mft_records(img):
     size = int(re.search(r"Data size:\s*(\d+)", data).group(1))
     return size // rec
 
-def peak_rss_kib(pattern, stop, out):
-    # Wine runs the .exe in its own qemu process; poll that one's VmHWM.
-    while not stop.is_set():
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    cmd = f.read()
-                if pattern not in cmd or b"wine-run" in cmd:
-                    continue
-                with open(f"/proc/{pid}/status") as f:
-                    m = re.search(r"VmHWM:\s*(\d+)", f.read())
-                if m:
-                    out[pid] = max(out.get(pid, 0), int(m.group(1)))
-            except OSError:
-                pass
-        time.sleep(0.05)
 
-def run_host(build, args, outfile):
-    stop, peaks = threading.Event(), {}
-    th = threading.Thread(target=peak_rss_kib, args=(b"recovery-host", stop, peaks))
-    th.start()
-    host = os.path.join(build, "bin/recovery-host.exe")
-    t = time.time()
-    with open(outfile, "w") as out:
-        rc = subprocess.run([os.path.join(build, "wine-run"), host] + args,
-                            stdout=out, stderr=subprocess.STDOUT).returncode
-    dt = time.time() - t
-    stop.set(); th.join()
-    return rc, dt, max(peaks.values(), default=0)
+def ours(listing):
+    """User entries of a recovery-host listing: path -> (deleted, folder, size)."""
+    out = {}
+    with open(listing, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            parts = line.rstrip("\n").split("\t")
+            if len(parts) != 5:
+                continue
+            deleted, folder, size, _, path = parts
+            path = path.lstrip("/")
+            if not path or any(c.startswith("$") for c in path.split("/")) or path.startswith(("LostPath", "UnknownPath")):
+                continue
+            out[path] = (deleted == "1", folder == "1")
+    return out
+
+
+def theirs(flsfile):
+    """The same from `fls -r -p`: "r/r 64-128-2:\tpath", deleted ones with " * "."""
+    out = {}
+    with open(flsfile, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            head, _, path = line.rstrip("\n").partition("\t")
+            if not path or any(c.startswith("$") for c in path.split("/")):
+                continue
+            kind = head.split()[0]
+            out[path] = ("*" in head.split(), kind.endswith("/d"))
+    return out
+
+
+def compare(listing, flsfile):
+    a, b = ours(listing), theirs(flsfile)
+    if a != b:
+        only_a = sorted(set(a) - set(b))[:5]
+        only_b = sorted(set(b) - set(a))[:5]
+        differ = [p for p in sorted(set(a) & set(b)) if a[p] != b[p]][:5]
+        sys.exit(f"listings differ: {listing} {len(a)} entries, {flsfile} {len(b)};"
+                 f" only ours {only_a}, only fls {only_b}, differing {differ}")
+    return len(a)
+
+
+def stats(text):
+    m = re.search(r"stats: working set before scan (\d+) KiB, after scan (\d+) KiB, peak (\d+) KiB,"
+                  r" scan (\d+) ms", text)
+    return tuple(int(x) for x in m.groups()) if m else None
+
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
-    ap.add_argument("--scale", type=int, action="append")
-    ap.add_argument("--repeat", type=int, default=3, help="runs per program, best one counts")
-    ap.add_argument("--no-fls", action="store_true",
-                    help="skip fls (its time grows faster than linear in folder size)")
+    ap.add_argument("--layout", action="append", choices=sorted(LAYOUTS))
+    ap.add_argument("--runs", type=int, default=5, help="timed runs per side (median and best)")
+    ap.add_argument("--no-fls", action="store_true", help="skip fls (and the listing comparison)")
     a = ap.parse_args()
     build = os.path.abspath(a.build)
     work = os.path.join(build, "bench")
     os.makedirs(work, exist_ok=True)
-    os.environ.setdefault("WINEPREFIX", os.path.join(build, "wineprefix"))
-    os.environ["WINEARCH"] = "win32"
-    # A wineserver that outlives each run: otherwise some runs pay ~3 s for
-    # bringing the server and its services up again.
-    subprocess.run(["wineserver", "-p"])  # 2 when one already runs: fine
-    try:
+    with Wineserver(build):
         bench(a, build, work)
-    finally:
-        subprocess.run(["wineserver", "-k"])
+
 
 def bench(a, build, work):
+    host = [os.path.join(build, "wine-run"), os.path.join(build, "bin/recovery-host.exe")]
+    print(f"{stamp()}; {machine_facts(build)}")
+    print(f"command: {' '.join(sys.argv)}")
 
-    # Wine start-up alone (best of 3 after a warm-up that starts the
-    # wineserver), so the scan itself can be told apart.
-    run_host(build, [], os.path.join(work, "startup.txt"))
-    startup = min(run_host(build, [], os.path.join(work, "startup.txt"))[1] for _ in range(3))
-    print(f"wine start-up (recovery-host, no arguments, best of 3): {startup:.2f} s")
+    def bare():
+        t = time.perf_counter()
+        run_quiet(host)
+        return time.perf_counter() - t
+
+    start = alternate(a.runs, [("start-up", bare)])
+    print(f"wine start-up (recovery-host, no arguments): {start.show('start-up')}")
+    startup = start.median("start-up")
     rows = []
-    for scale in a.scale or [100, 1000]:
-        img = os.path.join(work, f"ntfs-{scale}.img")
-        print(f"image {img}: 100 folders x {scale} files + 1 folder x {100 * scale}", flush=True)
-        make_image(img, scale)
+    for layout in a.layout or ["small", "200x1000", "2000x100", "huge"]:
+        img = os.path.join(work, f"ntfs-{layout}.img")
+        folders, files, huge = LAYOUTS[layout]
+        print(f"image {img}: {folders} folders x {files} files" + (f" + 1 folder x {huge}" if huge else ""),
+              flush=True)
+        make_image(img, layout)
         recs = mft_records(img)
+        listing = os.path.join(work, f"list-{layout}.txt")
+        flsfile = os.path.join(work, f"fls-{layout}.txt")
+        figures = []
 
-        listing = os.path.join(work, f"list-{scale}.txt")
-        # Best of N: the machine may be shared, and the first run also warms
-        # the page cache for the image.
-        runs = [run_host(build, ["list", img, "0", "1"], listing) for _ in range(a.repeat)]
-        rc = max(r[0] for r in runs)
-        host_s = min(r[1] for r in runs)
-        rss = max(r[2] for r in runs)
-        with open(listing, errors="replace") as f:
-            text = f.read()
-        m = re.search(r"entries: (\d+)", text)
-        entries = int(m.group(1)) if m else -1
-        if rc != 0 or entries < 0:
-            print(f"  recovery-host failed (rc {rc}), see {listing}")
+        def run_host():
+            t = time.perf_counter()
+            with open(listing, "w") as out, open(listing + ".err", "w") as err:
+                rc = subprocess.run(host + ["list", "--stats", img, "0", "1"], stdout=out, stderr=err).returncode
+            dt = time.perf_counter() - t
+            with open(listing + ".err", errors="replace") as err:
+                text = err.read()
+            if rc != 0:
+                sys.exit(f"recovery-host failed ({rc}): {text[-500:]}")
+            figures.append(stats(text))
+            return dt
 
-        fls_lines, fls_s = 0, float("nan")
+        def run_fls():
+            t = time.perf_counter()
+            with open(flsfile, "w") as out:
+                sh("fls", "-r", "-p", img, stdout=out)
+            return time.perf_counter() - t
+
+        sides = [("host", run_host)] + ([] if a.no_fls else [("fls", run_fls)])
+        timed = alternate(a.runs, sides)
+        entries = compare(listing, flsfile) if not a.no_fls else len(ours(listing))
+        before, after, peak, scan_ms = max(f for f in figures if f)
+        per_million = (after - before) / 1024 / recs * 1e6
+        rows.append((layout, recs, entries, timed, per_million, peak, scan_ms))
+        print(f"  records {recs}, {entries} user entries" + ("" if a.no_fls else " (listings equal)"))
+        print(f"  host: {timed.show('host')}; scan inside the host {scan_ms} ms (last run)")
         if not a.no_fls:
-            for _ in range(max(1, a.repeat - 1)):
-                t = time.time()
-                with open(os.path.join(work, f"fls-{scale}.txt"), "w") as out:
-                    sh("fls", "-r", "-p", img, stdout=out)
-                fls_s = min(fls_s, time.time() - t) if fls_s == fls_s else time.time() - t
-            with open(os.path.join(work, f"fls-{scale}.txt"), errors="replace") as f:
-                fls_lines = sum(1 for _ in f)
-        rows.append((scale, recs, entries, host_s, rss, fls_lines, fls_s))
-        print(f"  records {recs}, host {host_s:.2f} s ({entries} entries, peak {rss / 1024:.1f} MiB),"
-              f" fls {fls_s:.2f} s ({fls_lines} lines)", flush=True)
+            print(f"  fls:  {timed.show('fls')}")
+        print(f"  host working set: {before / 1024:.1f} MiB before the scan, {after / 1024:.1f} MiB after it"
+              f" (peak {peak / 1024:.1f} MiB with the listing): {per_million:.0f} MiB per million records",
+              flush=True)
 
     print()
-    print("MFT records = $MFT data size / record size. host = recovery-host list under Wine"
-          " (32-bit, qemu user emulation, ~3x slower than native), end to end incl. Wine start-up;"
-          " fls runs natively. Peak RSS = VmHWM of the qemu process running recovery-host.exe"
-          " (includes the emulator itself).")
-    hdr = f"{'files':>8} {'records':>8} {'entries':>8} {'host s':>7} {'host rec/s':>10} {'scan-only rec/s':>15} {'fls lines':>9} {'fls s':>6} {'fls rec/s':>9} {'host/fls':>8} {'peak RSS MiB':>12}"
-    print(hdr)
-    for scale, recs, entries, host_s, rss, fls_lines, fls_s in rows:
-        scan_only = max(host_s - startup, 1e-3)
-        print(f"{200 * scale:>8} {recs:>8} {entries:>8} {host_s:>7.2f} {recs / host_s:>10.0f} "
-              f"{recs / scan_only:>15.0f} {fls_lines:>9} {fls_s:>6.2f} {recs / fls_s:>9.0f} "
-              f"{(recs / host_s) / (recs / fls_s):>8.2f} {rss / 1024:>12.1f}")
-    if len(rows) >= 2:
-        (s0, r0, _, h0, *_), (s1, r1, _, h1, *_) = rows[0], rows[-1]
-        print(f"linearity: records x{r1 / r0:.1f}, host time x{h1 / h0:.2f} "
-              f"(scan only x{(h1 - startup) / max(h0 - startup, 1e-3):.2f})")
+    print("median of the alternating runs (best in brackets); host/fls is the ratio of the rates (above 1: ours is"
+          " faster); host = recovery-host list under Wine end to end, start-up included; scan-only takes off the"
+          f" median bare start-up ({startup:.3f} s); MiB/M = the DLL's working-set growth per million records.")
+    print(f"{'layout':>10} {'records':>8} {'host s':>14} {'scan-only s':>11} {'fls s':>14} {'host/fls':>8}"
+          f" {'MiB/M':>6}")
+    for layout, recs, entries, timed, per_million, peak, scan_ms in rows:
+        h = timed.median("host")
+        f = timed.median("fls") if "fls" in timed.times else float("nan")
+        fb = timed.best("fls") if "fls" in timed.times else float("nan")
+        print(f"{layout:>10} {recs:>8} {h:>6.3f} ({timed.best('host'):.3f}) {max(h - startup, 0):>11.3f}"
+              f" {f:>6.3f} ({fb:.3f}) {f / h:>8.2f} {per_million:>6.0f}")
+
 
 if __name__ == "__main__":
     main()

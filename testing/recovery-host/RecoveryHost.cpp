@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -102,6 +103,13 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
+// Appends the UTF-8 of a terminated wide text: ASCII at once, the rest through the system.
+void AppendUtf8(const wchar_t* text, std::string* out) {
+  const wchar_t* p = text;
+  while (*p && *p < 0x80) out->push_back(char(*p++));
+  if (*p) out->append(Utf8(p));
+}
+
 // A fixed-width text of the core (system code page) without its blank padding.
 std::string DiskText(const uint8_t* field, size_t width) {
   size_t length = width;
@@ -132,7 +140,7 @@ bool ParseInt(const wchar_t* text, int* value) {
 
 int Usage() {
   std::fputs("usage: recovery-host disks IMAGE...\n"
-             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] IMAGE "
+             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] [--stats] IMAGE "
              "DISK PART\n"
              "       recovery-host load RESULTFILE [IMAGE...]\n"
              "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
@@ -239,7 +247,7 @@ struct Found {
   uint64_t id;
   uint32_t source;
   std::string pathUtf8;
-  std::wstring path;
+  std::wstring path;  // only when the walk was asked for wide paths (recovery)
 };
 
 enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
@@ -248,6 +256,7 @@ enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
 struct ScanOptions {
   int stopAt = -1;           // --stop-at: stop once progress reaches this (0..10000)
   std::wstring resultFile;   // --result: a stored deep-scan result to load and resume
+  bool stats = false;        // --stats: working set and scan time on stderr
 };
 ScanOptions g_options;
 
@@ -279,6 +288,12 @@ const char* StarterName(Mode mode) {
   return "?";
 }
 
+size_t WorkingSetKiB() {
+  PROCESS_MEMORY_COUNTERS memory = {};
+  memory.cb = sizeof memory;
+  return GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory) ? memory.WorkingSetSize / 1024 : 0;
+}
+
 // Runs the scan to its end (or to --stop-at).
 int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int part, int* task) {
   if (!images.empty()) HandImagesToCore(images);
@@ -294,11 +309,18 @@ int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int pa
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"qvtdserver.dll"), "QvtdSetRecordDelay"))))
       delay(20);
   }
+  const size_t workingSetBefore = WorkingSetKiB();
+  LARGE_INTEGER frequency, started, ended;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&started);
   int rc = StartTask(mode, disk, part, task);
   if (rc != 0) {
     std::fprintf(stderr, "%s(%d, %d): %d\n", StarterName(mode), disk, part, rc);
     return rc;
   }
+  // A file-system scan's type table is read only once its indexer has ended, which
+  // is moments before the task reports finished: waiting there wakes with the task.
+  const bool waitOnIndex = g_options.stopAt < 0 && (mode == Mode::kScan || mode == Mode::kFormatted);
   for (int lastShown = -1;;) {
     int progress = 0, files = 0, deleted = 0, finished = 0;
     rc = g_lib.GetScanProgress(*task, &progress, &files, &deleted, &finished);
@@ -308,6 +330,15 @@ int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int pa
     }
     if (finished) {
       std::fprintf(stderr, "final progress %d, files %d, deleted %d\n", progress, files, deleted);
+      if (g_options.stats) {
+        QueryPerformanceCounter(&ended);
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+        std::fprintf(stderr, "stats: working set before scan %u KiB, after scan %u KiB, peak %u KiB, scan %u ms\n",
+                     unsigned(workingSetBefore), unsigned(WorkingSetKiB()), unsigned(memory.PeakWorkingSetSize / 1024),
+                     unsigned((ended.QuadPart - started.QuadPart) * 1000 / frequency.QuadPart));
+      }
       break;
     }
     if (g_options.stopAt >= 0 && progress >= g_options.stopAt) {
@@ -319,7 +350,15 @@ int RunScan(Mode mode, const std::vector<std::wstring>& images, int disk, int pa
       std::fprintf(stderr, "progress %d, files %d, deleted %d\n", progress, files, deleted);
       lastShown = progress;
     }
-    Sleep(100);
+    if (waitOnIndex) {
+      // Returns at once before the indexer has started and after it has ended.
+      alignas(8) unsigned char type[528];  // one file-type record
+      int total = 0, got = 0;
+      g_lib.EnumFileTypes(*task, 0, 1, &total, &got, type);
+      Sleep(1);
+    } else {
+      Sleep(100);
+    }
   }
   return 0;
 }
@@ -335,10 +374,11 @@ void PrintResultFile(int task) {
 struct Child {
   uint64_t id, parentId, size, time;
   uint32_t attributes, taskId;
-  std::wstring name;
+  std::string name;  // UTF-8
+  std::wstring wideName;  // only for a walk with wide paths
 };
 
-Found FoundOf(const Child& r, std::wstring path) {
+Found FoundOf(const Child& r, std::string path) {
   Found f;
   f.deleted = (r.attributes & 0x2000000) != 0;
   f.folder = (r.attributes & 0x10000010) != 0;
@@ -346,20 +386,24 @@ Found FoundOf(const Child& r, std::wstring path) {
   f.time = r.time;
   f.id = r.id;
   f.source = r.taskId;
-  f.path = std::move(path);
-  f.pathUtf8 = Utf8(f.path);
+  f.pathUtf8 = std::move(path);
   return f;
 }
 
-void SortByPath(std::vector<Found>* found) {
-  std::sort(found->begin(), found->end(), [](const Found& a, const Found& b) {
-    return a.pathUtf8 != b.pathUtf8 ? a.pathUtf8 < b.pathUtf8 : a.id < b.id;
-  });
+// Byte order of the UTF-8 paths (the order of their code points), then the id. Compared
+// here rather than through the runtime's memcmp, which goes byte by byte.
+bool PathBefore(const Found& a, const Found& b) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a.pathUtf8.c_str());
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b.pathUtf8.c_str());
+  while (*p && *p == *q) ++p, ++q;
+  return *p != *q ? *p < *q : a.id < b.id;
 }
+
+void SortByPath(std::vector<Found>* found) { std::sort(found->begin(), found->end(), PathBefore); }
 
 // Every entry of the name list, each with the path that the library gives its id.
 // The children of the folder that treePath names, all pages.
-int FolderChildren(int task, const std::wstring& treePath, std::vector<Child>* children) {
+int FolderChildren(int task, const std::wstring& treePath, bool wide, std::vector<Child>* children) {
   constexpr int kPage = 256;
   std::vector<ScanFileRecord> page(kPage);
   int handle = 0;
@@ -369,7 +413,10 @@ int FolderChildren(int task, const std::wstring& treePath, std::vector<Child>* c
   while (rc == 0 && got > 0) {
     for (int i = 0; i < got; ++i) {
       const ScanFileRecord& r = page[size_t(i)];
-      children->push_back(Child{r.id, r.parentId, r.size, r.time, r.attributes, r.taskId, r.name});
+      children->push_back(Child{r.id, r.parentId, r.size, r.time, r.attributes, r.taskId, std::string()});
+      AppendUtf8(r.name, &children->back().name);
+      // Folders keep the exact name: their tree path is looked up with it.
+      if (wide || (r.attributes & 0x10000010)) children->back().wideName = r.name;
     }
     if (got < kPage) break;
     rc = g_lib.ContinueEnumScannedFiles(task, handle, kPage, page.data(), &got);
@@ -381,25 +428,27 @@ int FolderChildren(int task, const std::wstring& treePath, std::vector<Child>* c
 std::wstring TreePart(const Child& r) {
   wchar_t id[24];
   std::swprintf(id, 24, L":%llX/", static_cast<unsigned long long>(r.id));
-  return r.name + std::wstring(id);
+  return r.wideName + std::wstring(id);
 }
 
 // Walks the result tree from the virtual root, so that every name of an entry (hard
 // links included) shows under the folders it was found in. The volume root's name
 // is no part of the printed path.
-int CollectByTree(int task, std::vector<Found>* found) {
+int CollectByTree(int task, std::vector<Found>* found, bool widePaths = false) {
   struct Folder {
-    std::wstring treePath, shownPath;
+    std::wstring treePath;
+    std::string shownPath;
+    std::wstring shownWide;
     uint64_t id;
     bool virtualFolder;
   };
-  std::vector<Folder> pending{{L":/", L"", 0, true}};
+  std::vector<Folder> pending{{L":/", "", L"", 0, true}};
   std::vector<uint64_t> walked;
   while (!pending.empty()) {
     Folder folder = std::move(pending.back());
     pending.pop_back();
     std::vector<Child> children;
-    const int rc = FolderChildren(task, folder.treePath, &children);
+    const int rc = FolderChildren(task, folder.treePath, widePaths, &children);
     if (rc != 0) {
       std::fprintf(stderr, "EnumScannedFiles(%s): %d\n", Utf8(folder.treePath).c_str(), rc);
       return rc;
@@ -411,7 +460,7 @@ int CollectByTree(int task, std::vector<Found>* found) {
                                    [&](const Child& c) { return c.parentId == folder.id; });
       const uint64_t holder = own ? folder.id : children.front().parentId;
       if (!own || std::find(walked.begin(), walked.end(), holder) != walked.end()) {
-        std::fprintf(stderr, "%s: content of folder %llX, shown there\n", Utf8(folder.shownPath).c_str(),
+        std::fprintf(stderr, "%s: content of folder %llX, shown there\n", folder.shownPath.c_str(),
                      static_cast<unsigned long long>(holder));
         continue;
       }
@@ -421,10 +470,20 @@ int CollectByTree(int task, std::vector<Found>* found) {
     for (const Child& r : children) {
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
-      const std::wstring shown = volumeRoot ? std::wstring() : folder.shownPath + L"/" + r.name;
-      if (!volumeRoot) found->push_back(FoundOf(r, shown));
+      std::string shown;
+      std::wstring shownWide;
+      if (!volumeRoot) {
+        shown.reserve(folder.shownPath.size() + 1 + r.name.size());
+        shown.append(folder.shownPath).append(1, '/').append(r.name);
+        if (widePaths) shownWide = folder.shownWide + L"/" + r.wideName;
+      }
       if (r.attributes & 0x10000010) {
-        pending.push_back(Folder{folder.treePath + TreePart(r), shown, r.id, atVirtualRoot && !volumeRoot});
+        pending.push_back(
+            Folder{folder.treePath + TreePart(r), shown, shownWide, r.id, atVirtualRoot && !volumeRoot});
+      }
+      if (!volumeRoot) {
+        found->push_back(FoundOf(r, std::move(shown)));
+        found->back().path = std::move(shownWide);
       }
     }
   }
@@ -439,6 +498,10 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
   for (size_t i = 0; i < args.size(); ++i) {
     const std::wstring& a = args[i];
     if ((a == L"--stop-at" || a == L"--result") && i + 1 == args.size()) return false;
+    if (a == L"--stats") {
+      g_options.stats = true;
+      continue;
+    }
     if (a == L"--stop-at") {
       if (!ParseInt(args[++i].c_str(), &g_options.stopAt)) return false;
     } else if (a == L"--result") {
@@ -473,11 +536,34 @@ int List(const std::vector<std::wstring>& args) {
 int PrintTree(int task) {
   std::vector<Found> found;
   if (CollectByTree(task, &found) != 0) return 1;
+  // Formatted here and written in large pieces: a formatted print per line costs more
+  // than the scan itself on a volume of a million files.
+  std::string out;
+  out.reserve(1 << 20);
+  char number[24];
+  auto decimal = [&](unsigned long long v) {
+    char* end = number + sizeof number;
+    char* p = end;
+    do *--p = char('0' + v % 10); while (v /= 10);
+    out.append(p, size_t(end - p));
+  };
   for (const Found& f : found) {
-    std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s\n", f.deleted ? 1 : 0, f.folder ? 1 : 0,
-                 static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(f.time),
-                 f.pathUtf8.c_str());
+    out += f.deleted ? '1' : '0';
+    out += '\t';
+    out += f.folder ? '1' : '0';
+    out += '\t';
+    decimal(f.size);
+    out += '\t';
+    decimal(f.time);
+    out += '\t';
+    out += f.pathUtf8;
+    out += '\n';
+    if (out.size() >= (1 << 20) - 4096) {
+      std::fwrite(out.data(), 1, out.size(), g_out);
+      out.clear();
+    }
   }
+  std::fwrite(out.data(), 1, out.size(), g_out);
   std::fprintf(g_out, "entries: %u\n", unsigned(found.size()));
   PrintResultFile(task);
   g_lib.CloseScanTask(task);
@@ -532,7 +618,7 @@ int Recover(const std::vector<std::wstring>& args) {
   std::vector<Found> found;
   // Walked as the tree shows them, so that every hard-link name is recovered under its
   // own path; what lies under "UnknownPath" goes to "LostPath", as the library names it.
-  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0 || CollectByTree(task, &found) != 0) return 1;
+  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0 || CollectByTree(task, &found, true) != 0) return 1;
 
   std::vector<std::wstring> names;
   std::vector<RecoverIdItem> items;
