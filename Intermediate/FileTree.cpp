@@ -495,6 +495,17 @@ void SetExtensionView(CFileEntry* entry, const wchar_t* text) {
   entry->extensionNode.Set(ext, length);
 }
 
+const wchar_t* LowerExtensionSource(const wchar_t* name, wchar_t* (*copy)(void*, const wchar_t*), void* owner) {
+  int32_t length = 0;
+  const wchar_t* ext = ExtensionOf(name, &length);
+  bool lower = true;
+  for (int32_t i = 0; i < length && lower; ++i) lower = ext[i] < 0x80 && !(ext[i] >= L'A' && ext[i] <= L'Z');
+  if (lower) return name;
+  wchar_t* text = copy(owner, ext - 1);
+  if (text) LowerCaseExtension(text);
+  return text;
+}
+
 void LowerCaseExtension(wchar_t* text) {
   int32_t length = 0;
   wchar_t* ext = const_cast<wchar_t*>(ExtensionOf(text, &length));

@@ -191,6 +191,10 @@ void SetEntryName(const wchar_t* name, CFileEntry* entry);
 void SetExtensionView(CFileEntry* entry, const wchar_t* text);
 // Lower-cases the part after the last "." in place.
 void LowerCaseExtension(wchar_t* text);
+// The text that an extension view of this name can be taken from: the name itself when
+// its extension has nothing to lower-case (plain ASCII), else a lower-cased copy of the
+// extension with its "." made by copy (null when that fails). Saves a copy of most names.
+const wchar_t* LowerExtensionSource(const wchar_t* name, wchar_t* (*copy)(void*, const wchar_t*), void* owner);
 
 // Folder bookkeeping. AddChild refuses a folder as its own child (the caller treats
 // such an entry as an orphan); RemoveChild refuses an entry that is in no list.

@@ -266,6 +266,8 @@ class CStorage::CScanTask {
                                   uint32_t timeLow, uint32_t timeHigh, uint32_t attributes, int32_t deleted,
                                   int32_t progress);
   virtual wchar_t* InternName(const wchar_t* text);
+  // What a file's extension view is taken from (LowerExtensionSource, copies interned).
+  const wchar_t* ExtensionSource(const wchar_t* name);
   // A folder record for an id whose cell already holds an entry: the entry that now
   // stands for the folder (placed by the caller), or null to drop the record.
   virtual CFileEntry* FillPlaceholder(CFileEntry** cell, const wchar_t* name, uint32_t kind, uint64_t id,

@@ -555,9 +555,8 @@ int32_t CStorage::CNTFSScanTask::AddScannedEntry(const wchar_t* name, uint32_t k
   m_progress.store(progress);
   if (deleted) attributes |= kAttrDeleted;
   wchar_t* interned = InternName(name);
-  wchar_t* extension = InternName(name);
+  const wchar_t* extension = interned ? ExtensionSource(interned) : nullptr;
   if (!interned || !extension) return m_running.load();
-  LowerCaseExtension(extension);
   const uint64_t size = uint64_t(sizeHigh) << 32 | sizeLow;
   CFileEntry* alias =
       NewFileEntry(m_arena, attributes, interned, kind, NextSequence(), id, parentId, size, timeLow, timeHigh);

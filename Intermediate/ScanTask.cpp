@@ -368,9 +368,8 @@ void CStorage::CScanTask::ScanInit() {
 
 CFileEntry* CStorage::CScanTask::NewFile(const wchar_t* name, uint32_t kind, uint64_t id, uint64_t parentId,
                                          uint64_t size, uint32_t time1, uint32_t time2, uint32_t attributes) {
-  wchar_t* extension = InternName(name);
+  const wchar_t* extension = ExtensionSource(name);
   if (!extension) return nullptr;
-  LowerCaseExtension(extension);
   CFileEntry* entry =
       NewFileEntry(m_arena, attributes, name, kind, NextSequence(), id, parentId, size, time1, time2);
   if (entry) SetExtensionView(entry, extension);
@@ -554,7 +553,7 @@ int32_t CStorage::CScanTask::AddScannedEntry(const wchar_t* name, uint32_t kind,
       // Another name of the same file in the same folder: a long name replaces a
       // short one, the file is not counted twice.
       if (!shortName && (held->kind & 3) == 2) {
-        wchar_t* extension = InternName(interned);
+        const wchar_t* extension = ExtensionSource(interned);
         if (extension) {
           const bool indexed = held->sizeNode.IsLinked();
           if (indexed) UnindexEntry(held);
@@ -563,7 +562,6 @@ int32_t CStorage::CScanTask::AddScannedEntry(const wchar_t* name, uint32_t kind,
           const bool wasFile = !held->IsFolder();
           const bool wasDeleted = wasFile && held->IsDeleted();
           RenameEntry(interned, held, kind, held->sequence, id, parentId, size, timeLow, timeHigh, attributes);
-          LowerCaseExtension(extension);
           SetExtensionView(held, extension);
           const bool isFile = !held->IsFolder();
           m_fileCount += int(isFile) - int(wasFile);
@@ -581,11 +579,10 @@ int32_t CStorage::CScanTask::AddScannedEntry(const wchar_t* name, uint32_t kind,
     }
   } else {
     // A nameless orphan made from a data attribute gets its name and leaves "UnknownPath".
-    wchar_t* extension = InternName(interned);
+    const wchar_t* extension = ExtensionSource(interned);
     if (extension) {
       RenameEntry(interned, held, kind, held->sequence, id, parentId, held->runList.IsEmpty() ? size : held->size,
                   timeLow, timeHigh, attributes);
-      LowerCaseExtension(extension);
       SetExtensionView(held, extension);
       if (interned[0]) CountFile(held, +1);
       entry = held;
@@ -598,6 +595,11 @@ int32_t CStorage::CScanTask::AddScannedEntry(const wchar_t* name, uint32_t kind,
   WaitWhilePaused();
   m_lastEntry.store(entry);
   return m_running.load();
+}
+
+const wchar_t* CStorage::CScanTask::ExtensionSource(const wchar_t* name) {
+  return LowerExtensionSource(
+      name, [](void* task, const wchar_t* text) { return static_cast<CScanTask*>(task)->InternName(text); }, this);
 }
 
 void CStorage::CScanTask::QueueLink(uint64_t id, const wchar_t* target) {
@@ -639,9 +641,8 @@ void CStorage::CScanTask::NameOrphans(CPathEntry* folder, bool countNamedFiles) 
     }
     std::swprintf(text, 32, L"UnknownFile%d", int(fileNumber++));
     const wchar_t* name = InternName(text);
-    wchar_t* extension = InternName(text);
+    const wchar_t* extension = name ? ExtensionSource(name) : nullptr;
     if (!name || !extension) continue;
-    LowerCaseExtension(extension);
     SetEntryName(name, entry);
     SetExtensionView(entry, extension);
     if (countNamedFiles) {

@@ -1,18 +1,25 @@
 #!/usr/bin/env python3
 """NTFS compressed-file recovery benchmark.
 
-Usage: bench/ntfs-recover.py BUILD_DIR [--size-mb N] [--repeat N] [--seconds S] [--no-e2e]
+Usage: bench/ntfs-recover.py BUILD_DIR [--size-mb N] [--plain-mb N] [--runs N] [--seconds S] [--no-e2e]
 
 Makes once, in BUILD_DIR/bench/, an NTFS image holding one large file (text from
 /usr/share and ELF binaries from /usr/bin and /usr/lib, in a fixed order) that ntfs-3g
 stores compressed, and the file's compressed units taken from the image. Then:
 - lznt1-bench (under Wine) expands every compressed unit, pass after pass, and prints
   MB/s; its output is checked once against the file;
-- recovery-host recover (under Wine) against ntfs-3g's ntfscat, both extracting the
-  file, best of N each, outputs checked by SHA-256.
+- recovery-host recover (under Wine) against sleuthkit's icat and ntfs-3g's ntfscat, each
+  extracting the file, runs alternating (median and best of N each), every output
+  checked by SHA-256 (the benchmark stops when one differs);
+- the same for a plain (not compressed) file of --plain-mb MB written in 1 MiB pieces
+  between the pieces of a filler file that is then deleted, so that it lies in hundreds
+  of fragments.
 Delete the ntfs-recover.* files in BUILD_DIR/bench/ to make them again.
 """
 import argparse, hashlib, json, os, re, shutil, struct, subprocess, sys, time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from benchlib import alternate, machine_facts, stamp
 
 CLUSTER = 4096
 UNIT_CLUSTERS = 16
@@ -115,6 +122,55 @@ def make_image(work, size_mb):
     print(f"  made in {time.time() - t:.1f} s", flush=True)
     return img, src, info
 
+def make_plain_image(work, size_mb):
+    """A plain file of size_mb MB in 1 MiB fragments: written piece by piece between the
+    pieces of a filler file, which is deleted afterwards."""
+    img = os.path.join(work, "ntfs-plain.img")
+    meta = os.path.join(work, "ntfs-plain.json")
+    if os.path.exists(img) and os.path.exists(meta):
+        with open(meta) as f:
+            return img, json.load(f)
+    print(f"making {img} ({size_mb} MB fragmented file)", flush=True)
+    tmp, mnt = img + ".tmp", img + ".mnt"
+    with open(tmp, "wb") as f:
+        f.truncate((size_mb * 2 + 256) * 1024 * 1024)
+    sh("mkntfs", "-F", "-Q", "-q", "-c", str(CLUSTER), "-L", "PLAIN", tmp,
+       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.makedirs(mnt, exist_ok=True)
+    sh("ntfs-3g", tmp, mnt, "-o", "big_writes")
+    piece = 1 << 20
+    total = size_mb * 1000 * 1000
+    h = hashlib.sha256()
+    rnd = open("/dev/urandom", "rb")
+    try:
+        os.mkdir(mnt + "/p")
+        with open(mnt + "/p/big.bin", "wb") as big, open(mnt + "/p/filler", "wb") as filler:
+            done = 0
+            while done < total:
+                block = rnd.read(min(piece, total - done))
+                h.update(block)
+                big.write(block)
+                big.flush()
+                os.fsync(big.fileno())
+                filler.write(block[:piece // 2])
+                filler.flush()
+                os.fsync(filler.fileno())
+                done += len(block)
+        os.remove(mnt + "/p/filler")
+        record = os.stat(mnt + "/p/big.bin").st_ino
+        os.sync()
+    finally:
+        rnd.close()
+        sh("umount", mnt)
+    os.rmdir(mnt)
+    runs = out_of("istat", tmp, str(record))
+    info = {"record": record, "size": total, "sha256": h.hexdigest(), "path": "/p/big.bin",
+            "istat_lines": len(runs.splitlines())}
+    with open(meta, "w") as f:
+        json.dump(info, f)
+    os.rename(tmp, img)
+    return img, info
+
 def data_clusters(img, record):
     """The unnamed $DATA attribute's clusters in VCN order (0: sparse), with its istat line."""
     text = out_of("istat", "-f", "ntfs", img, str(record))
@@ -203,7 +259,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
     ap.add_argument("--size-mb", type=int, default=160, help="size of the file (made once)")
-    ap.add_argument("--repeat", type=int, default=3, help="end-to-end runs per program, best one counts")
+    ap.add_argument("--plain-mb", type=int, default=500, help="size of the fragmented plain file (made once)")
+    ap.add_argument("--runs", type=int, default=5, help="end-to-end runs per program (median and best)")
     ap.add_argument("--seconds", type=float, default=3.0, help="minimum decompression time")
     ap.add_argument("--no-e2e", action="store_true", help="decompression only")
     a = ap.parse_args()
@@ -223,6 +280,8 @@ def main():
         subprocess.run(["wineserver", "-k"])
 
 def bench(a, build, work):
+    print(f"{stamp()}; {machine_facts(build)}")
+    print(f"command: {' '.join(sys.argv)}")
     img, src, info = make_image(work, a.size_mb)
     size = info["size"]
     units_path = os.path.join(work, "ntfs-recover.units")
@@ -253,41 +312,69 @@ def bench(a, build, work):
     if a.no_e2e:
         return
 
-    # Wine start-up alone, after a warm-up run.
-    startup_log = os.path.join(work, "ntfs-recover.startup.txt")
-    wine(build, "recovery-host.exe", [], startup_log)
-    startup, _ = timed(lambda: wine(build, "recovery-host.exe", [], startup_log) is not None, 3)
+    recover_e2e(a, build, work, "compressed", img, info, FILE_PATH)
+    img, info = make_plain_image(work, a.plain_mb)
+    recover_e2e(a, build, work, "plain fragmented", img, info, info["path"])
 
-    outdir = os.path.join(work, "ntfs-recover.out")
-    host_log = os.path.join(work, "ntfs-recover.host.txt")
-    recovered = os.path.join(outdir, FILE_PATH.lstrip("/"))
+def recover_e2e(a, build, work, label, img, info, file_path):
+    size = info["size"]
+    name = os.path.splitext(os.path.basename(img))[0]
+    startup_log = os.path.join(work, name + ".startup.txt")
+    outdir = os.path.join(work, name + ".out")
+    host_log = os.path.join(work, name + ".host.txt")
+    recovered = os.path.join(outdir, file_path.lstrip("/"))
+    cat_out = os.path.join(work, name + ".ntfscat")
+    icat_out = os.path.join(work, name + ".icat")
+    outputs = {"recovery-host": recovered, "icat": icat_out, "ntfscat": cat_out}
+
+    def check(side):
+        # Every run's output, not only the last one's: a wrong byte stops the benchmark.
+        got = sha256(outputs[side]) if os.path.exists(outputs[side]) else "missing"
+        if got != info["sha256"]:
+            sys.exit(f"{label}: {side} gave a file that differs from the original ({outputs[side]})")
+
+    def startup():
+        t = time.perf_counter()
+        wine(build, "recovery-host.exe", [], startup_log)
+        return time.perf_counter() - t
+
     def host():
         shutil.rmtree(outdir, ignore_errors=True)
-        return wine(build, "recovery-host.exe", ["recover", img, "0", "1", outdir], host_log)[0] == 0
-    host_s, host_ok = timed(host, a.repeat)
-    host_sha = sha256(recovered) if os.path.exists(recovered) else "missing"
+        t = time.perf_counter()
+        rc = wine(build, "recovery-host.exe", ["recover", img, "0", "1", outdir], host_log)[0]
+        dt = time.perf_counter() - t
+        if rc != 0:
+            sys.exit(f"{label}: recovery-host failed, see {host_log}")
+        check("recovery-host")
+        return dt
 
-    cat_out = os.path.join(work, "ntfs-recover.ntfscat")
-    def cat():
-        with open(cat_out, "wb") as out:
-            return subprocess.run(["ntfscat", img, FILE_PATH], stdout=out).returncode == 0
-    cat_s, cat_ok = timed(cat, a.repeat)
-    cat_sha = sha256(cat_out)
+    def peer(side, cmd):
+        def run():
+            t = time.perf_counter()
+            with open(outputs[side], "wb") as out:
+                rc = subprocess.run(cmd, stdout=out).returncode
+            dt = time.perf_counter() - t
+            if rc != 0:
+                sys.exit(f"{label}: {side} failed")
+            check(side)
+            return dt
+        return run
 
-    ok = lambda sha: "equal" if sha == info["sha256"] else "DIFFERENT"
+    timed = alternate(a.runs, [("start-up", startup), ("recovery-host", host),
+                               ("icat", peer("icat", ["icat", img, str(info["record"])])),
+                               ("ntfscat", peer("ntfscat", ["ntfscat", img, file_path]))])
     mb = size / 1e6
-    print(f"wine start-up (recovery-host, no arguments, best of 3): {startup:.2f} s")
-    print(f"recovery-host recover: {host_s:.2f} s, {mb / host_s:.0f} MB/s "
-          f"({mb / max(host_s - startup, 1e-3):.0f} MB/s without start-up), "
-          f"output {ok(host_sha)}{'' if host_ok else ', FAILED (see ' + host_log + ')'}")
-    print(f"ntfscat:               {cat_s:.2f} s, {mb / cat_s:.0f} MB/s, "
-          f"output {ok(cat_sha)}{'' if cat_ok else ', FAILED'}")
-    print(f"recovery-host/ntfscat throughput ratio: {cat_s / host_s:.2f} (above 1: ours is faster)")
-    # Kept only when they differ, to be looked at.
-    if cat_sha == info["sha256"]:
-        os.remove(cat_out)
-    if host_sha == info["sha256"]:
-        shutil.rmtree(outdir)
+    print(f"{label} file {file_path} ({size} bytes): every output equal to the original (SHA-256)")
+    print(f"  wine start-up: {timed.show('start-up')}")
+    for side in ("recovery-host", "icat", "ntfscat"):
+        print(f"  {side + ':':15} {timed.show(side)}; {mb / timed.median(side):.0f} MB/s"
+              f" (best {mb / timed.best(side):.0f})")
+    h = timed.median("recovery-host")
+    print(f"  throughput ratio (medians; above 1: ours is faster): recovery-host/icat {timed.median('icat') / h:.2f},"
+          f" recovery-host/ntfscat {timed.median('ntfscat') / h:.2f}", flush=True)
+    for path in (cat_out, icat_out):
+        os.remove(path)
+    shutil.rmtree(outdir)
 
 if __name__ == "__main__":
     main()

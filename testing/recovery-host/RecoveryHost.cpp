@@ -246,8 +246,17 @@ struct Found {
   uint64_t time;
   uint64_t id;
   uint32_t source;
-  std::string pathUtf8;
+  uint32_t pathAt, pathLength;  // UTF-8, in the listing's path pool
   std::wstring path;  // only when the walk was asked for wide paths (recovery)
+};
+
+// What a walk of the tree found: one pool for every path (no allocation per entry),
+// and the entries in path order.
+struct Listing {
+  std::vector<Found> entries;
+  std::string paths;
+  std::vector<const Found*> sorted;
+  const char* PathOf(const Found& f) const { return paths.data() + f.pathAt; }
 };
 
 enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
@@ -378,7 +387,7 @@ struct Child {
   std::wstring wideName;  // only for a walk with wide paths
 };
 
-Found FoundOf(const Child& r, std::string path) {
+Found FoundOf(const Child& r, Listing* listing, const std::string& folderPath) {
   Found f;
   f.deleted = (r.attributes & 0x2000000) != 0;
   f.folder = (r.attributes & 0x10000010) != 0;
@@ -386,20 +395,27 @@ Found FoundOf(const Child& r, std::string path) {
   f.time = r.time;
   f.id = r.id;
   f.source = r.taskId;
-  f.pathUtf8 = std::move(path);
+  f.pathAt = uint32_t(listing->paths.size());
+  listing->paths.append(folderPath).append(1, '/').append(r.name);
+  f.pathLength = uint32_t(listing->paths.size() - f.pathAt);
+  listing->paths.push_back('\0');
   return f;
 }
 
 // Byte order of the UTF-8 paths (the order of their code points), then the id. Compared
 // here rather than through the runtime's memcmp, which goes byte by byte.
-bool PathBefore(const Found& a, const Found& b) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(a.pathUtf8.c_str());
-  const unsigned char* q = reinterpret_cast<const unsigned char*>(b.pathUtf8.c_str());
-  while (*p && *p == *q) ++p, ++q;
-  return *p != *q ? *p < *q : a.id < b.id;
+void SortByPath(Listing* listing) {
+  listing->sorted.clear();
+  listing->sorted.reserve(listing->entries.size());
+  for (const Found& f : listing->entries) listing->sorted.push_back(&f);
+  const char* pool = listing->paths.data();
+  std::sort(listing->sorted.begin(), listing->sorted.end(), [pool](const Found* a, const Found* b) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pool + a->pathAt);
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(pool + b->pathAt);
+    while (*p && *p == *q) ++p, ++q;
+    return *p != *q ? *p < *q : a->id < b->id;
+  });
 }
-
-void SortByPath(std::vector<Found>* found) { std::sort(found->begin(), found->end(), PathBefore); }
 
 // Every entry of the name list, each with the path that the library gives its id.
 // The children of the folder that treePath names, all pages.
@@ -434,7 +450,7 @@ std::wstring TreePart(const Child& r) {
 // Walks the result tree from the virtual root, so that every name of an entry (hard
 // links included) shows under the folders it was found in. The volume root's name
 // is no part of the printed path.
-int CollectByTree(int task, std::vector<Found>* found, bool widePaths = false) {
+int CollectByTree(int task, Listing* listing, bool widePaths = false) {
   struct Folder {
     std::wstring treePath;
     std::string shownPath;
@@ -470,24 +486,20 @@ int CollectByTree(int task, std::vector<Found>* found, bool widePaths = false) {
     for (const Child& r : children) {
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
-      std::string shown;
       std::wstring shownWide;
       if (!volumeRoot) {
-        shown.reserve(folder.shownPath.size() + 1 + r.name.size());
-        shown.append(folder.shownPath).append(1, '/').append(r.name);
-        if (widePaths) shownWide = folder.shownWide + L"/" + r.wideName;
+        listing->entries.push_back(FoundOf(r, listing, folder.shownPath));
+        if (widePaths) listing->entries.back().path = shownWide = folder.shownWide + L"/" + r.wideName;
       }
       if (r.attributes & 0x10000010) {
-        pending.push_back(
-            Folder{folder.treePath + TreePart(r), shown, shownWide, r.id, atVirtualRoot && !volumeRoot});
-      }
-      if (!volumeRoot) {
-        found->push_back(FoundOf(r, std::move(shown)));
-        found->back().path = std::move(shownWide);
+        const Found* self = volumeRoot ? nullptr : &listing->entries.back();
+        pending.push_back(Folder{folder.treePath + TreePart(r),
+                                 self ? std::string(listing->PathOf(*self), self->pathLength) : std::string(),
+                                 shownWide, r.id, atVirtualRoot && !volumeRoot});
       }
     }
   }
-  SortByPath(found);
+  SortByPath(listing);
   return 0;
 }
 
@@ -534,8 +546,8 @@ int List(const std::vector<std::wstring>& args) {
 
 // Every entry of the task's tree, one line each, then the result file of a deep scan.
 int PrintTree(int task) {
-  std::vector<Found> found;
-  if (CollectByTree(task, &found) != 0) return 1;
+  Listing listing;
+  if (CollectByTree(task, &listing) != 0) return 1;
   // Formatted here and written in large pieces: a formatted print per line costs more
   // than the scan itself on a volume of a million files.
   std::string out;
@@ -547,7 +559,8 @@ int PrintTree(int task) {
     do *--p = char('0' + v % 10); while (v /= 10);
     out.append(p, size_t(end - p));
   };
-  for (const Found& f : found) {
+  for (const Found* found : listing.sorted) {
+    const Found& f = *found;
     out += f.deleted ? '1' : '0';
     out += '\t';
     out += f.folder ? '1' : '0';
@@ -556,7 +569,7 @@ int PrintTree(int task) {
     out += '\t';
     decimal(f.time);
     out += '\t';
-    out += f.pathUtf8;
+    out.append(listing.PathOf(f), f.pathLength);
     out += '\n';
     if (out.size() >= (1 << 20) - 4096) {
       std::fwrite(out.data(), 1, out.size(), g_out);
@@ -564,7 +577,7 @@ int PrintTree(int task) {
     }
   }
   std::fwrite(out.data(), 1, out.size(), g_out);
-  std::fprintf(g_out, "entries: %u\n", unsigned(found.size()));
+  std::fprintf(g_out, "entries: %u\n", unsigned(listing.entries.size()));
   PrintResultFile(task);
   g_lib.CloseScanTask(task);
   return 0;
@@ -615,15 +628,16 @@ int Recover(const std::vector<std::wstring>& args) {
     return 1;
   }
   int task = 0;
-  std::vector<Found> found;
+  Listing listing;
   // Walked as the tree shows them, so that every hard-link name is recovered under its
   // own path; what lies under "UnknownPath" goes to "LostPath", as the library names it.
-  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0 || CollectByTree(task, &found, true) != 0) return 1;
+  if (RunScan(mode, {rest[0]}, disk, part, &task) != 0 || CollectByTree(task, &listing, true) != 0) return 1;
 
   std::vector<std::wstring> names;
   std::vector<RecoverIdItem> items;
   const std::wstring unknown = L"/UnknownPath/";
-  for (const Found& f : found) {
+  for (const Found* found : listing.sorted) {
+    const Found& f = *found;
     if (f.folder || (deletedOnly && !f.deleted)) continue;
     std::wstring name = f.path;
     if (name.compare(0, unknown.size(), unknown) == 0) name.replace(0, unknown.size() - 1, L"/LostPath");
