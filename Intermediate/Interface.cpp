@@ -455,7 +455,7 @@ int32_t CStorage::CloseScanTask(int32_t taskId) {
     StopScope stopping(this);
     task->RequestStop();
     const ULONGLONG deadline = ::GetTickCount64() + m_closeTimeoutMs;
-    while (!task->IsFinished() && ::GetTickCount64() < deadline) task->WaitStep();
+    task->WaitUntil([&] { return task->IsFinished() || ::GetTickCount64() >= deadline; });
     if (!task->IsFinished()) {
       CORE_LOG(Core::kLogError, "CStorage::CloseScanTask", "Task [%d] did not stop, not closed", taskId);
       return kResultBusy;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BackgroundWriter.h"
 #include "CoreLibrary.h"
 #include "FaultGuard.h"
 #include "Lznt1.h"
@@ -29,8 +30,10 @@ constexpr int32_t kExtentGap = -int32_t(ERROR_DISK_CORRUPT);                // -
 constexpr int32_t kReadFailed = -int32_t(ERROR_READ_FAULT);                 // -30
 const int32_t kBadCompressedData = -Lznt1Code(Lznt1Result::BadCompressedData);  // -605
 
-// Clusters moved per partition read of a plain run.
-constexpr uint32_t kTransferClusters = 128;
+// Bytes moved per partition read of a plain run (whole clusters).
+constexpr uint32_t kTransferBytes = 1u << 20;
+// Most bytes read with one call for a compressed file's runs.
+constexpr uint32_t kCompressedSpanBytes = 1u << 20;
 // Units above this are not NTFS's (clusters of at most 64 KiB, units of 16 clusters).
 constexpr uint32_t kMaxUnitBytes = 1u << 20;
 
@@ -48,6 +51,10 @@ using Ntfs::Run;
 using Ntfs::RunReader;
 
 int32_t WriteAll(HANDLE target, const uint8_t* bytes, uint64_t length) {
+  // The file being recovered on this thread is written by its own writer thread.
+  if (CBackgroundWriter* writer = CBackgroundWriter::Current()) {
+    if (writer->Target() == target) return writer->Write(bytes, length);
+  }
   while (length > 0) {
     const DWORD piece = DWORD(std::min<uint64_t>(length, 1u << 30));
     DWORD written = 0;
@@ -178,7 +185,7 @@ int32_t CNTFSCompressedStream::WriteUnit() {
 int32_t CStorage::CNTFSScanTask::ReadPlainRuns(uint64_t extentBytes, const uint8_t* runs, uint32_t runBytes,
                                                HANDLE target, uint32_t clusterSize) {
   if (clusterSize == 0) return kFileCorrupt;
-  const uint32_t bufferBytes = clusterSize * kTransferClusters;
+  const uint32_t bufferBytes = std::max(clusterSize, kTransferBytes / clusterSize * clusterSize);
   std::unique_ptr<uint8_t[]> buffer = TryAllocateArray<uint8_t>(bufferBytes);
   if (!buffer) return kResultNoMemory;
   RunReader reader(runs, runBytes);
@@ -217,35 +224,91 @@ int32_t CStorage::CNTFSScanTask::ReadCompressedRuns(uint32_t unitSize, const uin
                                                     uint32_t clusterSize, CNTFSCompressedStream* stream) {
   if (!stream || !stream->Valid()) return kResultNoMemory;
   if (clusterSize == 0 || unitSize == 0) return kFileCorrupt;
-  std::unique_ptr<uint8_t[]> buffer = TryAllocateArray<uint8_t>(unitSize);
+  // A compressed unit's few stored clusters lie mostly right after the previous unit's:
+  // runs that continue one another on disk (sparse runs between them included) are read
+  // with one call of up to this many bytes.
+  const uint32_t spanLimit = std::max<uint32_t>(unitSize, kCompressedSpanBytes);
+  std::unique_ptr<uint8_t[]> buffer = TryAllocateArray<uint8_t>(spanLimit);
   if (!buffer) return kResultNoMemory;
+  struct Piece {
+    uint64_t bytes;
+    bool sparse;
+  };
+  std::vector<Piece> pieces;
+  uint64_t spanStart = 0;  // disk offset of the span's first stored byte
+  uint32_t spanBytes = 0;  // stored bytes gathered in the span
+  uint64_t planned = 0;    // unit bytes the gathered pieces account for
+  // Reads the span and hands its pieces over in run order.
+  auto flush = [&]() -> int32_t {
+    if (spanBytes > 0) {
+      const int got =
+          Core::ReadPartition(m_partitionHandle, m_diskContext, spanStart, spanBytes, buffer.get()).value_or(0);
+      if (got < 1) return kReadFailed;
+      if (uint32_t(got) < spanBytes) {
+        // A short read: the rest of the span piece by piece, as far as the core goes.
+        uint32_t have = uint32_t(got);
+        while (have < spanBytes) {
+          const int more = Core::ReadPartition(m_partitionHandle, m_diskContext, spanStart + have, spanBytes - have,
+                                               buffer.get() + have)
+                               .value_or(0);
+          if (more < 1) return kReadFailed;
+          have += std::min(uint32_t(more), spanBytes - have);
+        }
+      }
+    }
+    const uint8_t* at = buffer.get();
+    for (const Piece& piece : pieces) {
+      if (piece.sparse) {
+        uint64_t left = piece.bytes;
+        while (left > 0) {
+          const uint32_t part = uint32_t(std::min<uint64_t>(left, unitSize));
+          if (const int32_t r = stream->AppendData(nullptr, part)) return r;
+          left -= part;
+        }
+      } else {
+        if (const int32_t r = stream->AppendData(at, uint32_t(piece.bytes))) return r;
+        at += piece.bytes;
+      }
+    }
+    pieces.clear();
+    spanBytes = 0;
+    planned = 0;
+    return 0;
+  };
   RunReader reader(runs, runBytes);
   Run run;
   // Past the file's last unit nothing more is read, and no run costs more than the
   // units still need, whatever it claims.
-  while (stream->UnitBytesLeft() > 0 && reader.Next(&run)) {
+  while (stream->UnitBytesLeft() > planned && reader.Next(&run)) {
     if (run.clusters > ~uint64_t(0) / clusterSize) return kFileCorrupt;
-    uint64_t bytes = std::min(run.clusters * clusterSize, stream->UnitBytesLeft());
+    uint64_t bytes = std::min(run.clusters * clusterSize, stream->UnitBytesLeft() - planned);
     if (run.sparse) {
-      while (bytes > 0) {
-        const uint32_t piece = uint32_t(std::min<uint64_t>(bytes, unitSize));
-        if (const int32_t r = stream->AppendData(nullptr, piece)) return r;
-        bytes -= piece;
-      }
+      pieces.push_back(Piece{bytes, true});
+      planned += bytes;
       continue;
     }
     if (run.lcn < 0) return kReadFailed;
     uint64_t offset = uint64_t(run.lcn) * clusterSize;
     while (bytes > 0) {
-      const uint32_t want = uint32_t(std::min<uint64_t>(bytes, unitSize));
-      const int got = Core::ReadPartition(m_partitionHandle, m_diskContext, offset, want, buffer.get()).value_or(0);
-      if (got < 1) return kReadFailed;
-      const uint32_t read = std::min(uint32_t(got), want);
-      if (const int32_t r = stream->AppendData(buffer.get(), read)) return r;
-      offset += read;
-      bytes -= read;
+      if (spanBytes > 0 && (offset != spanStart + spanBytes || spanBytes == spanLimit)) {
+        if (const int32_t r = flush()) return r;
+      }
+      if (spanBytes == 0) {
+        // Sparse pieces gathered before the first stored one go first.
+        if (!pieces.empty()) {
+          if (const int32_t r = flush()) return r;
+        }
+        spanStart = offset;
+      }
+      const uint32_t take = uint32_t(std::min<uint64_t>(bytes, spanLimit - spanBytes));
+      pieces.push_back(Piece{take, false});
+      spanBytes += take;
+      planned += take;
+      offset += take;
+      bytes -= take;
     }
   }
+  if (const int32_t r = flush()) return r;
   if (stream->UnitBytesLeft() == 0) return 0;
   if (reader.Corrupt()) return kFileCorrupt;
   return 0;
@@ -461,10 +524,15 @@ int32_t CStorage::CNTFSScanTask::RecoverOneFile(const wchar_t* targetRoot, uint6
 
   int32_t result = 0;
   {
-    // The copy (and its stream, which writes through the target) ends before the target.
+    // The copy (and its stream, which writes through the target) ends before the target,
+    // and every piece is written before the target is kept or deleted.
+    CBackgroundWriter writer(target.Handle());
+    CBackgroundWriter::Use writes(&writer);
     ExtentCopy copy(*this, block, recordSize, clusterSize, entry, id, target.Handle(), record.get());
     result = copy.CopyExtents();
     if (result == 0) result = copy.Finish();
+    const int32_t written = writer.Finish();
+    if (result == 0) result = written;
   }
   if (result == 0) target.Keep();
   return result;

@@ -62,6 +62,7 @@ def make_image(path, layout):
         populate(mnt, folders, files, huge)
     finally:
         sh("umount", mnt)
+    os.rmdir(mnt)
     print(f"  populated {total} files in {folders + (1 if huge else 0)} folders in {time.time() - t:.1f} s",
           flush=True)
     os.rename(tmp, path)
