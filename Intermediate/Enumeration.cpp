@@ -130,6 +130,24 @@ CPathEntry* ChildFolderOf(CFileEntry* entry) {
   return folder;
 }
 
+// The folder of that id and name among the holder's children, found through the id map
+// and the id's alias chain rather than along a child list of thousands; null when none
+// of them is such a child (the caller then walks the list).
+CFileEntry* ChildFolderById(CStorage::CScanTask& task, CPathEntry* holder, uint64_t id, const wchar_t* name,
+                            size_t nameLength) {
+  CFileEntry* held = task.FindEntryById(id);
+  if (!held) return nullptr;
+  uint32_t steps = 0;
+  for (CList* n = &FirstInLinkChain(held)->linkChainNode; n && steps < kMaxSiblingSteps; n = n->next, ++steps) {
+    CFileEntry* child = CFileEntry::FromLinkChainNode(n);
+    if (!child->IsFolder() || child->ownId != id) continue;
+    const size_t childLength = wcsnlen(child->name, nameLength + 1);
+    if (SameText(child->name, childLength, name, nameLength, false) && FindParentFolder(child) == holder)
+      return child;
+  }
+  return nullptr;
+}
+
 int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEntry** folder, bool waitForCounts) {
   *folder = nullptr;
   if (!path || (path[0] != L'/' && path[0] != L':')) return kResultBadArgument;
@@ -161,10 +179,10 @@ int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEnt
         uint64_t id = 0;
         const bool hasId = nameLength < partLength && ParseHexId(p + nameLength + 1, partLength - nameLength - 1, &id);
         const uint64_t internalId = id - 1;
-        CFileEntry* match = nullptr;
+        CFileEntry* match = hasId ? ChildFolderById(task, holder, internalId, p, nameLength) : nullptr;
         CListGroup& children = holder->childList;
         uint32_t steps = 0;
-        for (CList* n = children.First(); n && !children.IsTail(n) && steps < kMaxSiblingSteps; n = n->next, ++steps) {
+        for (CList* n = match ? nullptr : children.First(); n && !children.IsTail(n) && steps < kMaxSiblingSteps; n = n->next, ++steps) {
           CFileEntry* child = CFileEntry::FromChildNode(n);
           if (!child->IsFolder()) continue;
           if (hasId && child->ownId != internalId) continue;

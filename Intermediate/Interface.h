@@ -260,6 +260,11 @@ class CStorage::CScanTask {
   // Writes one found file to target root + relative path; 0 on success.
   virtual int32_t RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath);
   virtual CFileEntry* GetEntryById(uint64_t id);
+  // The entry that the id's cell holds, or null; no page is made and nothing is logged.
+  CFileEntry* FindEntryById(uint64_t id) const {
+    CFileEntry* const* cell = m_idMap.FindCell(id);
+    return cell ? *cell : nullptr;
+  }
   // Record callback of the NTFS scanners (kind = name namespace, 2 = short name).
   virtual int32_t AddScannedEntry(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh,
                                   uint32_t parentLow, uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh,
