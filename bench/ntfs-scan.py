@@ -191,8 +191,8 @@ def bench(a, build, work):
         if not a.no_fls:
             print(f"  fls:  {timed.show('fls')}")
         print(f"  host working set: {before / 1024:.1f} MiB before the scan, {after / 1024:.1f} MiB after it"
-              f" (peak {peak / 1024:.1f} MiB with the listing): {per_million:.0f} MiB per million records",
-              flush=True)
+              f" (peak {peak / 1024:.1f} MiB with the listing)"
+              + (f": {per_million:.0f} MiB per million records" if recs >= 10000 else ""), flush=True)
 
     print()
     print("median of the alternating runs (best in brackets); host/fls is the ratio of the rates (above 1: ours is"
@@ -205,7 +205,7 @@ def bench(a, build, work):
         f = timed.median("fls") if "fls" in timed.times else float("nan")
         fb = timed.best("fls") if "fls" in timed.times else float("nan")
         print(f"{layout:>10} {recs:>8} {h:>6.3f} ({timed.best('host'):.3f}) {max(h - startup, 0):>11.3f}"
-              f" {f:>6.3f} ({fb:.3f}) {f / h:>8.2f} {per_million:>6.0f}")
+              f" {f:>6.3f} ({fb:.3f}) {f / h:>8.2f} {per_million if recs >= 10000 else float('nan'):>6.0f}")
 
 
 if __name__ == "__main__":
