@@ -412,6 +412,9 @@ class CStorage::CScanTask {
   // Only for WaitUntil and NotifyChange: a waiter between its test and its sleep holds it.
   mutable CRITICAL_SECTION m_changeLock;
   mutable CONDITION_VARIABLE m_changed = CONDITION_VARIABLE_INIT;
+  // Indexer and recovery threads that may still touch the task after their flag said
+  // done (their last wake): the destructor waits for them.
+  std::atomic<int32_t> m_threadsInside{0};
   CListGroup m_lists[4];
   CScanTask* m_self = this;
   CEntryArena m_arena;

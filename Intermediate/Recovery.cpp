@@ -265,6 +265,8 @@ DWORD WINAPI CStorage::CScanTask::RecoveryThreadMain(void* start) {
   task->m_recoverIds.clear();
   task->m_finished.store(1);
   task->NotifyChange();
+  // The last touch of the task.
+  --task->m_threadsInside;
   return 0;
 }
 
@@ -278,9 +280,11 @@ int32_t CStorage::CScanTask::StartRecoveryThread(void (CScanTask::*body)()) {
     return kResultNoMemory;
   }
   // The thread runs on by itself: its handle is not needed.
+  ++m_threadsInside;
   const UniqueHandle thread(::CreateThread(nullptr, 0, &RecoveryThreadMain, start, 0, nullptr));
   if (!thread) {
     const DWORD error = ::GetLastError();
+    --m_threadsInside;
     delete start;
     m_running.store(0);
     m_finished.store(1);

@@ -207,8 +207,10 @@ CStorage::CScanTask::~CScanTask() {
   // the indexer must not call PostScan any more.
   m_skipPostScan.store(1);
   StopIndexer();
-  // A finished task's worker may still be on its way out of the core routine.
+  // A finished task's worker may still be on its way out of the core routine, and the
+  // indexer and a recovery thread out of their last wake.
   if (m_worker) m_worker->WaitUntilExited();
+  while (m_threadsInside.load() != 0) ::Sleep(1);
   m_worker.reset();
   m_contexts.clear();
   ::DeleteCriticalSection(&m_lock);
@@ -225,8 +227,10 @@ bool CStorage::CScanTask::StartIndexer() {
   int32_t expected = 0;
   if (!m_indexerStarted.compare_exchange_strong(expected, 1)) return true;
   // The indexer is never joined: its handle goes at once, its done flag tells the end.
+  ++m_threadsInside;
   UniqueHandle thread(::CreateThread(nullptr, 0, &CScanTask::IndexerMain, this, 0, nullptr));
   if (!thread) {
+    --m_threadsInside;
     m_indexerStarted.store(0);
     return false;
   }
@@ -241,7 +245,10 @@ void CStorage::CScanTask::StopIndexer() {
 }
 
 DWORD WINAPI CStorage::CScanTask::IndexerMain(void* self) {
-  static_cast<CScanTask*>(self)->IndexerThread();
+  auto* task = static_cast<CScanTask*>(self);
+  task->IndexerThread();
+  // The last touch of the task.
+  --task->m_threadsInside;
   return 0;
 }
 
