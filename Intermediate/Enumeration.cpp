@@ -182,7 +182,8 @@ int32_t ResolveTreePath(CStorage::CScanTask& task, const wchar_t* path, CPathEnt
         CFileEntry* match = hasId ? ChildFolderById(task, holder, internalId, p, nameLength) : nullptr;
         CListGroup& children = holder->childList;
         uint32_t steps = 0;
-        for (CList* n = match ? nullptr : children.First(); n && !children.IsTail(n) && steps < kMaxSiblingSteps; n = n->next, ++steps) {
+        for (CList* n = match ? nullptr : children.First(); n && !children.IsTail(n) && steps < kMaxSiblingSteps;
+             n = n->next, ++steps) {
           CFileEntry* child = CFileEntry::FromChildNode(n);
           if (!child->IsFolder()) continue;
           if (hasId && child->ownId != internalId) continue;
