@@ -163,6 +163,8 @@ int32_t CStorage::CFATScanTask::ScanVolume(void* charsetContext, Core::FatVolume
   if (m_formatted && values && values->bytes >= sizeof(Core::FatVolumeValues)) {
     values->rawSectorCallback = &TaskRecordCallback;
     values->rawSectorTask = static_cast<CScanTask*>(this);
+    // The raw sectors still to come hold most of what the pass joins: it runs after them.
+    return 0;
   }
   return TimeResolvePending();
 }
@@ -335,8 +337,7 @@ int32_t CStorage::CFATScanTask::ParseDirectory(FatDirRecord* recordIn, bool dele
   record->deleted = deleted;
   record->bytes.clear();
   record->bytes.shrink_to_fit();
-  if (deleted && !dotStart && record->firstShortSeen && (record->leading.count == 0 || record->leading.deleted))
-    KeepHead(*record);
+  if (deleted && !dotStart && record->firstShortSeen) KeepHead(*record);
   // Only a record cut inside a long name can still be joined with its neighbour.
   if (deleted && ((record->flags & kRecordOpenRun) || record->leading.count)) LinkSplitRecord(record.release());
   return dotStart ? 1 : 0;
@@ -349,16 +350,21 @@ void CStorage::CFATScanTask::LinkPending(FatDirRecord* record, bool joinTails) {
   while (*link) {
     FatDirRecord* pending = *link;
     if (pending->firstCluster + 1 == record->firstCluster) {
+      bool joined = false;
       if ((pending->flags & kRecordOpenRun) && pending->name.count) {
         if (record->leading.count == 0 && record->firstShortSeen) {
-          if (joinTails) JoinLongNameTail(pending, record);
+          joined = joinTails && JoinLongNameTail(pending, record);
         } else if (record->leading.count) {
-          JoinLongNameHead(pending, record);
+          joined = JoinLongNameHead(pending, record);
         }
       }
-      *link = pending->next;
-      delete pending;
-      continue;
+      // A neighbour that does not continue the run leaves it for the pass after the walk.
+      if (joined) {
+        DropHead(record->firstCluster);
+        *link = pending->next;
+        delete pending;
+        continue;
+      }
     }
     link = &pending->next;
   }
@@ -370,29 +376,28 @@ void CStorage::CFATScanTask::LinkPending(FatDirRecord* record, bool joinTails) {
   }
 }
 
-void CStorage::CFATScanTask::JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record) {
+bool CStorage::CFATScanTask::JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record) {
   const uint8_t* s = record->firstShort;
   const bool isDeleted = s[0] == 0xE5;
-  if (isDeleted != pending->name.deleted) return;
+  if (isDeleted != pending->name.deleted) return false;
   const std::wstring full = pending->name.Text();
   if (isDeleted) {
     uint8_t copy[11];
     std::memcpy(copy, s, 11);
-    if (!GuessDeletedInitial(full, pending->name.checksum, copy)) return;
+    if (!GuessDeletedInitial(full, pending->name.checksum, copy)) return false;
   } else if (ShortNameChecksum(s) != pending->name.checksum) {
-    return;
+    return false;
   }
   RenameEntries(record->firstShortName.c_str(), full.c_str(), record->parentId, pending->parentId);
+  return true;
 }
 
-void CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) {
+bool CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) {
   const LongNameAccumulator& head = record->leading;
   const LongNameAccumulator& tail = pending->name;
-  if (head.checksum != tail.checksum || head.deleted != tail.deleted) return;
-  if (!tail.deleted && (head.first & 0x3F) + 1 != (tail.sequence + 1)) {
-    // The pending run expects the part that the new record starts with.
-    if ((head.first & 0x3F) != tail.sequence) return;
-  }
+  if (head.checksum != tail.checksum || head.deleted != tail.deleted) return false;
+  // The pending run expects the part that the new record starts with.
+  if (!tail.deleted && (head.first & 0x3F) != tail.sequence) return false;
   std::wstring full = head.Text();
   full.resize(std::min<size_t>(full.size(), head.count));
   std::wstring joined(head.chars, head.count);
@@ -402,12 +407,20 @@ void CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecor
   std::wmemcpy(both.chars, joined.data(), n);
   both.count = uint32_t(n);
   RenameEntries(record->firstShortName.c_str(), both.Text().c_str(), record->parentId, pending->parentId);
+  return true;
+}
+
+void CStorage::CFATScanTask::DropHead(uint32_t firstCluster) {
+  for (FatDirRecord** link = &m_heads; *link; link = &(*link)->next) {
+    if ((*link)->firstCluster != firstCluster) continue;
+    FatDirRecord* head = *link;
+    *link = head->next;
+    delete head;
+    return;
+  }
 }
 
 void CStorage::CFATScanTask::KeepHead(const FatDirRecord& record) {
-  // A neighbour that ends inside a run takes the record when they are linked.
-  for (const FatDirRecord* p = m_pending; p; p = p->next)
-    if (p->firstCluster + 1 == record.firstCluster && (p->flags & kRecordOpenRun)) return;
   FatDirRecord* head = new (std::nothrow) FatDirRecord;
   if (!head) return;
   head->firstCluster = record.firstCluster;
@@ -503,15 +516,30 @@ void CStorage::CFATScanTask::ResolvePendingRecords() {
   }
 }
 
+namespace {
+
+// The head's leading run continues the cut run: deleted runs have lost their sequence
+// bytes and only the checksum ties them; a live one must go on with the part expected,
+// reach part 1 and belong to the short entry that follows it.
+bool HeadContinuesRun(const FatDirRecord& head, const FatDirRecord& run) {
+  const LongNameAccumulator& lead = head.leading;
+  if (lead.deleted != run.name.deleted) return false;
+  if (lead.deleted) return true;
+  return !lead.unusable && !(lead.first & 0x40) && (lead.first & 0x3F) == run.name.sequence && lead.sequence == 0 &&
+         head.firstShort[0] != 0xE5 && ShortNameChecksum(head.firstShort) == lead.checksum;
+}
+
+}  // namespace
+
 void CStorage::CFATScanTask::JoinDeletedRecords() {
   for (FatDirRecord* head = m_heads; head; head = head->next)
-    if (head->leading.count && head->leading.deleted) Bucket(m_headBuckets, head->leading.checksum, head);
+    if (head->leading.count) Bucket(m_headBuckets, head->leading.checksum, head);
   for (uint32_t checksum = 0; checksum < 256; ++checksum) {
     for (CList* r = m_runBuckets[checksum].next; r;) {
       FatDirRecord* run = RecordOf(r);
       r = r->next;
       CList* h = m_headBuckets[checksum].next;
-      while (h && RecordOf(h)->leading.deleted != run->name.deleted) h = h->next;
+      while (h && !HeadContinuesRun(*RecordOf(h), *run)) h = h->next;
       if (!h) continue;
       FatDirRecord* head = RecordOf(h);
       // The head holds the name's beginning, the cut run its end.
@@ -801,7 +829,11 @@ void CStorage::CFATScanFormattedTask::ParseCollectedCluster(bool dotEntriesName)
 }
 
 void CStorage::CFATScanFormattedTask::WorkFinishRoutine(int32_t value) {
-  if (!FinishDone()) ParseCollected();
+  if (!FinishDone()) {
+    ParseCollected();
+    // Every raw directory sector is in: names cut at a cluster's end can be joined now.
+    TimeResolvePending();
+  }
   CFATScanTask::WorkFinishRoutine(value);
 }
 

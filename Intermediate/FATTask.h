@@ -53,6 +53,10 @@ struct FatDirRecord {
   std::wstring firstShortName;
   uint64_t firstShortId = 0;
   bool deleted = false;
+  // exFAT: the entries of a set cut at the record's end (file entry first), and those
+  // the record began with (a stream and names, or names) that continue a set elsewhere.
+  std::vector<uint8_t> openSet;
+  std::vector<uint8_t> headSet;
   FatDirRecord* next = nullptr;  // pending list
   FatBucketNode bucket;
 };
@@ -90,8 +94,9 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   virtual void ResolvePendingRecords();
   virtual void JoinDeletedRecords();
   virtual void LinkSplitRecord(FatDirRecord* record);
-  virtual void JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record);
-  virtual void JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record);
+  // Both: true when the record's entries were renamed after the pending run.
+  virtual bool JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record);
+  virtual bool JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record);
   virtual int32_t TimeResolvePending();
   virtual void FreePendingRecords();
   // Gives newName to the children of oldParent named oldName (only those) and moves them
@@ -111,6 +116,8 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   void LinkPending(FatDirRecord* record, bool joinTails);
   // Keeps a copy of what a deleted record began with for the pass after the walk.
   void KeepHead(const FatDirRecord& record);
+  // Forgets the kept head of that cluster (its record was joined with its neighbour).
+  void DropHead(uint32_t firstCluster);
   // The pending run that the head's first short entry ends, or null.
   FatDirRecord* MatchShortHead(const FatDirRecord& head);
   void ClearBuckets();
@@ -184,7 +191,10 @@ class CExFATScanFormattedTask : public CStorage::CFATScanFormattedTask {
   int32_t ParseDirectory(FatDirRecord* record, bool deleted) override;
   int32_t ReadChain(uint64_t parentId, uint32_t firstCluster, bool deleted) override;
   void LinkSplitRecord(FatDirRecord* record) override;
-  void JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) override;
+  // Sets cut at a directory's end joined with what continues them elsewhere, by the
+  // set's own checksum.
+  void ResolvePendingRecords() override;
+  void JoinDeletedRecords() override {}
   int32_t OnRecordFound(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh, uint32_t parentLow,
                         uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh, uint32_t timeLow, uint32_t timeHigh,
                         uint32_t attributes, int32_t deleted, int32_t progress) override;
@@ -196,6 +206,10 @@ class CExFATScanFormattedTask : public CStorage::CFATScanFormattedTask {
   void ParseCollected() override;
   // Reads a directory stream: its FAT chain, or (noChain) length bytes of consecutive clusters.
   int32_t ReadStream(uint64_t parentId, uint32_t firstCluster, bool deleted, bool noChain, uint64_t length);
+  // Reports one entry set: file entry (null for a set whose file entry is lost: then
+  // deleted, attribute 0x20, no time), stream, names; a folder is walked. The running flag.
+  int32_t ReportSet(const uint8_t* file, const uint8_t* stream, const uint8_t* names, uint32_t nameEntries,
+                    uint64_t parentId, bool walkDeleted);
 };
 
 // Workers: one thread that runs the core's FAT routine, guarded, then finishes the task.
