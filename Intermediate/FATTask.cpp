@@ -721,6 +721,7 @@ int32_t CStorage::CFATScanTask::WriteClusters(HANDLE target, uint32_t first, uin
   while (remaining > 0) {
     // Every cluster read lies on the volume: a file that runs past its end fails.
     if (c < 2 || c >= m_limit) return kFileCorrupt;
+    std::printf("Cluster %XH\n", unsigned(c));
     if (m_service->ReadClusters(c, 1, buffer.data() + filled) != 1) return kReadFailed;
     filled += bytes;
     if (filled + bytes > buffer.size() || filled >= remaining) {
@@ -764,6 +765,7 @@ int32_t CStorage::CFATScanTask::RecoverByClusters(const wchar_t* targetRoot, uin
   Core::SetPartBitLocker(m_partitionHandle, int(reinterpret_cast<intptr_t>(m_diskContext)));
   const uint32_t first = (id >> 32) ? 0 : uint32_t(id);
   const int32_t result = WriteClusters(target, first, entry->size, (entry->kind & kKindNoFatChain) != 0, passAllocated);
+  std::fflush(stdout);
   ::CloseHandle(target);
   // Half a file is no recovered file.
   if (result != 0) ::DeleteFileW(path.c_str());

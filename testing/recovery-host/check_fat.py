@@ -10,6 +10,7 @@ recover: every RECOVER=1 file of the scan must come back with the manifest's SHA
 and nothing may fail."""
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -28,12 +29,37 @@ def read_manifest(path):
     return entries
 
 
-def run_host(wine_run, host, args, timeout=600):
-    with tempfile.TemporaryFile() as out:
-        rc = subprocess.call([wine_run, host] + args, stdout=out, stderr=subprocess.DEVNULL,
+def run_host(wine_run, host, args, timeout=600, console=None):
+    """Exit code and output lines; console (a list) gets the library's console lines."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        rc = subprocess.call([wine_run, host] + args, stdout=out, stderr=err,
                              stdin=subprocess.DEVNULL, timeout=timeout)
         out.seek(0)
+        err.seek(0)
+        if console is not None:
+            console += err.read().decode("utf-8", "replace").splitlines()
         return rc, out.read().decode("utf-8").splitlines()
+
+
+def cluster_bytes(image, first_byte):
+    with open(image, "rb") as f:
+        f.seek(first_byte)
+        boot = f.read(512)
+    if boot[3:11] == b"EXFAT   ":
+        return 1 << (boot[108] + boot[109]), True
+    return int.from_bytes(boot[11:13], "little") * boot[13], False
+
+
+def check_cluster_lines(name, rows, console, cluster):
+    """A formatted FAT or any exFAT recovery names each cluster it copies on the console
+    ("Cluster %XH"): as many lines as the listed files take clusters."""
+    lines = [l for l in console if l.startswith("Cluster ")]
+    bad = [l for l in lines if not re.fullmatch(r"Cluster [0-9A-F]+H", l)]
+    want = sum((r["size"] + cluster - 1) // cluster for p, r in rows.items() if not r["folder"])
+    failures = [f"{name}: console line {l!r} is no cluster line" for l in bad[:3]]
+    if len(lines) != want:
+        failures.append(f"{name}: {len(lines)} cluster lines on the console for {want} clusters of files")
+    return failures
 
 
 def listed(lines):
@@ -129,8 +155,14 @@ def main():
             print(f"{name}{' (formatted)' if formatted else ''}: {len(rows)} entries listed, {len(f)} mismatch(es)")
             failures += f
             out_dir = os.path.join(work, name)
-            rc, lines = run_host(wine_run, host, ["recover"] + mode + [image, "0", "1", out_dir])
+            console = []
+            rc, lines = run_host(wine_run, host, ["recover"] + mode + [image, "0", "1", out_dir], console=console)
             f = check_recover(name, entries, out_dir, lines, formatted)
+            with open(os.path.join(folder, name + ".manifest"), encoding="utf-8") as m:
+                first_byte = next((int(l.split("\t")[4]) for l in m if l.startswith("part\t")), 0)
+            cluster, exfat = cluster_bytes(image, first_byte)
+            if formatted or exfat:
+                f += check_cluster_lines(name, rows, console, cluster)
             print(f"{name}: {lines[-1] if lines else 'no output'}, {len(f)} mismatch(es)")
             failures += f
     finally:
