@@ -388,7 +388,8 @@ bool CStorage::CFATScanTask::JoinLongNameTail(FatDirRecord* pending, FatDirRecor
   } else if (ShortNameChecksum(s) != pending->name.checksum) {
     return false;
   }
-  RenameEntries(record->firstShortName.c_str(), full.c_str(), record->parentId, pending->parentId);
+  RenameEntries(record->firstShortName.c_str(), full.c_str(), record->parentId, pending->parentId,
+                record->firstShortId);
   return true;
 }
 
@@ -406,7 +407,8 @@ bool CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecor
   const size_t n = std::min<size_t>(joined.size(), LongNameAccumulator::kMaxChars);
   std::wmemcpy(both.chars, joined.data(), n);
   both.count = uint32_t(n);
-  RenameEntries(record->firstShortName.c_str(), both.Text().c_str(), record->parentId, pending->parentId);
+  RenameEntries(record->firstShortName.c_str(), both.Text().c_str(), record->parentId, pending->parentId,
+                record->firstShortId);
   return true;
 }
 
@@ -429,6 +431,7 @@ void CStorage::CFATScanTask::KeepHead(const FatDirRecord& record) {
   head->firstShortSeen = true;
   std::memcpy(head->firstShort, record.firstShort, kEntryBytes);
   head->firstShortName = record.firstShortName;
+  head->firstShortId = record.firstShortId;
   head->deleted = true;
   head->next = m_heads;
   m_heads = head;
@@ -509,7 +512,8 @@ void CStorage::CFATScanTask::ResolvePendingRecords() {
       link = &head->next;
       continue;
     }
-    RenameEntries(head->firstShortName.c_str(), run->name.Text().c_str(), head->parentId, run->parentId);
+    RenameEntries(head->firstShortName.c_str(), run->name.Text().c_str(), head->parentId, run->parentId,
+                  head->firstShortId);
     UnlinkNode(&run->bucket);
     *link = head->next;
     delete head;
@@ -549,7 +553,8 @@ void CStorage::CFATScanTask::JoinDeletedRecords() {
       const size_t n = std::min<size_t>(joined.size(), LongNameAccumulator::kMaxChars);
       std::wmemcpy(both.chars, joined.data(), n);
       both.count = uint32_t(n);
-      RenameEntries(head->firstShortName.c_str(), both.Text().c_str(), head->parentId, run->parentId);
+      RenameEntries(head->firstShortName.c_str(), both.Text().c_str(), head->parentId, run->parentId,
+                    head->firstShortId);
       UnlinkNode(&run->bucket);
       UnlinkNode(&head->bucket);
     }
@@ -581,7 +586,7 @@ void CStorage::CFATScanTask::FreePendingRecords() {
 }
 
 void CStorage::CFATScanTask::RenameEntries(const wchar_t* oldName, const wchar_t* newName, uint64_t oldParent,
-                                           uint64_t newParent) {
+                                           uint64_t newParent, uint64_t onlyId) {
   if (!oldName || !newName || std::wcscmp(oldName, newName) == 0 && oldParent == newParent) return;
   CFileEntry** from = m_idMap.FindCell(oldParent);
   CPathEntry* folder = from && *from ? (*from)->AsPath() : nullptr;
@@ -595,7 +600,9 @@ void CStorage::CFATScanTask::RenameEntries(const wchar_t* oldName, const wchar_t
   CListGroup& children = folder->childList;
   for (CList* p = children.First(); p && !children.IsTail(p); p = p->next) {
     CFileEntry* child = CFileEntry::FromChildNode(p);
-    if (child->name && std::wcscmp(child->name, oldName) == 0) renamed.push_back(child);
+    // Names cut alike (a long name's first part) are told apart by the entry's id.
+    if (child->name && std::wcscmp(child->name, oldName) == 0 && (onlyId == kNoEntryId || child->ownId == onlyId))
+      renamed.push_back(child);
   }
   for (CFileEntry* child : renamed) {
     wchar_t* extension = InternName(newName);

@@ -99,9 +99,10 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   virtual bool JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record);
   virtual int32_t TimeResolvePending();
   virtual void FreePendingRecords();
-  // Gives newName to the children of oldParent named oldName (only those) and moves them
-  // under newParent when it differs.
-  virtual void RenameEntries(const wchar_t* oldName, const wchar_t* newName, uint64_t oldParent, uint64_t newParent);
+  // Gives newName to the children of oldParent named oldName (only those; with onlyId,
+  // only the one of that id) and moves them under newParent when it differs.
+  virtual void RenameEntries(const wchar_t* oldName, const wchar_t* newName, uint64_t oldParent, uint64_t newParent,
+                             uint64_t onlyId = kNoEntryId);
 
   void* PartitionHandle() const { return m_partitionHandle; }
   void* DiskContext() const { return m_diskContext; }

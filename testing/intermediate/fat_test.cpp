@@ -244,6 +244,40 @@ TEST(FatTask, DeletedRunsUnderOneChecksumJoinAcrossDirectories) {
   task.Close();
 }
 
+TEST(FatTask, HeadsCutAlikeUnderOneFolderGetTheirOwnEnds) {
+  // Two names whose first parts alike ("longnamesfile") open clusters 20 and 40 of one
+  // folder; their ends close clusters 10 and 30. Each head takes its own end only.
+  TaskParams params;
+  params.taskId = 1;
+  params.partitionType = kFsFat32;
+  ProbeTask task(params);
+  PrepareSplitProbe(task);
+  task.Report(L"THIRD", 30, 2, 0, 0, 0x10, true);
+  const uint8_t txt = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
+  const uint8_t doc = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~2DOC"));
+  ASSERT_NE(txt, doc);
+  task.ParseDirectory(SplitCluster(10, {LongNamePart(0xE5, L".txt", txt)}, true), true);
+  task.ParseDirectory(SplitCluster(30, {LongNamePart(0xE5, L".doc", doc)}, true), true);
+  for (uint32_t cluster : {20u, 40u}) {
+    const bool first = cluster == 20;
+    FatDirRecord* head = SplitCluster(cluster, {LongNamePart(0xE5, L"longnamesfile", first ? txt : doc),
+                                                ShortFile(first ? "LONGNA~1TXT" : "LONGNA~2DOC", true)}, false);
+    head->parentId = 20;
+    head->bytes[26 + 32] = uint8_t(first ? 50 : 60);  // first clusters of their own
+    task.ParseDirectory(head, true);
+  }
+  CPathEntry* other = (*task.GetIdCell(20))->AsPath();
+  ASSERT_EQ(other->childCount, 2u);
+  task.TimeResolvePending();
+  for (auto [folder, name] : {std::pair<uint64_t, const wchar_t*>{10, L"longnamesfile.txt"}, {30, L"longnamesfile.doc"}}) {
+    CPathEntry* holder = (*task.GetIdCell(folder))->AsPath();
+    ASSERT_EQ(holder->childCount, 1u) << folder;
+    EXPECT_STREQ(CFileEntry::FromChildNode(holder->childList.First())->name, name);
+  }
+  EXPECT_EQ(other->childCount, 0u);
+  task.Close();
+}
+
 class ExFatProbe : public CExFATScanFormattedTask {
  public:
   using CExFATScanFormattedTask::CExFATScanFormattedTask;
