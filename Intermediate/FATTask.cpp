@@ -12,6 +12,7 @@
 #include "CoreLibrary.h"
 #include "FaultGuard.h"
 #include "LittleEndian.h"
+#include "Recovery.h"
 
 namespace {
 
@@ -694,8 +695,22 @@ std::wstring CStorage::CFATScanTask::TargetPath(const wchar_t* targetRoot, const
   return path;
 }
 
-int32_t CStorage::CFATScanTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
+CFileEntry* CStorage::CFATScanTask::RecoveredEntry(uint64_t id, const wchar_t* relativePath) {
   CFileEntry* entry = GetEntryById(id);
+  if (!entry || !relativePath) return entry;
+  const wchar_t* last = std::wcsrchr(relativePath, L'\\');
+  const std::wstring wanted = last ? last + 1 : relativePath;
+  for (CFileEntry* e = FirstInLinkChain(entry); e;
+       e = e->linkChainNode.next ? CFileEntry::FromLinkChainNode(e->linkChainNode.next) : nullptr) {
+    if (e->ownId == id && !e->IsFolder() && e->name && SafePathComponent(e->name, std::wcslen(e->name)) == wanted)
+      return e;
+    if (!e->linkChainNode.next) break;
+  }
+  return entry;
+}
+
+int32_t CStorage::CFATScanTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
+  CFileEntry* entry = RecoveredEntry(id, relativePath);
   if (!entry || entry->IsFolder()) return kFileCorrupt;
   std::wstring path = TargetPath(targetRoot, relativePath);
   CreateDirectoryPath(path.c_str());
@@ -757,7 +772,7 @@ int32_t CStorage::CFATScanTask::WriteClusters(HANDLE target, uint32_t first, uin
 
 int32_t CStorage::CFATScanTask::RecoverByClusters(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath,
                                                   bool passAllocated) {
-  CFileEntry* entry = GetEntryById(id);
+  CFileEntry* entry = RecoveredEntry(id, relativePath);
   if (!entry || entry->IsFolder()) return kFileCorrupt;
   std::wstring path = TargetPath(targetRoot, relativePath);
   CreateDirectoryPath(path.c_str());

@@ -144,6 +144,9 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   // when it fails.
   int32_t RecoverByClusters(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath, bool eachCluster);
   std::wstring TargetPath(const wchar_t* targetRoot, const wchar_t* relativePath);
+  // The file of that id being recovered: entries sharing a first cluster (a deleted file
+  // whose clusters a later one took) are told apart by the name the path ends with.
+  CFileEntry* RecoveredEntry(uint64_t id, const wchar_t* relativePath);
   std::wstring ShortText(const uint8_t* entry) const;
   // The id of an empty file: its own, never a cluster's (cluster 0 is the FAT12/16 root).
   uint64_t EmptyFileId() { return (uint64_t(1) << 32) | m_emptyFiles++; }

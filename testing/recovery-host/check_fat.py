@@ -7,7 +7,10 @@ flags, its size and, for files, its time; 'lost' entries may show; nothing else 
 under the volume root. A formatted scan of a re-made volume must find every 'formatted'
 file by its name, size and time (its folder's own name is lost with the old root).
 recover: every RECOVER=1 file of the scan must come back with the manifest's SHA-256,
-and nothing may fail."""
+and nothing may fail. Beside sleuthkit (fls, icat) on each volume that is not re-made
+(exfat-fuse.img written by another exFAT implementation, the FAT ones by mtools): every
+entry fls places under a path is listed with its deleted flag, and every file icat gives
+back byte-exact comes back byte-exact here too."""
 import hashlib
 import os
 import re
@@ -134,6 +137,48 @@ def check_recover(name, entries, out_dir, lines, formatted):
     return failures
 
 
+def fls_entries(image, sector):
+    """{path: (deleted, folder, inode)} of what sleuthkit's fls places under a path."""
+    out = subprocess.run(["fls", "-r", "-p", "-o", str(sector), image], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL, check=True).stdout.decode("utf-8", "replace")
+    got = {}
+    for line in out.splitlines():
+        kind, path = line.split("\t", 1)
+        if path.startswith("$") or "(Volume Label Entry)" in path:
+            continue
+        fields = kind.split()
+        got[path] = ("*" in fields, fields[0].startswith("d"), fields[-1].rstrip(":"))
+    return got
+
+
+def compare_with_peer(name, image, sector, rows, entries, out_dir):
+    """fls and icat beside the scan: every entry fls places under a path is listed at it
+    with the same deleted flag, and every file icat writes byte-exact comes back byte-exact
+    here too (at least as many)."""
+    failures = []
+    peer = fls_entries(image, sector)
+    for path, (deleted, folder, _) in peer.items():
+        r = rows.get(path)
+        if not r or r["deleted"] != deleted or r["folder"] != folder:
+            failures.append(f"{name}: fls shows /{path} (deleted={deleted}, folder={folder}), the scan {r}")
+    originals = {e["path"]: e["sha"] for e in entries if not e["folder"]}
+    theirs, ours = set(), set()
+    for path, (_, folder, inode) in peer.items():
+        if folder or path not in originals:
+            continue
+        got = subprocess.run(["icat", "-o", str(sector), image, inode], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL).stdout
+        if hashlib.sha256(got).hexdigest() == originals[path]:
+            theirs.add(path)
+        mine = os.path.join(out_dir, *path.split("/"))
+        if os.path.isfile(mine) and sha256(mine) == originals[path]:
+            ours.add(path)
+    print(f"{name}: fls lists {len(peer)} entries; byte-exact by icat {len(theirs)}, by this scan {len(ours)}")
+    if not theirs <= ours:
+        failures.append(f"{name}: icat recovers {sorted(theirs - ours)[:3]} byte-exact, this scan does not")
+    return failures
+
+
 def main():
     wine_run, host, fixtures = sys.argv[1:4]
     folder = os.path.join(fixtures, "fat")
@@ -163,6 +208,8 @@ def main():
             cluster, exfat = cluster_bytes(image, first_byte)
             if formatted or exfat:
                 f += check_cluster_lines(name, rows, console, cluster)
+            if not formatted:
+                f += compare_with_peer(name, image, first_byte // 512, rows, entries, out_dir)
             print(f"{name}: {lines[-1] if lines else 'no output'}, {len(f)} mismatch(es)")
             failures += f
     finally:
