@@ -420,6 +420,9 @@ int CollectByTree(int task, std::vector<Found>* found) {
     }
     const bool atVirtualRoot = folder.treePath == L":/";
     for (const Child& r : children) {
+      // A whole-disk scan's root also carries each partition's root children, parented
+      // to the partition's folder: they show where that folder's listing puts them.
+      if (atVirtualRoot && r.parentId != r.id && (r.parentId & ~0xFFFFFFull) == 0x0000FFFFFF000000ull) continue;
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
       const std::wstring shown = volumeRoot ? std::wstring() : folder.shownPath + L"/" + r.name;
