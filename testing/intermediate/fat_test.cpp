@@ -78,6 +78,13 @@ TEST(FatNames, ExFatEntryChecksAcceptEveryValidAttributeWord) {
   EXPECT_FALSE(IsExFatNameEntry(name));
 }
 
+TaskParams Fat32Params() {
+  TaskParams params;
+  params.taskId = 1;
+  params.partitionType = kFsFat32;
+  return params;
+}
+
 // Exposes the task's protected parts to the tests.
 class ProbeTask : public CStorage::CFATScanTask {
  public:
@@ -100,10 +107,7 @@ TEST(FatTask, BitmapsHoldEveryClusterNumberBelowTheLimit) {
 }
 
 TEST(FatTask, RenamingMovesOnlyTheRenamedEntries) {
-  TaskParams params;
-  params.taskId = 1;
-  params.partitionType = kFsFat32;
-  ProbeTask task(params);
+  ProbeTask task(Fat32Params());
   task.ScanInit();
   task.Report(L"from", 10, 2, 0, 0, 0x10, false);
   task.Report(L"to", 11, 2, 0, 0, 0x10, false);
@@ -192,10 +196,7 @@ TEST(FatTask, RunCutAtADirectoryEndIsEndedByAShortEntryElsewhere) {
       {true, L"lxyzabcde.txt", L"_ONGNA~1.TXT", L"_ONGNA~1.TXT"},
   };
   for (const Case& c : cases) {
-    TaskParams params;
-    params.taskId = 1;
-    params.partitionType = kFsFat32;
-    ProbeTask task(params);
+    ProbeTask task(Fat32Params());
     PrepareSplitProbe(task);
     const uint8_t checksum = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
     task.ParseDirectory(SplitCluster(10, {LongNamePart(c.deleted ? 0xE5 : 0x41, c.longName, checksum)}, true), true);
@@ -221,10 +222,7 @@ TEST(FatTask, RunCutAtADirectoryEndIsEndedByAShortEntryElsewhere) {
 TEST(FatTask, DeletedRunsUnderOneChecksumJoinAcrossDirectories) {
   // "longnamesfile.txt": its second part ends cluster 10, its first part and the short
   // entry open cluster 20, which reported it under the first part alone.
-  TaskParams params;
-  params.taskId = 1;
-  params.partitionType = kFsFat32;
-  ProbeTask task(params);
+  ProbeTask task(Fat32Params());
   PrepareSplitProbe(task);
   const uint8_t checksum = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
   task.ParseDirectory(SplitCluster(10, {LongNamePart(0xE5, L".txt", checksum)}, true), true);
@@ -247,10 +245,7 @@ TEST(FatTask, DeletedRunsUnderOneChecksumJoinAcrossDirectories) {
 TEST(FatTask, HeadsCutAlikeUnderOneFolderGetTheirOwnEnds) {
   // Two names whose first parts alike ("longnamesfile") open clusters 20 and 40 of one
   // folder; their ends close clusters 10 and 30. Each head takes its own end only.
-  TaskParams params;
-  params.taskId = 1;
-  params.partitionType = kFsFat32;
-  ProbeTask task(params);
+  ProbeTask task(Fat32Params());
   PrepareSplitProbe(task);
   task.Report(L"THIRD", 30, 2, 0, 0, 0x10, true);
   const uint8_t txt = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
