@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "UIActiveX.h"
 #include "UIContainer.h"
 #include "UIRender.h"
 #include "UILayouts.h"
@@ -12,6 +13,7 @@
 #include "UIProgress.h"
 #include "UITabLayout.h"
 #include "UIText.h"
+#include "UIWebBrowser.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 
@@ -50,6 +52,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 7:
         if (is(L"Control")) return new CControlUI;
+        if (is(L"ActiveX")) return new CActiveXUI;
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
@@ -62,6 +65,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 10:
         if (is(L"TileLayout")) return new CTileLayoutUI;
+        if (is(L"WebBrowser")) return new CWebBrowserUI;
         break;
     case 11:
         if (is(L"ChildLayout")) return new CChildLayoutUI;
