@@ -15,6 +15,7 @@
 #include "UIProgress.h"
 #include "UITabLayout.h"
 #include "UIText.h"
+#include "UITreeView.h"
 #include "UIWebBrowser.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
@@ -42,6 +43,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     switch (len) {
     case 4:
         if (is(L"HBox")) return new CHorizontalLayoutUI;
+        if (is(L"Tree")) return new CTreeViewUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
         if (is(L"Text")) return new CTextUI;
         if (is(L"List")) return new CListUI;
@@ -60,6 +62,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
         if (is(L"Progress")) return new CProgressUI;
+        if (is(L"TreeView")) return new CTreeViewUI;
         break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
@@ -167,6 +170,53 @@ CControlUI* CDialogBuilder::Build(IDialogBuilderCallback* pCallback, CWindowMana
     return ParseControls(&root, pParent, pManager);
 }
 
+bool CDialogBuilder::ParseTreeNode(CXmlNode& element, CControlUI* pParent, CWindowManagerUI* pManager)
+{
+    CTreeNodeUI* parentNode = pParent ? static_cast<CTreeNodeUI*>(pParent->GetInterface(L"TreeNode")) : nullptr;
+    CTreeNodeUI* node = new CTreeNodeUI(parentNode);
+    if (parentNode && !parentNode->Add(node)) {
+        node->Delete();
+        return true;
+    }
+    if (pManager) {
+        node->SetManager(pManager, nullptr, false);
+        if (LPCWSTR def = pManager->GetDefaultAttributeList(L"TreeNode")) node->ApplyAttributeList(def);
+    }
+    const int n = element.GetAttributeCount();
+    for (int i = 0; i < n; ++i) node->SetAttribute(element.GetAttributeName(i), element.GetAttributeValue(i));
+    if (element.HasChildren()) {
+        ParseControls(&element, node, pManager);
+        if (m_bDepthLimit) {
+            // The failed build frees the node and what it holds so far; its parent
+            // forgets it first.
+            if (parentNode) parentNode->RemoveChildNode(node);
+            DeleteSubtree(node);
+            return false;
+        }
+    }
+    if (pManager) node->SetManager(nullptr, nullptr, false);
+    if (parentNode) return true;
+    CTreeViewUI* view = pParent ? static_cast<CTreeViewUI*>(pParent->GetInterface(L"TreeView")) : nullptr;
+    if (!view) {
+        DeleteSubtree(node);
+        return false;
+    }
+    if (!view->Add(node)) DeleteSubtree(node);
+    return true;
+}
+
+// A node that no tree view holds owns nothing of its children: they are freed
+// with it, deepest first.
+void CDialogBuilder::DeleteSubtree(CTreeNodeUI* node)
+{
+    while (node->GetCountChild() > 0) {
+        CTreeNodeUI* child = node->GetChildNode(node->GetCountChild() - 1);
+        node->RemoveChildNode(child);
+        DeleteSubtree(child);
+    }
+    node->Delete();
+}
+
 CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, CWindowManagerUI* pManager)
 {
     if (m_iDepth >= kMaxControlDepth) {
@@ -218,7 +268,7 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
             continue;
         }
         if (_wcsicmp(name, L"TreeNode") == 0) {
-            // Tree nodes come with the tree view.
+            if (!ParseTreeNode(node, pParent, pManager)) return nullptr;
             continue;
         }
         CControlUI* control = nullptr;
@@ -243,6 +293,12 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
             wchar_t cover[256] = {0};
             if (node.GetAttributeValueCopy(L"cover", cover, 255) && wcscmp(cover, L"true") == 0) {
                 pParent->SetOverlay(control);
+            } else if (CTreeNodeUI* treeNode = static_cast<CTreeNodeUI*>(pParent->GetInterface(L"TreeNode"))) {
+                // Controls inside a node's element join the node's row.
+                if (!treeNode->GetTreeNodeHoriznotal()->Add(control)) {
+                    control->Delete();
+                    continue;
+                }
             } else {
                 if (!askedContainer) {
                     container = static_cast<IContainerUI*>(pParent->GetInterface(L"IContainer"));
