@@ -167,6 +167,61 @@ def check_probe(check, render, wine_run, skin, work, dll):
                       ((50, 40), GREEN, "the first stays")])
 
 
+# A web browser control hosts whatever its "clsid" names; given a new object it
+# releases the old one through the ActiveX host's release.
+RECREATE_LAYOUT = """<?xml version="1.0" encoding="utf-8"?>
+<Window size="200,100">
+  <VerticalLayout name="root" bkcolor="#FFFFFFFF" inset="10,10,10,10">
+    <WebBrowser name="wb" width="80" height="60" clsid="{windowless}" />
+  </VerticalLayout>
+</Window>
+"""
+
+WANT_RECREATE_LOG = """p1 create windowless released-sites-tables-alive=0/0
+p1 setclientsite
+p1 initnew
+p1 sethostnames UIActiveX
+p1 doverb -5 parent=SkinRenderWnd rect=10,10,90,70
+p1 setobjectrects 10,10,90,70
+p1 activate windowless hr=00000000 host=SkinRenderWnd
+p1 windowcontext hr=00000000 pos=10,10,90,70 clip=10,10,90,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
+p1 setsite
+p1 setextent 2117,1588
+p1 draw 10,10,90,70
+p1 setsite null
+p1 close
+p1 setclientsite null
+p1 destroyed
+p2 create windowless released-sites-tables-alive=0/1
+p2 setclientsite
+p2 initnew
+p2 sethostnames UIActiveX
+p2 doverb -5 parent=SkinRenderWnd rect=10,10,90,70
+p2 setobjectrects 10,10,90,70
+p2 activate windowless hr=00000000 host=SkinRenderWnd
+p2 windowcontext hr=00000000 pos=10,10,90,70 clip=10,10,90,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
+p2 setsite
+"""
+
+
+def check_browser_recreate(check, render, skin, work):
+    with open(os.path.join(skin, "recreate.xml"), "w") as f:
+        f.write(RECREATE_LAYOUT.format(windowless=WINDOWLESS))
+    log = os.path.join(work, "recreate.log")
+    if os.path.exists(log):
+        os.remove(log)
+    script = os.path.join(work, "recreate.in")
+    with open(script, "w") as f:
+        f.write("attr wb clsid %s\nattr wb delaycreate false\n" % WINDOWLESS)
+    os.environ["AXPROBE_LOG"] = win_path(log)
+    rc, _, err = render.run(skin, "recreate.xml", "--input", win_path(script))
+    if not check.expect(rc == 0, "a web browser control given a new object (exit %d %s)" % (rc, err.strip())):
+        return
+    got = open(log).read() if os.path.exists(log) else ""
+    if not check.expect(got == WANT_RECREATE_LOG, "the web browser control releases its old object first"):
+        print("got:\n" + got)
+
+
 BROWSER_LAYOUT = """<?xml version="1.0" encoding="utf-8"?>
 <Window size="400,300">
   <VerticalLayout name="root" bkcolor="#FFFFFFFF" inset="10,10,10,10" childpadding="10">
@@ -244,6 +299,7 @@ def main():
     with uicheck.Display() as display:
         render = uicheck.Renderer(wine_run, exe, display, prefix)
         check_probe(check, render, wine_run, skin, work, dll)
+        check_browser_recreate(check, render, skin, work)
         check_browser(check, render, skin, work)
     prefix.stop()
     check.finish()
