@@ -24,16 +24,6 @@ private:
     LONG m_count = 1;
 };
 
-template <class T>
-void ReleaseInto(T*& p)
-{
-    if (p) {
-        T* old = p;
-        p = nullptr;
-        old->Release();
-    }
-}
-
 bool IsWindowMessageForKeys(UINT msg) { return msg >= WM_KEYFIRST && msg <= WM_KEYLAST; }
 bool IsMouseMessage(UINT msg) { return msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST; }
 
@@ -177,7 +167,7 @@ public:
     {
         const ULONG n = m_ref.Drop();
         if (n == 0) {
-            ReleaseInto(m_pActiveObject);
+            ReleaseInterface(m_pActiveObject);
             delete this;
         }
         return n;
@@ -208,7 +198,7 @@ public:
     STDMETHOD(SetActiveObject)(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) override
     {
         if (pActiveObject) pActiveObject->AddRef();
-        ReleaseInto(m_pActiveObject);
+        ReleaseInterface(m_pActiveObject);
         m_pActiveObject = pActiveObject;
         return S_OK;
     }
@@ -294,9 +284,9 @@ CActiveXCtrl::CActiveXCtrl()
 CActiveXCtrl::~CActiveXCtrl()
 {
     DestroyChildWindow();
-    ReleaseInto(m_pUnkSite);
-    ReleaseInto(m_pViewObject);
-    ReleaseInto(m_pInPlaceObject);
+    ReleaseInterface(m_pUnkSite);
+    ReleaseInterface(m_pViewObject);
+    ReleaseInterface(m_pInPlaceObject);
 }
 
 void CActiveXCtrl::DestroyChildWindow()
@@ -348,7 +338,7 @@ STDMETHODIMP CActiveXCtrl::SetSite(IUnknown* pUnkSite)
 {
     if (!m_pOwner) return E_UNEXPECTED;
     if (pUnkSite) pUnkSite->AddRef();
-    ReleaseInto(m_pUnkSite);
+    ReleaseInterface(m_pUnkSite);
     m_pUnkSite = pUnkSite;
     return S_OK;
 }
@@ -496,7 +486,7 @@ STDMETHODIMP CActiveXCtrl::OnInPlaceActivateEx(BOOL*, DWORD dwFlags)
     if (!m_pOwner) return E_UNEXPECTED;
     if (!m_pOwner->m_pUnk) return E_UNEXPECTED;
     ::OleLockRunning(m_pOwner->m_pUnk, TRUE, FALSE);
-    ReleaseInto(m_pInPlaceObject);
+    ReleaseInterface(m_pInPlaceObject);
     HRESULT hr = E_FAIL;
     if ((dwFlags & ACTIVATE_WINDOWLESS) != 0) {
         m_bWindowless = true;
@@ -528,7 +518,7 @@ STDMETHODIMP CActiveXCtrl::OnInPlaceActivateEx(BOOL*, DWORD dwFlags)
 STDMETHODIMP CActiveXCtrl::OnInPlaceDeactivateEx(BOOL)
 {
     m_bInPlaceActive = false;
-    ReleaseInto(m_pInPlaceObject);
+    ReleaseInterface(m_pInPlaceObject);
     DestroyChildWindow();
     return S_OK;
 }

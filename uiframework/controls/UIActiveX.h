@@ -13,6 +13,18 @@ namespace SkinUI {
 
 class CActiveXCtrl;
 
+// Gives back a COM reference held in `p` and clears it first, so that a release
+// that calls back never sees the old pointer.
+template <class T>
+void ReleaseInterface(T*& p)
+{
+    if (p) {
+        T* old = p;
+        p = nullptr;
+        old->Release();
+    }
+}
+
 class CActiveXUI : public CControlUI, public IMessageFilterUI {
     friend class CActiveXCtrl;
     friend class CActiveXWnd;

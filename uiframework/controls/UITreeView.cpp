@@ -21,6 +21,27 @@ CTreeNodeUI* AsTreeNode(CControlUI* c)
 
 const int kIndentStep = 16;
 
+// The four text colours a node keeps, set on one node or on every node of a view.
+struct ColourAttribute {
+    LPCWSTR name;
+    void (CTreeNodeUI::*onNode)(DWORD);
+    void (CTreeViewUI::*onView)(DWORD);
+};
+const ColourAttribute kColourAttributes[] = {
+    {L"itemtextcolor", &CTreeNodeUI::SetItemTextColor, &CTreeViewUI::SetItemTextColor},
+    {L"itemhottextcolor", &CTreeNodeUI::SetItemHotTextColor, &CTreeViewUI::SetItemHotTextColor},
+    {L"selitemtextcolor", &CTreeNodeUI::SetSelItemTextColor, &CTreeViewUI::SetSelItemTextColor},
+    {L"selitemhottextcolor", &CTreeNodeUI::SetSelItemHotTextColor, &CTreeViewUI::SetSelItemHotTextColor},
+};
+
+const ColourAttribute* FindColourAttribute(LPCWSTR name)
+{
+    for (const ColourAttribute& a : kColourAttributes) {
+        if (std::wcscmp(name, a.name) == 0) return &a;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- CTreeNodeUI
@@ -222,14 +243,8 @@ void CTreeNodeUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
         m_pCheckBox->ApplyAttributeList(pstrValue);
     } else if (is(L"itemattr")) {
         m_pItemButton->ApplyAttributeList(pstrValue);
-    } else if (is(L"itemtextcolor")) {
-        SetItemTextColor(ParseColorText(pstrValue));
-    } else if (is(L"itemhottextcolor")) {
-        SetItemHotTextColor(ParseColorText(pstrValue));
-    } else if (is(L"selitemtextcolor")) {
-        SetSelItemTextColor(ParseColorText(pstrValue));
-    } else if (is(L"selitemhottextcolor")) {
-        SetSelItemHotTextColor(ParseColorText(pstrValue));
+    } else if (const ColourAttribute* colour = FindColourAttribute(pstrName)) {
+        (this->*colour->onNode)(ParseColorText(pstrValue));
     } else {
         CListContainerElementUI::SetAttribute(pstrName, pstrValue);
     }
@@ -436,24 +451,29 @@ void CTreeViewUI::SetItemMinWidth(UINT uItemMinWidth)
 
 UINT CTreeViewUI::GetItemMinWidth() const { return m_uItemMinWidth; }
 
+void CTreeViewUI::SetNodesColour(void (CTreeNodeUI::*set)(DWORD), DWORD dwColor)
+{
+    ForEachNode([set, dwColor](CTreeNodeUI* n) { (n->*set)(dwColor); });
+}
+
 void CTreeViewUI::SetItemTextColor(DWORD dwItemTextColor)
 {
-    ForEachNode([dwItemTextColor](CTreeNodeUI* n) { n->SetItemTextColor(dwItemTextColor); });
+    SetNodesColour(&CTreeNodeUI::SetItemTextColor, dwItemTextColor);
 }
 
 void CTreeViewUI::SetItemHotTextColor(DWORD dwItemHotTextColor)
 {
-    ForEachNode([dwItemHotTextColor](CTreeNodeUI* n) { n->SetItemHotTextColor(dwItemHotTextColor); });
+    SetNodesColour(&CTreeNodeUI::SetItemHotTextColor, dwItemHotTextColor);
 }
 
 void CTreeViewUI::SetSelItemTextColor(DWORD dwSelItemTextColor)
 {
-    ForEachNode([dwSelItemTextColor](CTreeNodeUI* n) { n->SetSelItemTextColor(dwSelItemTextColor); });
+    SetNodesColour(&CTreeNodeUI::SetSelItemTextColor, dwSelItemTextColor);
 }
 
 void CTreeViewUI::SetSelItemHotTextColor(DWORD dwSelHotItemTextColor)
 {
-    ForEachNode([dwSelHotItemTextColor](CTreeNodeUI* n) { n->SetSelItemHotTextColor(dwSelHotItemTextColor); });
+    SetNodesColour(&CTreeNodeUI::SetSelItemHotTextColor, dwSelHotItemTextColor);
 }
 
 void CTreeViewUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
@@ -465,14 +485,8 @@ void CTreeViewUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
         SetVisibleCheckBtn(IsTrue(pstrValue));
     } else if (is(L"itemminwidth")) {
         SetItemMinWidth(static_cast<UINT>(std::wcstoul(pstrValue ? pstrValue : L"0", nullptr, 10)));
-    } else if (is(L"itemtextcolor")) {
-        SetItemTextColor(ParseColorText(pstrValue));
-    } else if (is(L"itemhottextcolor")) {
-        SetItemHotTextColor(ParseColorText(pstrValue));
-    } else if (is(L"selitemtextcolor")) {
-        SetSelItemTextColor(ParseColorText(pstrValue));
-    } else if (is(L"selitemhottextcolor")) {
-        SetSelItemHotTextColor(ParseColorText(pstrValue));
+    } else if (const ColourAttribute* colour = FindColourAttribute(pstrName)) {
+        (this->*colour->onView)(ParseColorText(pstrValue));
     } else {
         CListUI::SetAttribute(pstrName, pstrValue);
     }

@@ -126,6 +126,7 @@ private:
     void RemoveDescendants(CTreeNodeUI* pNode, bool bDoNotDestroy);
     template <class F>
     void ForEachNode(F f);
+    void SetNodesColour(void (CTreeNodeUI::*set)(DWORD), DWORD dwColor);
 
     UINT m_uItemMinWidth;
     bool m_bVisibleFolderBtn;

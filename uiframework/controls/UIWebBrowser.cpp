@@ -37,16 +37,6 @@ const LCID kScriptErrorLocale = 2048;
 
 CWebBrowserEventHandler g_defaultHandler;
 
-template <class T>
-void ReleaseInto(T*& p)
-{
-    if (p) {
-        T* old = p;
-        p = nullptr;
-        old->Release();
-    }
-}
-
 // Arguments of an event come in reverse order; a short list gives null.
 VARIANT* Arg(DISPPARAMS* params, UINT fromLast)
 {
@@ -137,7 +127,7 @@ void CWebBrowserUI::ReleaseHostedControl()
     RegisterEventHandler(false);
     // The browser interface taken at creation holds the object too: without
     // giving it back the browser would outlive its host.
-    ReleaseInto(m_pWebBrowser2);
+    ReleaseInterface(m_pWebBrowser2);
     CActiveXUI::ReleaseHostedControl();
 }
 

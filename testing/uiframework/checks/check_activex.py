@@ -44,60 +44,52 @@ AX_LAYOUT = """<?xml version="1.0" encoding="utf-8"?>
 </Window>
 """
 
-# Controls at x 10-90 (axl), 100-180 (axw), 190-270 (axm), 280-360 (axn), y 10-70.
-WANT_LOG = """p1 create windowless released-sites-tables-alive=0/0
-p1 setclientsite
-p1 initnew
-p1 sethostnames UIActiveX
-p1 doverb -5 parent=SkinRenderWnd rect=10,10,90,70
-p1 setobjectrects 10,10,90,70
-p1 activate windowless hr=00000000 host=SkinRenderWnd
-p1 windowcontext hr=00000000 pos=10,10,90,70 clip=10,10,90,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
-p1 setsite
-p1 setextent 2117,1588
-p2 create windowed released-sites-tables-alive=0/0
-p2 initnew
-p2 setclientsite
-p2 sethostnames UIActiveX
-p2 doverb -5 parent=SkinRenderWnd rect=100,10,180,70
-p2 setobjectrects 0,0,80,60
-p2 activate windowed hr=00000000 host=UIActiveX hostrect=100,10,180,70
-p2 windowcontext hr=00000000 pos=0,0,80,60 clip=0,0,80,60 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
-p2 window 100,10,180,70
-p2 setsite
-p2 setextent 2117,1588
-p3 create module released-sites-tables-alive=0/0
-p3 setclientsite
-p3 initnew
-p3 sethostnames UIActiveX
-p3 doverb -5 parent=SkinRenderWnd rect=190,10,270,70
-p3 setobjectrects 190,10,270,70
-p3 activate windowless hr=00000000 host=SkinRenderWnd
-p3 windowcontext hr=00000000 pos=190,10,270,70 clip=190,10,270,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
-p3 setsite
-p3 setextent 2117,1588
-p1 draw 10,10,90,70
-p3 draw 190,10,270,70
-p1 message lbuttondown 50 40
-p1 message lbuttonup 50 40 captured
-p1 message keydown 66
-p2 wndmsg lbuttondown 40 30
-p3 setobjectrects 100,10,180,70
-p3 draw 100,10,180,70
-p1 setsite null
-p1 close
-p1 setclientsite null
-p1 destroyed
-p4 create windowless released-sites-tables-alive=0/1
-p4 setclientsite
-p4 initnew
-p4 sethostnames UIActiveX
-p4 doverb -5 parent=SkinRenderWnd rect=10,10,90,70
-p4 setobjectrects 10,10,90,70
-p4 activate windowless hr=00000000 host=SkinRenderWnd
-p4 windowcontext hr=00000000 pos=10,10,90,70 clip=10,10,90,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
-p4 setsite
-"""
+def created(probe, kind, rect, tables_gone=0, windowed=False):
+    """What a probe logs from its creation to its site, in the host's order: the
+    client site before InitNew for the windowless probes, after it for the windowed."""
+    p = "p%d " % probe
+    left, top, right, bottom = rect
+    lines = [p + "create %s released-sites-tables-alive=0/%d" % (kind, tables_gone)]
+    lines += [p + "initnew", p + "setclientsite"] if windowed else [p + "setclientsite", p + "initnew"]
+    lines += [p + "sethostnames UIActiveX",
+              p + "doverb -5 parent=SkinRenderWnd rect=%d,%d,%d,%d" % rect]
+    if windowed:
+        inner = "0,0,%d,%d" % (right - left, bottom - top)
+        lines += [p + "setobjectrects " + inner,
+                  p + "activate windowed hr=00000000 host=UIActiveX hostrect=%d,%d,%d,%d" % rect,
+                  p + "windowcontext hr=00000000 pos=%s clip=%s frame=SkinRenderWnd frameinfo=SkinRenderWnd "
+                      "accel=1/1" % (inner, inner),
+                  p + "window %d,%d,%d,%d" % rect]
+    else:
+        place = "%d,%d,%d,%d" % rect
+        lines += [p + "setobjectrects " + place,
+                  p + "activate windowless hr=00000000 host=SkinRenderWnd",
+                  p + "windowcontext hr=00000000 pos=%s clip=%s frame=SkinRenderWnd frameinfo=SkinRenderWnd "
+                      "accel=1/1" % (place, place)]
+    return lines + [p + "setsite"]
+
+
+def released(probe):
+    p = "p%d " % probe
+    return [p + "setsite null", p + "close", p + "setclientsite null", p + "destroyed"]
+
+
+def log_text(lines):
+    return "".join(line + "\n" for line in lines)
+
+
+# Controls at x 10-90 (axl), 100-180 (axw), 190-270 (axm), 280-360 (axn), y 10-70;
+# 80 by 60 pixels are 2117 by 1588 HIMETRIC at 96 dpi.
+EXTENT = "setextent 2117,1588"
+WANT_LOG = log_text(
+    created(1, "windowless", (10, 10, 90, 70)) + ["p1 " + EXTENT] +
+    created(2, "windowed", (100, 10, 180, 70), windowed=True) + ["p2 " + EXTENT] +
+    created(3, "module", (190, 10, 270, 70)) + ["p3 " + EXTENT] +
+    ["p1 draw 10,10,90,70", "p3 draw 190,10,270,70",
+     "p1 message lbuttondown 50 40", "p1 message lbuttonup 50 40 captured", "p1 message keydown 66",
+     "p2 wndmsg lbuttondown 40 30",
+     "p3 setobjectrects 100,10,180,70", "p3 draw 100,10,180,70"] +
+    released(1) + created(4, "windowless", (10, 10, 90, 70), tables_gone=1))
 
 
 def win_path(path):
@@ -150,10 +142,7 @@ def check_probe(check, render, wine_run, skin, work, dll):
                  "one \"showactivex\" per object created (got %s)" % notes)
 
     def pixels(name, expectations):
-        _, _, rows = uicheck.read_png(shots[name])
-        for (x, y), colour, what in expectations:
-            got = rows[y][x]
-            check.expect(got == colour, "%s: %s at %d,%d is %s (got %s)" % (name, what, x, y, colour, got))
+        uicheck.expect_pixels(check, shots[name], name, expectations)
 
     pixels("clicked", [((50, 40), GREEN, "the windowless probe, clicked, drawn by its host"),
                        ((10, 10), GREEN, "its first pixel at the control's corner"),
@@ -177,31 +166,9 @@ RECREATE_LAYOUT = """<?xml version="1.0" encoding="utf-8"?>
 </Window>
 """
 
-WANT_RECREATE_LOG = """p1 create windowless released-sites-tables-alive=0/0
-p1 setclientsite
-p1 initnew
-p1 sethostnames UIActiveX
-p1 doverb -5 parent=SkinRenderWnd rect=10,10,90,70
-p1 setobjectrects 10,10,90,70
-p1 activate windowless hr=00000000 host=SkinRenderWnd
-p1 windowcontext hr=00000000 pos=10,10,90,70 clip=10,10,90,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
-p1 setsite
-p1 setextent 2117,1588
-p1 draw 10,10,90,70
-p1 setsite null
-p1 close
-p1 setclientsite null
-p1 destroyed
-p2 create windowless released-sites-tables-alive=0/1
-p2 setclientsite
-p2 initnew
-p2 sethostnames UIActiveX
-p2 doverb -5 parent=SkinRenderWnd rect=10,10,90,70
-p2 setobjectrects 10,10,90,70
-p2 activate windowless hr=00000000 host=SkinRenderWnd
-p2 windowcontext hr=00000000 pos=10,10,90,70 clip=10,10,90,70 frame=SkinRenderWnd frameinfo=SkinRenderWnd accel=1/1
-p2 setsite
-"""
+WANT_RECREATE_LOG = log_text(
+    created(1, "windowless", (10, 10, 90, 70)) + ["p1 " + EXTENT, "p1 draw 10,10,90,70"] + released(1) +
+    created(2, "windowless", (10, 10, 90, 70), tables_gone=1))
 
 
 def check_browser_recreate(check, render, skin, work):
