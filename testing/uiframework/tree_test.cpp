@@ -215,3 +215,31 @@ TEST(TreeView, RemoveAtKeepsTheNodeWhenAskedTo)
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(p.Order(), L"n1 n11 n111 n12");
 }
+
+TEST(TreeView, ItemTextColoursFollowHoverAndSelection)
+{
+    TreePage p(kNodes, L"itemtextcolor=\"#FF000001\" itemhottextcolor=\"FF000002\" selitemtextcolor=\"#FF000003\" "
+                       L"itemminwidth=\"120\"");
+    CTreeNodeUI* n2 = p.Node(L"n2");
+    EXPECT_EQ(n2->GetMinWidth(), 120);
+    EXPECT_EQ(n2->GetItemButton()->GetTextColor(), 0xFF000001u);
+    auto send = [&](int type) {
+        UIEvent e = {};
+        e.Type = type;
+        e.pSender = n2;
+        const RECT rc = n2->GetPos();
+        e.ptMouse = POINT{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+        n2->Event(e);
+    };
+    send(UIEventMouseEnter);
+    EXPECT_EQ(n2->GetItemButton()->GetTextColor(), 0xFF000002u) << "hot";
+    p.tree->SelectItem(n2->GetTreeIndex());
+    EXPECT_EQ(n2->GetItemButton()->GetTextColor(), 0xFF000003u) << "selected";
+    send(UIEventMouseEnter);
+    EXPECT_EQ(n2->GetItemButton()->GetTextColor(), 0xFF000002u) << "selected and hot without its own colour";
+    p.tree->SetSelItemHotTextColor(0xFF000004);
+    send(UIEventMouseEnter);
+    EXPECT_EQ(n2->GetItemButton()->GetTextColor(), 0xFF000004u) << "selected and hot";
+    p.tree->SelectItem(-1);
+    EXPECT_EQ(n2->GetItemButton()->GetTextColor(), 0xFF000001u) << "deselected";
+}
