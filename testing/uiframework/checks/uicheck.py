@@ -163,6 +163,14 @@ def read_png(path):
     return width, height, rows
 
 
+def expect_pixels(check, path, name, expectations):
+    """Each ((x, y), RGBA, what) of the picture at path, checked."""
+    _, _, rows = read_png(path)
+    for (x, y), colour, what in expectations:
+        got = rows[y][x]
+        check.expect(got == colour, "%s: %s at %d,%d is %s (got %s)" % (name, what, x, y, colour, got))
+
+
 class Checker:
     def __init__(self):
         self.failures = 0

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "UIRender.h"
 #include "UIScrollBar.h"
 #include "UIShadow.h"
+#include "UIWebBrowser.h"
 #include "ProbeControl.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -61,11 +63,47 @@ struct Options {
     int height = 0;
     bool notify = false;
     bool tree = false;
+    bool browser = false;
     std::wstring script;
     std::wstring out;
     // --shadow IMAGE,extent left,top,right,bottom,corner left,top,right,bottom
     std::wstring shadowImage;
     int shadowNumbers[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+std::string VariantText(const VARIANT* v)
+{
+    if (!v) return std::string();
+    if (v->vt == VT_BSTR) return Narrow(v->bstrVal);
+    if (v->vt == (VT_BSTR | VT_BYREF) && v->pbstrVal) return Narrow(*v->pbstrVal);
+    if (v->vt == VT_I4 || v->vt == VT_INT) return std::to_string(v->lVal);
+    if (v->vt == VT_UI4 || v->vt == VT_UINT) return std::to_string(v->ulVal);
+    return std::string();
+}
+
+// Prints what a web browser control hands on to its handler (--browser).
+class BrowserEventPrinter : public CWebBrowserEventHandler {
+public:
+    explicit BrowserEventPrinter(CControlUI* c) : m_name(Narrow(c->GetName())) {}
+    void BeforeNavigate2(IDispatch*, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT_BOOL*) override
+    {
+        Out("browser\tbeforenavigate2\t" + m_name + "\t" + VariantText(url));
+    }
+    void NavigateError(IDispatch*, VARIANT* url, VARIANT*, VARIANT* status, VARIANT_BOOL*) override
+    {
+        Out("browser\tnavigateerror\t" + m_name + "\t" + VariantText(url) + "\t" + VariantText(status));
+    }
+    void NavigateComplete2(IDispatch*, VARIANT* url) override
+    {
+        Out("browser\tnavigatecomplete2\t" + m_name + "\t" + VariantText(url));
+    }
+    void DocumentComplete(IDispatch*, VARIANT* url) override
+    {
+        Out("browser\tdocumentcomplete\t" + m_name + "\t" + VariantText(url));
+    }
+
+private:
+    std::string m_name;
 };
 
 class RenderWindow : public WindowImplBase {
@@ -95,6 +133,16 @@ public:
         WindowImplBase::Notify(msg);
     }
     bool Closed() const { return m_closed; }
+    void InitWindow() override
+    {
+        if (!m_opt.browser || !m_PaintManager.GetRoot()) return;
+        std::vector<CControlUI*> found;
+        m_PaintManager.GetRoot()->FindControl(CollectBrowsers, &found, 0);
+        for (CControlUI* c : found) {
+            m_printers.emplace_back(new BrowserEventPrinter(c));
+            static_cast<CWebBrowserUI*>(c->GetInterface(L"WebBrowser"))->SetWebBrowserEventHandler(m_printers.back().get());
+        }
+    }
 
 private:
     // A control with the custom attribute "testtimer" = "id,elapse,ticks" gets
@@ -104,6 +152,11 @@ private:
         UINT id;
         int ticksLeft;
     };
+    static CControlUI* CALLBACK CollectBrowsers(CControlUI* c, LPVOID data)
+    {
+        if (c->GetInterface(L"WebBrowser")) static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
+        return nullptr;
+    }
     static CControlUI* CALLBACK CollectTimers(CControlUI* c, LPVOID data)
     {
         if (c->GetCustomAttribute(L"testtimer")) static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
@@ -133,6 +186,7 @@ private:
     std::wstring m_zip;
     bool m_closed = false;
     std::vector<TestTimer> m_timers;
+    std::vector<std::unique_ptr<BrowserEventPrinter>> m_printers;
 };
 
 RenderWindow* g_window = nullptr;
@@ -495,7 +549,7 @@ void Usage()
 {
     Fail(kExitBadArgument,
          "usage: skin-render SKIN LAYOUT [--size W,H] [--notify] [--input SCRIPT] [--tree] [--out FILE.png] "
-         "[--shadow IMAGE,EL,ET,ER,EB,CL,CT,CR,CB]");
+         "[--shadow IMAGE,EL,ET,ER,EB,CL,CT,CR,CB] [--browser]");
 }
 
 }  // namespace
@@ -514,6 +568,8 @@ int wmain(int argc, wchar_t** argv)
             o.height = v[1];
         } else if (a == L"--notify") {
             o.notify = true;
+        } else if (a == L"--browser") {
+            o.browser = true;
         } else if (a == L"--tree") {
             o.tree = true;
         } else if (a == L"--input" && i + 1 < argc) {
