@@ -36,7 +36,7 @@ bool Inside(const RECT& rc, POINT pt) { return ::PtInRect(&rc, pt) != FALSE; }
 
 class CEditWnd : public CWindowWnd {
 public:
-    CEditWnd() : m_pOwner(nullptr), m_hBkBrush(nullptr), m_bInit(false), m_bDrawCaret(false) {}
+    CEditWnd() : m_pOwner(nullptr), m_pManager(nullptr), m_hBkBrush(nullptr), m_bInit(false), m_bDrawCaret(false) {}
 
     // Creates the window over the owner's text area and gives it the focus;
     // false when no window could be made.
@@ -48,7 +48,7 @@ public:
     void OnFinalMessage(HWND hWnd) override;
 
 private:
-    CWindowManagerUI* Manager() const { return m_pOwner->GetManager(); }
+    CWindowManagerUI* Manager() const { return m_pManager; }
     bool IsLayered() const { return Manager() && Manager()->IsLayered(); }
     // Registers the window again, which repaints its area in a layered window.
     void RegisterAgain();
@@ -57,6 +57,9 @@ private:
     LRESULT OnCtlColor(HDC hDC);
 
     CEditUI* m_pOwner;
+    // The owner's manager at opening: a control removed from its window is
+    // detached before it is deleted, and this window still needs its parent's.
+    CWindowManagerUI* m_pManager;
     HBRUSH m_hBkBrush;
     bool m_bInit;
     bool m_bDrawCaret;
@@ -65,7 +68,8 @@ private:
 bool CEditWnd::Init(CEditUI* pOwner)
 {
     m_pOwner = pOwner;
-    CWindowManagerUI* manager = Manager();
+    m_pManager = pOwner->GetManager();
+    CWindowManagerUI* manager = m_pManager;
     const RECT rc = pOwner->GetNativeRect();
     UINT style = WS_CHILD | ES_AUTOHSCROLL | pOwner->m_uExtraStyle;
     const UINT textStyle = pOwner->GetTextStyle();
@@ -104,6 +108,9 @@ void CEditWnd::OnTextChanged()
     const int length = ::GetWindowTextLengthW(m_hWnd);
     std::vector<wchar_t> text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
     ::GetWindowTextW(m_hWnd, text.data(), length + 1);
+    // A key refused at the maximum length still reports a change: only a new
+    // text is one.
+    if (m_pOwner->m_sText.Equals(text.data())) return;
     // Straight into the text: SetText would write it back into this window.
     m_pOwner->m_sText.Assign(text.data());
     Manager()->SendNotify(m_pOwner, L"textchanged");
@@ -128,7 +135,7 @@ LRESULT CEditWnd::OnCtlColor(HDC hDC)
     if (color == kNoNativeBkColor) return 0;
     ::SetBkMode(hDC, TRANSPARENT);
     DWORD textColor = m_pOwner->GetTextColor();
-    if (textColor == 0 && Manager()) textColor = Manager()->GetDefaultFontColor();
+    if (textColor == 0) textColor = Manager()->GetDefaultFontColor();
     ::SetTextColor(hDC, ToColorRef(textColor));
     if ((color >> 24) < 0xFF) {
         // What lies under the window, tinted, as the background pattern.
@@ -203,7 +210,7 @@ void CEditWnd::OnFinalMessage(HWND hWnd)
 {
     m_pOwner->Invalidate();
     if (m_hBkBrush) ::DeleteObject(m_hBkBrush);
-    if (CWindowManagerUI* manager = Manager()) manager->RemoveNativeWindow(hWnd);
+    m_pManager->RemoveNativeWindow(hWnd);
     m_pOwner->m_pWindow = nullptr;
     delete this;
 }

@@ -90,6 +90,12 @@ public:
                           static_cast<long>(msg.lParam));
             Out("notify\t" + Narrow(msg.sType) + "\t" + (msg.pSender ? Narrow(msg.pSender->GetName()) : "") + buf);
         }
+        // "testhide" = a notification type: the control hides itself when it
+        // sends one, as a listener that moves the focus away would.
+        if (msg.pSender) {
+            LPCWSTR hideOn = msg.pSender->GetCustomAttribute(L"testhide");
+            if (hideOn && msg.sType.Equals(hideOn)) msg.pSender->SetVisible(false);
+        }
         if (msg.sType.Equals(L"windowinit")) StartTestTimers();
         if (msg.sType.Equals(L"timer")) CountTestTimer(msg);
         WindowImplBase::Notify(msg);
@@ -375,6 +381,14 @@ bool ParseInt(const std::wstring& s, int& v)
     return true;
 }
 
+BOOL CALLBACK PrintChildWindow(HWND child, LPARAM)
+{
+    wchar_t cls[64] = L"";
+    ::GetClassNameW(child, cls, 64);
+    Out("child\t" + Narrow(cls) + "\t" + (::IsWindowVisible(child) ? "1" : "0"));
+    return TRUE;
+}
+
 // Runs one script line; false for a line it cannot read.
 bool RunStep(const std::wstring& raw)
 {
@@ -448,6 +462,15 @@ bool RunStep(const std::wstring& raw)
             line += "\t-";
         }
         Out(line);
+    } else if (cmd == L"delete" && p.size() == 2) {
+        // The named control taken out of its container and deleted at once.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c || !c->GetParent()) return false;
+        IContainerUI* box = static_cast<IContainerUI*>(c->GetParent()->GetInterface(L"IContainer"));
+        if (!box || !box->Remove(c, true)) return false;
+        c->Delete();
+    } else if (cmd == L"windows" && p.size() == 1) {
+        ::EnumChildWindows(g_window->GetHWND(), PrintChildWindow, 0);
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {

@@ -1,0 +1,176 @@
+"""skin-render --notify --input with edits: the whole notification stream of
+typing (one "textchanged" per character, "return" for Return and nothing
+inserted), the maximum length, digits only, read-only and a password's native
+window; the tip painted only over an empty, unfocused box and never read back
+as its text; a password painted as its mask. Then an edit that hides itself
+from inside its own "textchanged", and an open edit deleted: both run with the
+heap's free checking on, so that a window or control used after it was freed
+ends the program."""
+import os
+import subprocess
+import sys
+
+import uicheck
+
+# Item rectangles of the layout's edits (edit.xml).
+PLAIN = (10, 10, 200, 40)
+KEPT = (10, 50, 200, 80)
+SECRET = (210, 90, 400, 120)
+MASKLOOK = (210, 130, 400, 160)
+ES_READONLY, ES_PASSWORD, ES_NUMBER = 0x800, 0x20, 0x2000
+
+
+def centre(rect):
+    return "%d %d" % ((rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2)
+
+
+TYPING = """notify	windowinit	root	0	0
+notify	setfocus	btn	0	0
+query	plain		-
+query	kept	abc	-
+notify	killfocus	btn	0	0
+notify	setfocus	plain	0	0
+query	plain		EditWnd	50000080		0
+notify	textchanged	plain	0	0
+notify	textchanged	plain	0	0
+notify	textchanged	plain	0	0
+notify	return	plain	0	0
+query	plain	abc	EditWnd	50000080	abc	0
+notify	killfocus	plain	0	0
+notify	setfocus	limited	0	0
+notify	textchanged	limited	0	0
+notify	textchanged	limited	0	0
+notify	textchanged	limited	0	0
+notify	textchanged	limited	0	0
+notify	textchanged	limited	0	0
+query	limited	12345	EditWnd	50000080	12345	0
+notify	killfocus	limited	0	0
+notify	setfocus	digits	0	0
+notify	textchanged	digits	0	0
+notify	textchanged	digits	0	0
+query	digits	12	EditWnd	50002080	12	0
+notify	killfocus	digits	0	0
+notify	setfocus	fixed	0	0
+query	fixed	keep	EditWnd	50000880	keep	0
+notify	killfocus	fixed	0	0
+notify	setfocus	secret	0	0
+query	secret	abc	EditWnd	500000a0	abc	42
+notify	killfocus	secret	0	0
+notify	setfocus	plain	0	0
+notify	textchanged	plain	0	0
+notify	textchanged	plain	0	0
+notify	textchanged	plain	0	0
+notify	mouseenter	btn	0	1638750
+notify	killfocus	plain	0	0
+notify	setfocus	btn	0	0
+notify	click	btn	0	0
+query	plain		-
+query	secret	abc	-
+"""
+
+LIFETIME = """notify	windowinit	root	0	0
+notify	setfocus	btn	0	0
+notify	killfocus	btn	0	0
+notify	setfocus	vanish	0	0
+notify	textchanged	vanish	0	0
+notify	killfocus	vanish	0	0
+query	vanish	a	-
+notify	setfocus	kept	0	0
+child	EditWnd	1
+notify	mouseenter	btn	0	1638750
+notify	setfocus	btn	0	0
+notify	click	btn	0	0
+"""
+
+
+def run(check, render, skin, work, name, steps, expected):
+    script = os.path.join(work, name + ".in")
+    with open(script, "w") as f:
+        f.write("\n".join(steps) + "\n")
+    subprocess.run(["xdotool", "mousemove", "1023", "767"], env=render.prefix.env(render.display), check=True)
+    rc, out, err = render.run(skin, "edit.xml", "--notify", "--input", "Z:" + script)
+    ok = rc == 0 and out == expected
+    if not check.expect(ok, "%s: the whole stream" % name):
+        print("exit %d, stderr: %s" % (rc, err.strip()[-2000:]))
+        print("expected:\n" + expected + "got:\n" + out)
+    return rc == 0
+
+
+def reddish(rows, rect):
+    left, top, right, bottom = rect
+    return sum(1 for y in range(top + 1, bottom - 1) for x in range(left + 1, right - 1)
+               if rows[y][x][0] > 150 and rows[y][x][1] < 100 and rows[y][x][2] < 100)
+
+
+def dark(rows, rect):
+    left, top, right, bottom = rect
+    return sum(1 for y in range(top + 1, bottom - 1) for x in range(left + 1, right - 1)
+               if max(rows[y][x][:3]) < 100)
+
+
+def crop(rows, rect):
+    left, top, right, bottom = rect
+    return [row[left:right] for row in rows[top:bottom]]
+
+
+def check_typing(check, render, skin, work):
+    shots = {}
+
+    def shot(name):
+        shots[name] = os.path.join(work, "edit-%s.png" % name)
+        return "shot Z:" + shots[name]
+
+    steps = [shot("start"), "query plain", "query kept",
+             "click " + centre(PLAIN), shot("focused"), "query plain",
+             "text abc", "key Return", "query plain",
+             "click 100 105", "text 1234567", "query limited",
+             "click 100 145", "text a1b2", "query digits",
+             "click 100 185", "text xy", "query fixed",
+             "click " + centre(SECRET), "query secret",
+             "click " + centre(PLAIN), "key End", "key Back", "key Back", "key Back",
+             "click 350 25", "query plain", "query secret", shot("end")]
+    if not run(check, render, skin, work, "typing", steps, TYPING):
+        return
+    _, _, start = uicheck.read_png(shots["start"])
+    _, _, focused = uicheck.read_png(shots["focused"])
+    _, _, end = uicheck.read_png(shots["end"])
+    check.expect(reddish(start, PLAIN) > 30, "the tip over the empty, unfocused box (%d red pixels)" %
+                 reddish(start, PLAIN))
+    check.expect(reddish(start, KEPT) == 0 and dark(start, KEPT) > 30,
+                 "a box with a text shows its text, not the tip (%d red, %d dark)" %
+                 (reddish(start, KEPT), dark(start, KEPT)))
+    check.expect(reddish(focused, PLAIN) == 0, "no tip while the box has the focus (%d red pixels)" %
+                 reddish(focused, PLAIN))
+    check.expect(reddish(end, PLAIN) > 30, "the tip again once the box is emptied and left (%d red pixels)" %
+                 reddish(end, PLAIN))
+    mask = crop(end, SECRET)
+    check.expect(dark(end, SECRET) > 10 and mask == crop(end, MASKLOOK),
+                 "the password \"abc\" is painted exactly as the text \"***\"")
+
+
+def check_lifetime(check, render, skin, work):
+    # An edit that hides itself at its first change closes its window while the
+    # system edit is still inside that change; an open edit deleted takes its
+    # window with it, and typing afterwards reaches nothing.
+    steps = ["click 300 185", "text a", "windows", "query vanish",
+             "click " + centre(KEPT), "windows", "delete kept", "windows", "text z",
+             "click 350 25"]
+    run(check, render, skin, work, "lifetime", steps, LIFETIME)
+
+
+def main():
+    wine_run, exe, folder, work = sys.argv[1:5]
+    os.makedirs(work, exist_ok=True)
+    check = uicheck.Checker()
+    prefix = uicheck.Prefix(wine_run, work)
+    prefix.check_freed_memory(os.path.basename(exe))
+    with uicheck.Display() as display:
+        render = uicheck.Renderer(wine_run, exe, display, prefix)
+        check_typing(check, render, folder, work)
+        check_lifetime(check, render, folder, work)
+    prefix.stop()
+    check.finish()
+
+
+if __name__ == "__main__":
+    main()
