@@ -15,6 +15,8 @@ import uicheck
 # Item rectangles of the layout's edits (edit.xml).
 PLAIN = (10, 10, 200, 40)
 KEPT = (10, 50, 200, 80)
+TALL = (10, 210, 200, 270)
+TALL_TOP = (10, 210, 200, 232)   # where its top-aligned tip is painted, above its window
 SECRET = (210, 90, 400, 120)
 MASKLOOK = (210, 130, 400, 160)
 ES_READONLY, ES_PASSWORD, ES_NUMBER = 0x800, 0x20, 0x2000
@@ -60,8 +62,10 @@ notify	setfocus	plain	0	0
 notify	textchanged	plain	0	0
 notify	textchanged	plain	0	0
 notify	textchanged	plain	0	0
-notify	mouseenter	btn	0	1638750
 notify	killfocus	plain	0	0
+notify	setfocus	tall	0	0
+notify	mouseenter	btn	0	1638750
+notify	killfocus	tall	0	0
 notify	setfocus	btn	0	0
 notify	click	btn	0	0
 query	plain		-
@@ -76,6 +80,8 @@ notify	textchanged	vanish	0	0
 notify	killfocus	vanish	0	0
 query	vanish	a	-
 notify	setfocus	kept	0	0
+notify	textchanged	kept	0	0
+query	kept	qabc	EditWnd	50000080	qabc	0
 child	EditWnd	1
 notify	mouseenter	btn	0	1638750
 notify	setfocus	btn	0	0
@@ -128,7 +134,7 @@ def check_typing(check, render, skin, work):
              "click 100 185", "text xy", "query fixed",
              "click " + centre(SECRET), "query secret",
              "click " + centre(PLAIN), "key End", "key Back", "key Back", "key Back",
-             "click 350 25", "query plain", "query secret", shot("end")]
+             "click " + centre(TALL), shot("tall"), "click 350 25", "query plain", "query secret", shot("end")]
     if not run(check, render, skin, work, "typing", steps, TYPING):
         return
     _, _, start = uicheck.read_png(shots["start"])
@@ -141,6 +147,10 @@ def check_typing(check, render, skin, work):
                  (reddish(start, KEPT), dark(start, KEPT)))
     check.expect(reddish(focused, PLAIN) == 0, "no tip while the box has the focus (%d red pixels)" %
                  reddish(focused, PLAIN))
+    _, _, tall = uicheck.read_png(shots["tall"])
+    check.expect(reddish(start, TALL_TOP) > 30 and reddish(tall, TALL_TOP) == 0,
+                 "a focused box paints no tip where its window does not cover it (%d red at first, %d focused)" %
+                 (reddish(start, TALL_TOP), reddish(tall, TALL_TOP)))
     check.expect(reddish(end, PLAIN) > 30, "the tip again once the box is emptied and left (%d red pixels)" %
                  reddish(end, PLAIN))
     mask = crop(end, SECRET)
@@ -150,11 +160,13 @@ def check_typing(check, render, skin, work):
 
 def check_lifetime(check, render, skin, work):
     # An edit that hides itself at its first change closes its window while the
-    # system edit is still inside that change; an open edit deleted takes its
-    # window with it, and typing afterwards reaches nothing.
+    # system edit is still inside that change. A click on an open edit's padding
+    # (outside its window) takes the focus from the window for a moment: the
+    # window stays open and the caret goes to the start. An open edit deleted
+    # takes its window with it, and typing afterwards reaches nothing.
     steps = ["click 300 185", "text a", "windows", "query vanish",
-             "click " + centre(KEPT), "windows", "delete kept", "windows", "text z",
-             "click 350 25"]
+             "click " + centre(KEPT), "click %d %d" % (KEPT[0] + 2, KEPT[1] + 2), "text q", "query kept",
+             "windows", "delete kept", "windows", "text z", "click 350 25"]
     run(check, render, skin, work, "lifetime", steps, LIFETIME)
 
 
