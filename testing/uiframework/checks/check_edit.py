@@ -1,8 +1,10 @@
 """skin-render --notify --input with edits: the whole notification stream of
 typing (one "textchanged" per character, "return" for Return and nothing
-inserted), the maximum length, digits only, read-only and a password's native
-window; the tip painted only over an empty, unfocused box and never read back
-as its text; a password painted as its mask. Then an edit that hides itself
+inserted), the caret at the end when Tab opens an edit and all selected with
+"autoselall", the maximum length, digits only, read-only and a password's
+native window, an open edit's own background and text colour; the tip painted
+only over an empty, unfocused box and never read back as its text; a password
+painted as its mask. Then an edit that hides itself
 from inside its own "textchanged", and an open edit deleted: both run with the
 heap's free checking on, so that a window or control used after it was freed
 ends the program."""
@@ -15,6 +17,8 @@ import uicheck
 # Item rectangles of the layout's edits (edit.xml).
 PLAIN = (10, 10, 200, 40)
 KEPT = (10, 50, 200, 80)
+SELALL = (210, 50, 400, 80)
+DIGITS = (10, 130, 200, 160)
 TALL = (10, 210, 200, 270)
 TALL_TOP = (10, 210, 200, 232)   # where its top-aligned tip is painted, above its window
 SECRET = (210, 90, 400, 120)
@@ -39,6 +43,14 @@ notify	textchanged	plain	0	0
 notify	return	plain	0	0
 query	plain	abc	EditWnd	50000080	abc	0
 notify	killfocus	plain	0	0
+notify	setfocus	kept	0	0
+notify	textchanged	kept	0	0
+query	kept	abcd	EditWnd	50000080	abcd	0
+notify	killfocus	kept	0	0
+notify	setfocus	selall	0	0
+notify	textchanged	selall	0	0
+query	selall	x	EditWnd	50000080	x	0
+notify	killfocus	selall	0	0
 notify	setfocus	limited	0	0
 notify	textchanged	limited	0	0
 notify	textchanged	limited	0	0
@@ -129,9 +141,11 @@ def check_typing(check, render, skin, work):
     steps = [shot("start"), "query plain", "query kept",
              "click " + centre(PLAIN), shot("focused"), "query plain",
              "text abc", "key Return", "query plain",
+             "key Tab", "text d", "query kept",
+             "click " + centre(SELALL), "text x", "query selall",
              "click 100 105", "text 1234567", "query limited",
-             "click 100 145", "text a1b2", "query digits",
-             "click 100 185", "text xy", "query fixed",
+             "click 100 145", "text a1b2", "query digits", shot("digits"),
+             "click 100 185", "text xy", "query fixed", shot("fixed"),
              "click " + centre(SECRET), "query secret",
              "click " + centre(PLAIN), "key End", "key Back", "key Back", "key Back",
              "click " + centre(TALL), shot("tall"), "click 350 25", "query plain", "query secret", shot("end")]
@@ -153,6 +167,15 @@ def check_typing(check, render, skin, work):
                  (reddish(start, TALL_TOP), reddish(tall, TALL_TOP)))
     check.expect(reddish(end, PLAIN) > 30, "the tip again once the box is emptied and left (%d red pixels)" %
                  reddish(end, PLAIN))
+    _, _, digits = uicheck.read_png(shots["digits"])
+    _, _, fixed = uicheck.read_png(shots["fixed"])
+    blue = sum(1 for y in range(DIGITS[1], DIGITS[3]) for x in range(DIGITS[0], DIGITS[2])
+               if digits[y][x][:3] == (0, 0, 255))
+    check.expect(digits[145][150][:3] == (192, 255, 192) and blue > 5,
+                 "an open edit's own background and its text colour (%s, %d blue pixels)" %
+                 (digits[145][150][:3], blue))
+    check.expect(fixed[185][150][:3] == (255, 224, 192),
+                 "a read-only open edit's own background (%s)" % (fixed[185][150][:3],))
     mask = crop(end, SECRET)
     check.expect(dark(end, SECRET) > 10 and mask == crop(end, MASKLOOK),
                  "the password \"abc\" is painted exactly as the text \"***\"")
