@@ -5,9 +5,9 @@ inserted), the caret at the end when Tab opens an edit and all selected with
 native window, an open edit's own background and text colour; the tip painted
 only over an empty, unfocused box and never read back as its text; a password
 painted as its mask. Then an edit that hides itself
-from inside its own "textchanged", and an open edit deleted: both run with the
+from inside its own "textchanged", and an open edit deleted: every run has the
 heap's free checking on, so that a window or control used after it was freed
-ends the program."""
+ends the program. Last, typing in a layered window reaches its picture."""
 import os
 import subprocess
 import sys
@@ -193,6 +193,27 @@ def check_lifetime(check, render, skin, work):
     run(check, render, skin, work, "lifetime", steps, LIFETIME)
 
 
+def check_layered(check, render, skin, work):
+    # A layered window's picture holds a native window only as the manager
+    # prints it: the typed text must reach it.
+    before = os.path.join(work, "layered-before.png")
+    after = os.path.join(work, "layered-after.png")
+    script = os.path.join(work, "layered.in")
+    with open(script, "w") as f:
+        f.write("shot Z:%s\nclick 100 25\ntext abc\nquery typed\nshot Z:%s\n" % (before, after))
+    rc, out, err = render.run(skin, "layered.xml", "--notify", "--input", "Z:" + script)
+    want = ("notify\twindowinit\troot\t0\t0\nnotify\tsetfocus\ttyped\t0\t0\n" +
+            "notify\ttextchanged\ttyped\t0\t0\n" * 3 + "query\ttyped\tabc\tEditWnd\t50000080\tabc\t0\n")
+    if not check.expect(rc == 0 and out == want, "typing in a layered window"):
+        print("exit %d, stderr: %s\ngot:\n%s" % (rc, err.strip()[-2000:], out))
+        return
+    field = (14, 13, 196, 37)
+    first = dark(uicheck.read_png(before)[2], field)
+    typed = dark(uicheck.read_png(after)[2], field)
+    check.expect(typed > first + 30, "the typed text is in the layered picture (%d dark pixels, %d before)" %
+                 (typed, first))
+
+
 def main():
     wine_run, exe, folder, work = sys.argv[1:5]
     os.makedirs(work, exist_ok=True)
@@ -203,6 +224,7 @@ def main():
         render = uicheck.Renderer(wine_run, exe, display, prefix)
         check_typing(check, render, folder, work)
         check_lifetime(check, render, folder, work)
+        check_layered(check, render, folder, work)
     prefix.stop()
     check.finish()
 
