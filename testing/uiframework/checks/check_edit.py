@@ -1,7 +1,7 @@
 """skin-render --notify --input with edits: the whole notification stream of
 typing (one "textchanged" per character, "return" for Return and nothing
-inserted), the caret at the end when Tab opens an edit and all selected with
-"autoselall", the maximum length, digits only, read-only and a password's
+inserted), the caret at the end when Tab opens an edit (a disabled one is no
+tab stop and opens no window when clicked) and all selected with "autoselall", the maximum length, digits only, read-only and a password's
 native window, an open edit's own background and text colour; the tip painted
 only over an empty, unfocused box and never read back as its text; a password
 painted as its mask. Then an edit that hides itself
@@ -19,6 +19,7 @@ PLAIN = (10, 10, 200, 40)
 KEPT = (10, 50, 200, 80)
 SELALL = (210, 50, 400, 80)
 DIGITS = (10, 130, 200, 160)
+OFF = (210, 210, 400, 240)
 TALL = (10, 210, 200, 270)
 TALL_TOP = (10, 210, 200, 232)   # where its top-aligned tip is painted, above its window
 SECRET = (210, 90, 400, 120)
@@ -76,8 +77,9 @@ notify	textchanged	plain	0	0
 notify	textchanged	plain	0	0
 notify	killfocus	plain	0	0
 notify	setfocus	tall	0	0
-notify	mouseenter	btn	0	1638750
 notify	killfocus	tall	0	0
+query	off	off	-
+notify	mouseenter	btn	0	1638750
 notify	setfocus	btn	0	0
 notify	click	btn	0	0
 query	plain		-
@@ -148,7 +150,7 @@ def check_typing(check, render, skin, work):
              "click 100 185", "text xy", "query fixed", shot("fixed"),
              "click " + centre(SECRET), "query secret",
              "click " + centre(PLAIN), "key End", "key Back", "key Back", "key Back",
-             "click " + centre(TALL), shot("tall"), "click 350 25", "query plain", "query secret", shot("end")]
+             "click " + centre(TALL), shot("tall"), "click " + centre(OFF), "query off", "click 350 25", "query plain", "query secret", shot("end")]
     if not run(check, render, skin, work, "typing", steps, TYPING):
         return
     _, _, start = uicheck.read_png(shots["start"])
@@ -176,6 +178,8 @@ def check_typing(check, render, skin, work):
                  (digits[145][150][:3], blue))
     check.expect(fixed[185][150][:3] == (255, 224, 192),
                  "a read-only open edit's own background (%s)" % (fixed[185][150][:3],))
+    green = sum(1 for y in range(OFF[1], OFF[3]) for x in range(OFF[0], OFF[2]) if end[y][x][:3] == (0, 192, 0))
+    check.expect(green > 5, "a disabled edit, clicked, paints its text in the disabled colour (%d pixels)" % green)
     mask = crop(end, SECRET)
     check.expect(dark(end, SECRET) > 10 and mask == crop(end, MASKLOOK),
                  "the password \"abc\" is painted exactly as the text \"***\"")
