@@ -377,11 +377,7 @@ RECT CEditUI::GetNativeRect()
 
 void CEditUI::DoEvent(UIEvent& event)
 {
-    if (!IsMouseEnabled() && IsMouseEventType(event.Type)) {
-        if (m_pParent) m_pParent->DoEvent(event);
-        else CLabelUI::DoEvent(event);
-        return;
-    }
+    if (PassMouseToParent(event)) return;
     switch (event.Type) {
     case UIEventSetCursor:
         if (IsEnabled()) {
@@ -434,10 +430,7 @@ void CEditUI::DoEvent(UIEvent& event)
         }
         return;
     case UIEventMouseLeave:
-        if (Inside(m_rcItem, event.ptMouse)) {
-            if (m_pManager) m_pManager->AddMouseLeavePending(this);
-            return;
-        }
+        if (DeferMouseLeaveInside(event)) return;
         if (IsEnabled() && (m_uButtonState & UISTATE_HOT)) {
             m_uButtonState &= ~UISTATE_HOT;
             Invalidate();

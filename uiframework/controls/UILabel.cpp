@@ -118,6 +118,21 @@ void CLabelUI::DoEvent(UIEvent& event)
     CControlUI::DoEvent(event);
 }
 
+bool CLabelUI::PassMouseToParent(UIEvent& event)
+{
+    if (IsMouseEnabled() || !IsMouseEventType(event.Type)) return false;
+    if (m_pParent) m_pParent->DoEvent(event);
+    else CLabelUI::DoEvent(event);
+    return true;
+}
+
+bool CLabelUI::DeferMouseLeaveInside(UIEvent& event)
+{
+    if (!::PtInRect(&m_rcItem, event.ptMouse)) return false;
+    if (m_pManager) m_pManager->AddMouseLeavePending(this);
+    return true;
+}
+
 void CLabelUI::SetTextColor(DWORD color)
 {
     m_dwTextColor = color;
