@@ -100,6 +100,15 @@ child	EditWnd	1
 notify	mouseenter	btn	0	1638750
 notify	setfocus	btn	0	0
 notify	click	btn	0	0
+notify	mouseleave	btn	0	1638505
+notify	killfocus	btn	0	0
+notify	setfocus	plain	0	0
+notify	killfocus	plain	0	0
+notify	killfocus	btn	0	0
+notify	setfocus	plain	0	0
+notify	textchanged	plain	0	0
+query	plain	q	EditWnd	50000080	q	0
+child	EditWnd	1
 """
 
 
@@ -190,10 +199,13 @@ def check_lifetime(check, render, skin, work):
     # system edit is still inside that change. A click on an open edit's padding
     # (outside its window) takes the focus from the window for a moment: the
     # window stays open and the caret goes to the start. An open edit deleted
-    # takes its window with it, and typing afterwards reaches nothing.
+    # takes its window with it, and typing afterwards reaches nothing. An open
+    # edit asks for the focus again when the window is resized (the manager
+    # hands it to the tab stop before it first) and goes on taking the typing.
     steps = ["click 300 185", "text a", "windows", "query vanish",
              "click " + centre(KEPT), "click %d %d" % (KEPT[0] + 2, KEPT[1] + 2), "text q", "query kept",
-             "windows", "delete kept", "windows", "text z", "click 350 25"]
+             "windows", "delete kept", "windows", "text z", "click 350 25",
+             "click " + centre(PLAIN), "sizewindow 430 290", "text q", "query plain", "windows"]
     run(check, render, skin, work, "lifetime", steps, LIFETIME)
 
 
