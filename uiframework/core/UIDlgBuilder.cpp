@@ -7,6 +7,7 @@
 
 #include "UIActiveX.h"
 #include "UIContainer.h"
+#include "UIEdit.h"
 #include "UIRender.h"
 #include "UILayouts.h"
 #include "UIList.h"
@@ -47,6 +48,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         if (is(L"VBox")) return new CVerticalLayoutUI;
         if (is(L"Text")) return new CTextUI;
         if (is(L"List")) return new CListUI;
+        if (is(L"Edit")) return new CEditUI;
         break;
     case 5:
         if (is(L"Label")) return new CLabelUI;

@@ -128,6 +128,12 @@ public:
                           static_cast<long>(msg.lParam));
             Out("notify\t" + Narrow(msg.sType) + "\t" + (msg.pSender ? Narrow(msg.pSender->GetName()) : "") + buf);
         }
+        // "testhide" = a notification type: the control hides itself when it
+        // sends one, as a listener that moves the focus away would.
+        if (msg.pSender) {
+            LPCWSTR hideOn = msg.pSender->GetCustomAttribute(L"testhide");
+            if (hideOn && msg.sType.Equals(hideOn)) msg.pSender->SetVisible(false);
+        }
         if (msg.sType.Equals(L"windowinit")) StartTestTimers();
         if (msg.sType.Equals(L"timer")) CountTestTimer(msg);
         WindowImplBase::Notify(msg);
@@ -429,6 +435,14 @@ bool ParseInt(const std::wstring& s, int& v)
     return true;
 }
 
+BOOL CALLBACK PrintChildWindow(HWND child, LPARAM)
+{
+    wchar_t cls[64] = L"";
+    ::GetClassNameW(child, cls, 64);
+    Out("child\t" + Narrow(cls) + "\t" + (::IsWindowVisible(child) ? "1" : "0"));
+    return TRUE;
+}
+
 // Runs one script line; false for a line it cannot read.
 bool RunStep(const std::wstring& raw)
 {
@@ -483,6 +497,34 @@ bool RunStep(const std::wstring& raw)
         CControlUI* c = m.FindControlByName(p[1].c_str());
         if (!c) return false;
         c->SetAttribute(p[2].c_str(), p.size() == 4 ? p[3].c_str() : L"");
+    } else if (cmd == L"query" && p.size() == 2) {
+        // A control's text as its owner reads it, and its native child window:
+        // class, style, text and password character ("-" without one).
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        std::string line = "query\t" + Narrow(p[1].c_str()) + "\t" + Narrow(c->GetText().GetData());
+        if (HWND child = c->GetChildWindow()) {
+            wchar_t cls[64] = L"";
+            ::GetClassNameW(child, cls, 64);
+            std::vector<wchar_t> text(static_cast<size_t>(::GetWindowTextLengthW(child)) + 1, L'\0');
+            ::GetWindowTextW(child, text.data(), static_cast<int>(text.size()));
+            char buf[64];
+            std::snprintf(buf, sizeof(buf), "\t%08lx\t", static_cast<unsigned long>(::GetWindowLongW(child, GWL_STYLE)));
+            line += "\t" + Narrow(cls) + buf + Narrow(text.data()) + "\t" +
+                    std::to_string(static_cast<unsigned>(::SendMessageW(child, EM_GETPASSWORDCHAR, 0, 0)));
+        } else {
+            line += "\t-";
+        }
+        Out(line);
+    } else if (cmd == L"delete" && p.size() == 2) {
+        // The named control taken out of its container and deleted at once.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c || !c->GetParent()) return false;
+        IContainerUI* box = static_cast<IContainerUI*>(c->GetParent()->GetInterface(L"IContainer"));
+        if (!box || !box->Remove(c, true)) return false;
+        c->Delete();
+    } else if (cmd == L"windows" && p.size() == 1) {
+        ::EnumChildWindows(g_window->GetHWND(), PrintChildWindow, 0);
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
