@@ -10,6 +10,8 @@
 #include "UILayouts.h"
 #include "UIOption.h"
 #include "UIProgress.h"
+#include "UIGifAnim.h"
+#include "UISlider.h"
 #include "UITabLayout.h"
 #include "UIText.h"
 #include "UIManager.h"
@@ -47,9 +49,11 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 6:
         if (is(L"Button")) return new CButtonUI;
         if (is(L"Option")) return new COptionUI;
+        if (is(L"Slider")) return new CSliderUI;
         break;
     case 7:
         if (is(L"Control")) return new CControlUI;
+        if (is(L"GifAnim")) return new CGifAnimUI;
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
