@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <richedit.h>
+
 #include <climits>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "UIDlgBuilder.h"
 #include "UIGdiplus.h"
 #include "UIGifAnim.h"
+#include "UIRichEdit.h"
+#include "UIScrollBar.h"
 #include "UISlider.h"
 #include "control_window.h"
 
@@ -292,6 +296,150 @@ TEST(GifAnim, WithoutAnImageItPaintsNothingAndNeverTicks)
     ASSERT_NE(made, nullptr);
     EXPECT_STREQ(made->GetClass(), L"GifAnim");
     made->Delete();
+}
+
+CRichEditUI* AddRichEdit(Window& w, RECT pos, std::initializer_list<std::pair<LPCWSTR, LPCWSTR>> attributes = {})
+{
+    CRichEditUI* re = w.Add<CRichEditUI>(L"re", pos, attributes);
+    re->SetPos(pos);
+    return re;
+}
+
+// A window message through the manager, as its window procedure hands it over.
+bool Deliver(Window& w, UINT msg, WPARAM wParam, LPARAM lParam = 0)
+{
+    LRESULT result = 0;
+    return w.manager.MessageHandler(msg, wParam, lParam, result);
+}
+
+TEST(RichEdit, TypingNotifiesEachChangeAndReturnFollowsWantReturn)
+{
+    Window w;
+    CRichEditUI* re = AddRichEdit(w, {0, 0, 200, 100}, {{L"wantreturn", L"false"}});
+    ASSERT_TRUE(re->HasTextHost());
+    re->SetFocus();
+    w.notes.log.clear();
+    for (wchar_t ch : std::wstring(L"ab")) EXPECT_TRUE(Deliver(w, WM_CHAR, ch));
+    EXPECT_EQ(Only(w.notes.log, L"textchanged"), (std::vector<std::wstring>{L"textchanged re", L"textchanged re"}));
+    EXPECT_STREQ(re->GetText(), L"ab");
+    // Return kept from the text: "return" and nothing typed.
+    w.notes.log.clear();
+    EXPECT_TRUE(Deliver(w, WM_KEYDOWN, VK_RETURN));
+    EXPECT_EQ(w.notes.log, std::vector<std::wstring>{L"return re"});
+    EXPECT_STREQ(re->GetText(), L"ab");
+
+    // With want return on, Return goes into the text as a new line.
+    re->SetAttribute(L"wantreturn", L"true");
+    w.notes.log.clear();
+    Deliver(w, WM_KEYDOWN, VK_RETURN);
+    Deliver(w, WM_CHAR, L'\r');
+    EXPECT_TRUE(Only(w.notes.log, L"return").empty());
+    EXPECT_EQ(Only(w.notes.log, L"textchanged").size(), 1u);
+    EXPECT_STREQ(re->GetText(), L"ab\r");
+
+    // Keys reach the text only while the control has the focus.
+    w.manager.SetFocus(nullptr);
+    w.notes.log.clear();
+    EXPECT_FALSE(Deliver(w, WM_CHAR, L'c'));
+    EXPECT_TRUE(w.notes.log.empty());
+    EXPECT_STREQ(re->GetText(), L"ab\r");
+}
+
+TEST(RichEdit, TextSetAndReadWithOrWithoutTextServices)
+{
+    Window w;
+    CRichEditUI* re = AddRichEdit(w, {0, 0, 200, 100});
+    re->SetText(L"hello world");
+    EXPECT_STREQ(re->GetText(), L"hello world");
+    re->SetText(L"");
+    EXPECT_STREQ(re->GetText(), L"");
+    // A control not yet initialised has no text services: its text reads empty.
+    CRichEditUI* bare = new CRichEditUI;
+    bare->SetText(L"kept for later");
+    EXPECT_FALSE(bare->HasTextHost());
+    EXPECT_STREQ(bare->GetText(), L"");
+    LRESULT result = 7;
+    EXPECT_EQ(bare->TxSendMessage(WM_CHAR, L'x', 0, &result), 1);
+    // Once it joins a manager the stored text goes into the text services.
+    w.root->Add(bare);
+    bare->SetManager(&w.manager, w.root, true);
+    EXPECT_TRUE(bare->HasTextHost());
+    EXPECT_STREQ(bare->GetText(), L"kept for later");
+}
+
+TEST(RichEdit, AttributesShapeTheStyleAndTheTextRectangle)
+{
+    Window w;
+    CRichEditUI* re = AddRichEdit(w, {10, 20, 210, 120},
+                                  {{L"multiline", L"false"}, {L"readonly", L"true"}, {L"password", L"true"},
+                                   {L"autohscroll", L"true"}, {L"align", L"right"}, {L"textpadding", L"4,3,2,1"},
+                                   {L"wanttab", L"false"}, {L"textcolor", L" #FF102030"}});
+    const LONG style = re->GetWinStyle();
+    EXPECT_EQ(style & ES_MULTILINE, 0);
+    EXPECT_EQ(style & (ES_READONLY | ES_PASSWORD | ES_AUTOHSCROLL | ES_RIGHT),
+              ES_READONLY | ES_PASSWORD | ES_AUTOHSCROLL | ES_RIGHT);
+    EXPECT_TRUE(re->IsReadOnly());
+    EXPECT_FALSE(re->IsWantTab());
+    EXPECT_EQ(re->GetInterface(L"WantTab"), nullptr);
+    EXPECT_EQ(re->GetTextColor(), 0xFF102030u);
+    const RECT text = re->GetTextClientRect();
+    const RECT want = {14, 23, 208, 119};
+    EXPECT_TRUE(EqualRect(&text, &want))
+        << text.left << "," << text.top << "," << text.right << "," << text.bottom;
+    // Read-only: typing changes nothing.
+    re->SetFocus();
+    Deliver(w, WM_CHAR, L'x');
+    EXPECT_STREQ(re->GetText(), L"");
+    CRichEditUI* other = AddRichEdit(w, {0, 0, 50, 50}, {{L"multiline", L"no"}, {L"vscrollbar", L"true"}});
+    EXPECT_EQ(other->GetWinStyle() & (ES_MULTILINE | WS_VSCROLL | ES_DISABLENOSCROLL),
+              ES_MULTILINE | WS_VSCROLL | ES_DISABLENOSCROLL);
+    EXPECT_NE(other->GetInterface(L"WantTab"), nullptr);
+    EXPECT_EQ(other->GetControlFlags(), 3u);
+    CDialogBuilder builder;
+    CControlUI* made = builder.CreateTableControl(L"RichEdit");
+    ASSERT_NE(made, nullptr);
+    EXPECT_STREQ(made->GetClass(), L"RichEdit");
+    made->Delete();
+}
+
+TEST(RichEdit, TallTextTurnsTheHiddenBarOnAndShortTextOff)
+{
+    Window w;
+    CRichEditUI* re = w.Add<CRichEditUI>(L"re", {0, 0, 200, 60}, {{L"vscrollbar", L"true"}});
+    CScrollBarUI* bar = re->GetVerticalScrollBar();
+    ASSERT_NE(bar, nullptr);
+    bar->SetVisible(false);
+    re->SetPos({0, 0, 200, 60});
+    EXPECT_FALSE(bar->IsVisible());
+    std::wstring tall;
+    for (int i = 0; i < 20; ++i) tall += L"line " + std::to_wstring(i) + L"\r";
+    re->SetText(tall.c_str());
+    re->SetPos({0, 0, 200, 60});
+    EXPECT_TRUE(bar->IsVisible());
+    const RECT text = re->GetTextClientRect();
+    EXPECT_EQ(text.right, 200 - bar->GetFixedWidth());
+    re->SetText(L"short");
+    re->SetPos({0, 0, 200, 60});
+    EXPECT_FALSE(bar->IsVisible());
+    EXPECT_EQ(re->GetTextClientRect().right, 200);
+}
+
+TEST(RichEdit, PaintsItsTextInsideItsRectangle)
+{
+    Window w;
+    CRichEditUI* re = AddRichEdit(w, {10, 10, 110, 40}, {{L"textcolor", L"#FF000000"}});
+    uitest::Canvas canvas(120, 50, RGB(255, 255, 255));
+    re->Paint(canvas.Dc(), RECT{0, 0, 120, 50}, nullptr);
+    EXPECT_FALSE(canvas.HasColor(RECT{0, 0, 120, 50}, 0x000000, 60));
+    re->SetText(L"WWWW");
+    canvas.Fill(RGB(255, 255, 255));
+    re->Paint(canvas.Dc(), RECT{0, 0, 120, 50}, nullptr);
+    const RECT ink = canvas.InkBounds();
+    EXPECT_LT(ink.left, ink.right);
+    EXPECT_GE(ink.left, 10);
+    EXPECT_LE(ink.right, 110);
+    EXPECT_GE(ink.top, 10);
+    EXPECT_LE(ink.bottom, 40);
 }
 
 }  // namespace

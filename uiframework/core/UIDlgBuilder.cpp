@@ -10,6 +10,7 @@
 #include "UILayouts.h"
 #include "UIOption.h"
 #include "UIProgress.h"
+#include "UIRichEdit.h"
 #include "UIGifAnim.h"
 #include "UISlider.h"
 #include "UITabLayout.h"
@@ -58,6 +59,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
         if (is(L"Progress")) return new CProgressUI;
+        if (is(L"RichEdit")) return new CRichEditUI;
         break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
