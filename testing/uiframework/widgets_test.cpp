@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "UIDateTime.h"
 #include "UIDlgBuilder.h"
 #include "UIGdiplus.h"
 #include "UIGifAnim.h"
@@ -296,6 +297,7 @@ TEST(GifAnim, WithoutAnImageItPaintsNothingAndNeverTicks)
     ASSERT_NE(made, nullptr);
     EXPECT_STREQ(made->GetClass(), L"GifAnim");
     made->Delete();
+    EXPECT_EQ(builder.CreateTableControl(L"gifanim"), nullptr);   // its name alone keeps its case
 }
 
 CRichEditUI* AddRichEdit(Window& w, RECT pos, std::initializer_list<std::pair<LPCWSTR, LPCWSTR>> attributes = {})
@@ -440,6 +442,29 @@ TEST(RichEdit, PaintsItsTextInsideItsRectangle)
     EXPECT_LE(ink.right, 110);
     EXPECT_GE(ink.top, 10);
     EXPECT_LE(ink.bottom, 40);
+}
+
+TEST(DateTime, FormatsTheDateWithFourDigitYearAndTwoDigitMonthAndDay)
+{
+    SYSTEMTIME t = {};
+    t.wYear = 2026;
+    t.wMonth = 1;
+    t.wDay = 5;
+    EXPECT_STREQ(CDateTimeUI::FormatDate(t), L"2026-01-05");
+    t.wYear = 999;
+    t.wMonth = 12;
+    t.wDay = 31;
+    EXPECT_STREQ(CDateTimeUI::FormatDate(t), L" 999-12-31");
+    // A fresh control shows today.
+    CDateTimeUI* dt = new CDateTimeUI;
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    EXPECT_STREQ(dt->GetText(), CDateTimeUI::FormatDate(now));
+    EXPECT_EQ(dt->GetUpdateMode(), 0);
+    EXPECT_EQ(dt->GetChildWindow(), nullptr);
+    dt->SetTime(t);
+    EXPECT_STREQ(dt->GetText(), L" 999-12-31");
+    dt->Delete();
 }
 
 }  // namespace

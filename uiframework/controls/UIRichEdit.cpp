@@ -536,6 +536,7 @@ void CRichEditUI::DoInit()
     host->m_style = m_lTwhStyle;
     host->FillCharFormat(m_iFont, m_dwTextColor);
     host->SetFlag(kRich, m_bRich);
+    host->SetFlag(kTransparent, m_bTransparent);
     if (!host->Init(m_sText)) {
         // Without the text services the control is an empty container.
         host->Release();

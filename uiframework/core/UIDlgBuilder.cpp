@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "UIContainer.h"
+#include "UIDateTime.h"
 #include "UIRender.h"
 #include "UILayouts.h"
 #include "UIOption.h"
@@ -54,12 +55,13 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 7:
         if (is(L"Control")) return new CControlUI;
-        if (is(L"GifAnim")) return new CGifAnimUI;
+        if (wcscmp(name, L"GifAnim") == 0) return new CGifAnimUI;   // the one name compared with its case
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
         if (is(L"Progress")) return new CProgressUI;
         if (is(L"RichEdit")) return new CRichEditUI;
+        if (is(L"DateTime")) return new CDateTimeUI;
         break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
@@ -210,8 +212,7 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
             // Tree nodes come with the tree view.
             continue;
         }
-        CControlUI* control = nullptr;
-        if (wcscmp(name, L"GifAnim") != 0) control = CreateTableControl(name);
+        CControlUI* control = CreateTableControl(name);
         if (!control) {
             const CUIPtrArray& factories = CWindowManagerUI::GetControlFactories();
             for (int i = 0; i < factories.GetSize() && !control; ++i) {
