@@ -429,19 +429,18 @@ TEST(RichEdit, TallTextTurnsTheHiddenBarOnAndShortTextOff)
 TEST(RichEdit, PaintsItsTextInsideItsRectangle)
 {
     Window w;
-    CRichEditUI* re = AddRichEdit(w, {10, 10, 110, 40}, {{L"textcolor", L"#FF000000"}});
+    CRichEditUI* re = AddRichEdit(w, {10, 10, 110, 40}, {{L"textcolor", L"#FF000000"}, {L"bkcolor", L"#FFF0F0D0"}});
     uitest::Canvas canvas(120, 50, RGB(255, 255, 255));
     re->Paint(canvas.Dc(), RECT{0, 0, 120, 50}, nullptr);
     EXPECT_FALSE(canvas.HasColor(RECT{0, 0, 120, 50}, 0x000000, 60));
     re->SetText(L"WWWW");
     canvas.Fill(RGB(255, 255, 255));
     re->Paint(canvas.Dc(), RECT{0, 0, 120, 50}, nullptr);
-    const RECT ink = canvas.InkBounds();
-    EXPECT_LT(ink.left, ink.right);
-    EXPECT_GE(ink.left, 10);
-    EXPECT_LE(ink.right, 110);
-    EXPECT_GE(ink.top, 10);
-    EXPECT_LE(ink.bottom, 40);
+    // Transparent from the start: the control's own background shows around the text.
+    EXPECT_EQ(canvas.Pixel(105, 35), 0xF0F0D0u);
+    EXPECT_TRUE(canvas.HasColor(RECT{10, 10, 110, 40}, 0x000000, 60));
+    for (const RECT& outside : {RECT{0, 0, 120, 10}, RECT{0, 40, 120, 50}, RECT{0, 0, 10, 50}, RECT{110, 0, 120, 50}})
+        EXPECT_FALSE(canvas.HasColor(outside, 0x000000, 60));
 }
 
 TEST(DateTime, FormatsTheDateWithFourDigitYearAndTwoDigitMonthAndDay)

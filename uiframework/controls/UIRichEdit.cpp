@@ -664,20 +664,7 @@ void CRichEditUI::Layout()
         rc.left -= m_pHorizontalScrollBar->GetScrollPos();
         rc.right += m_pHorizontalScrollBar->GetScrollRange() - m_pHorizontalScrollBar->GetScrollPos();
     }
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        CControlUI* child = static_cast<CControlUI*>(m_items.ItemAt(i));
-        if (!child->IsVisible()) continue;
-        if (child->IsFloat()) {
-            SetFloatPos(i);
-            continue;
-        }
-        SIZE sz = {rc.right - rc.left, rc.bottom - rc.top};
-        if (sz.cx < child->GetMinWidth()) sz.cx = child->GetMinWidth();
-        if (sz.cx > child->GetMaxWidth()) sz.cx = child->GetMaxWidth();
-        if (sz.cy < child->GetMinHeight()) sz.cy = child->GetMinHeight();
-        if (sz.cy > child->GetMaxHeight()) sz.cy = child->GetMaxHeight();
-        child->SetPos(RECT{rc.left, rc.top, rc.left + sz.cx, rc.top + sz.cy}, false);
-    }
+    PlaceChildren(rc);
 }
 
 SIZE CRichEditUI::EstimateSize(SIZE szAvailable) { return CControlUI::EstimateSize(szAvailable); }
