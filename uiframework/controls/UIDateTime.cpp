@@ -44,6 +44,7 @@ void CDateTimeWnd::Init(CDateTimeUI* owner)
     m_pOwner = owner;
     m_pOwner->m_nDTUpdateFlag = CDateTimeUI::kNone;
     CWindowManagerUI* manager = owner->GetManager();
+    if (!manager) return;
     if (!m_hWnd) {
         const INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_DATE_CLASSES};
         ::InitCommonControlsEx(&icc);
