@@ -4,7 +4,8 @@ picker and animated GIF: the whole UINotify stream compared for a slider drag
 "textchanged" per change, Return kept as "return" or taken as a new line), and
 the date picker (Escape keeps the date, a click elsewhere takes the picked one,
 Delete clears it, an empty text opens at today, the picker closed only after its
-own focus change); then the GIF's frames, stepped by their timer messages,
+own focus change, hidden when moved out of its container); a rich edit without
+msftedit.dll, an empty container that takes no text; then the GIF's frames, stepped by their timer messages,
 captured and compared with the frames written into the GIF, and a one-frame GIF
 that never starts its timer."""
 import datetime
@@ -75,6 +76,29 @@ def check_gif(check, render, skin, work):
         check.expect(still == make_images.ANIM[0], "the one-frame GIF stays on its frame (got %s)" % (still,))
 
 
+def check_without_text_services(check, render, skin, work):
+    """With msftedit.dll unloadable, a rich edit is an empty container: its
+    background painted, typing into it changes and notifies nothing."""
+    shot = os.path.join(work, "no-msftedit.png")
+    script = os.path.join(work, "no-msftedit.in")
+    with open(script, "w") as f:
+        f.write("click 100 70\ntext ab\nkey Return\ngettext re\nshot Z:%s\n" % shot)
+    env = dict(render.prefix.env(render.display), WINEDLLOVERRIDES="msftedit=d")
+    subprocess.run(["xdotool", "mousemove", "1023", "767"], env=env, check=True)
+    cmd = [render.wine_run, render.exe, "Z:" + skin.replace("/", "\\"), "widgets.xml", "--notify", "--input",
+           "Z:" + script]
+    r = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+    lines = [line for line in out.splitlines() if line.split("\t")[2:3] == ["re"] or line.startswith("text")]
+    want = ["notify\tsetfocus\tre\t0\t0", "text\tre\t"]
+    if not check.expect(r.returncode == 0 and lines == want, "without msftedit.dll the rich edit takes no text"):
+        print("got:\n" + out)
+        return
+    _, _, rows = uicheck.read_png(shot)
+    check.expect(rows[70][100][:3] == (0xF0, 0xF0, 0xD0) and rows[35][5][:3] == (0xF0, 0xF0, 0xD0),
+                 "and paints its own background (got %s)" % (rows[70][100],))
+
+
 def main():
     wine_run, exe, folder, work = sys.argv[1:5]
     os.makedirs(work, exist_ok=True)
@@ -92,6 +116,7 @@ def main():
         run_script(check, render, skin, folder, "datetime",
                    lambda text: text.replace("{today}", today).replace("{changed}", changed))
         check_gif(check, render, skin, work)
+        check_without_text_services(check, render, skin, work)
     prefix.stop()
     check.finish()
 

@@ -464,7 +464,9 @@ bool RunStep(const std::wstring& raw)
         if (!c) return false;
         HWND child = c->GetChildWindow();
         if (cmd == L"focuswindow") ::SetFocus(g_window->GetHWND());
-        Out("child\t" + Narrow(p[1].c_str()) + "\t" + (child && ::IsWindow(child) ? "1" : "0"));
+        const bool live = child && ::IsWindow(child);
+        Out("child\t" + Narrow(p[1].c_str()) + "\t" + (live ? "1" : "0") + "\t" +
+            (live && ::IsWindowVisible(child) ? "1" : "0"));
         marker = false;
     } else if (cmd == L"escape" && p.size() == 2 && (p[1] == L"keep" || p[1] == L"close")) {
         // Whether Escape closes the window (it does unless kept: a picker takes it).
