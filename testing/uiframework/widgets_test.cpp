@@ -420,6 +420,17 @@ TEST(RichEdit, TallTextTurnsTheHiddenBarOnAndShortTextOff)
     EXPECT_TRUE(bar->IsVisible());
     const RECT text = re->GetTextClientRect();
     EXPECT_EQ(text.right, 200 - bar->GetFixedWidth());
+    // The scroll slots move the text services' view, which moves the bar.
+    re->LineDown();
+    EXPECT_GT(bar->GetScrollPos(), 0);
+    re->EndDown();
+    const int end = bar->GetScrollPos();
+    EXPECT_GT(end, 0);
+    EXPECT_LE(end, bar->GetScrollRange());
+    re->HomeUp();
+    EXPECT_EQ(bar->GetScrollPos(), 0);
+    re->SetScrollPos(SIZE{0, 30});
+    EXPECT_EQ(bar->GetScrollPos(), 30);
     re->SetText(L"short");
     re->SetPos({0, 0, 200, 60});
     EXPECT_FALSE(bar->IsVisible());
