@@ -8,12 +8,16 @@
 #include "UIActiveX.h"
 #include "UIContainer.h"
 #include "UIEdit.h"
+#include "UIDateTime.h"
 #include "UIRender.h"
 #include "UILayouts.h"
 #include "UIList.h"
 #include "UIListElements.h"
 #include "UIOption.h"
 #include "UIProgress.h"
+#include "UIRichEdit.h"
+#include "UIGifAnim.h"
+#include "UISlider.h"
 #include "UITabLayout.h"
 #include "UIText.h"
 #include "UITreeView.h"
@@ -56,15 +60,19 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 6:
         if (is(L"Button")) return new CButtonUI;
         if (is(L"Option")) return new COptionUI;
+        if (is(L"Slider")) return new CSliderUI;
         break;
     case 7:
         if (is(L"Control")) return new CControlUI;
         if (is(L"ActiveX")) return new CActiveXUI;
+        if (wcscmp(name, L"GifAnim") == 0) return new CGifAnimUI;   // the one name compared with its case
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
         if (is(L"Progress")) return new CProgressUI;
         if (is(L"TreeView")) return new CTreeViewUI;
+        if (is(L"RichEdit")) return new CRichEditUI;
+        if (is(L"DateTime")) return new CDateTimeUI;
         break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
@@ -273,8 +281,7 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
             if (!ParseTreeNode(node, pParent, pManager)) return nullptr;
             continue;
         }
-        CControlUI* control = nullptr;
-        if (wcscmp(name, L"GifAnim") != 0) control = CreateTableControl(name);
+        CControlUI* control = CreateTableControl(name);
         if (!control) {
             const CUIPtrArray& factories = CWindowManagerUI::GetControlFactories();
             for (int i = 0; i < factories.GetSize() && !control; ++i) {

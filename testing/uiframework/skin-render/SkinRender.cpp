@@ -13,6 +13,7 @@
 
 #include "UIBase.h"
 #include "UIContainer.h"
+#include "UIProgress.h"
 #include "UIGdiplus.h"
 #include "UIRender.h"
 #include "UIScrollBar.h"
@@ -127,6 +128,10 @@ public:
             std::snprintf(buf, sizeof(buf), "\t%lu\t%ld", static_cast<unsigned long>(msg.wParam),
                           static_cast<long>(msg.lParam));
             Out("notify\t" + Narrow(msg.sType) + "\t" + (msg.pSender ? Narrow(msg.pSender->GetName()) : "") + buf);
+            // A value control's new value follows its change.
+            CProgressUI* bar = msg.pSender ? static_cast<CProgressUI*>(msg.pSender->GetInterface(L"Progress")) : nullptr;
+            if (bar && msg.sType.Equals(L"valuechanged"))
+                Out("value\t" + Narrow(msg.pSender->GetName()) + "\t" + std::to_string(bar->GetValue()));
         }
         // "testhide" = a notification type: the control hides itself when it
         // sends one, as a listener that moves the focus away would.
@@ -148,6 +153,12 @@ public:
             m_printers.emplace_back(new BrowserEventPrinter(c));
             static_cast<CWebBrowserUI*>(c->GetInterface(L"WebBrowser"))->SetWebBrowserEventHandler(m_printers.back().get());
         }
+    }
+    void SetEscapeCloses(bool closes) { m_escapeCloses = closes; }
+    LRESULT OnDefaultKey(WPARAM wParam) override
+    {
+        if (wParam == VK_ESCAPE && !m_escapeCloses) return 0;
+        return WindowImplBase::OnDefaultKey(wParam);
     }
 
 private:
@@ -191,6 +202,7 @@ private:
     int m_type;
     std::wstring m_zip;
     bool m_closed = false;
+    bool m_escapeCloses = true;
     std::vector<TestTimer> m_timers;
     std::vector<std::unique_ptr<BrowserEventPrinter>> m_printers;
 };
@@ -525,6 +537,37 @@ bool RunStep(const std::wstring& raw)
         c->Delete();
     } else if (cmd == L"windows" && p.size() == 1) {
         ::EnumChildWindows(g_window->GetHWND(), PrintChildWindow, 0);
+    } else if (cmd == L"gettext" && p.size() == 2) {
+        // A named control's text as it answers it.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        std::string text;
+        for (char ch : Narrow(c->GetText())) text += ch == '\r' ? std::string("\\r") : ch == '\n' ? std::string("\\n") : std::string(1, ch);
+        Out("text\t" + Narrow(p[1].c_str()) + "\t" + text);
+        marker = false;
+    } else if (cmd == L"timer" && p.size() == 3 && ParseInt(p[2], x) && x >= 0) {
+        // A control timer's tick now, through the window's own WM_TIMER.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        const UINT id = m.GetWindowTimerId(c, static_cast<UINT>(x));
+        if (id == 0) Out("notimer\t" + Narrow(p[1].c_str()) + "\t" + std::to_string(x));
+        else ::PostMessageW(g_window->GetHWND(), WM_TIMER, id, 0);
+        marker = false;
+    } else if ((cmd == L"childwindow" || cmd == L"focuswindow") && p.size() == 2) {
+        // Whether a control's native child window lives; "focuswindow" first gives
+        // the Windows focus to the window itself and looks before anything posted runs.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        HWND child = c->GetChildWindow();
+        if (cmd == L"focuswindow") ::SetFocus(g_window->GetHWND());
+        const bool live = child && ::IsWindow(child);
+        Out("child\t" + Narrow(p[1].c_str()) + "\t" + (live ? "1" : "0") + "\t" +
+            (live && ::IsWindowVisible(child) ? "1" : "0"));
+        marker = false;
+    } else if (cmd == L"escape" && p.size() == 2 && (p[1] == L"keep" || p[1] == L"close")) {
+        // Whether Escape closes the window (it does unless kept: a picker takes it).
+        g_window->SetEscapeCloses(p[1] == L"close");
+        marker = false;
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
