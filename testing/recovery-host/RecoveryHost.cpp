@@ -140,8 +140,8 @@ bool ParseInt(const wchar_t* text, int* value) {
 
 int Usage() {
   std::fputs("usage: recovery-host disks IMAGE...\n"
-             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] [--stats] IMAGE "
-             "DISK PART\n"
+             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] [--paths] "
+             "[--stats] IMAGE DISK PART\n"
              "       recovery-host load RESULTFILE [IMAGE...]\n"
              "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
              "OUTDIR\n"
@@ -265,6 +265,7 @@ enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
 struct ScanOptions {
   int stopAt = -1;           // --stop-at: stop once progress reaches this (0..10000)
   std::wstring resultFile;   // --result: a stored deep-scan result to load and resume
+  bool paths = false;        // --paths: each line also gives the library's full path of its id
   bool stats = false;        // --stats: working set and scan time on stderr
 };
 ScanOptions g_options;
@@ -495,6 +496,9 @@ int CollectByTree(int task, Listing* listing, bool widePaths = false) {
     }
     const bool atVirtualRoot = folder.treePath == L":/";
     for (const Child& r : children) {
+      // A whole-disk scan's root also carries each partition's root children, parented
+      // to the partition's folder: they show where that folder's listing puts them.
+      if (atVirtualRoot && r.parentId != r.id && (r.parentId & ~0xFFFFFFull) == 0x0000FFFFFF000000ull) continue;
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
       std::wstring shownWide;
@@ -533,6 +537,7 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
     else if (a == L"--deep") *mode = Mode::kDeep;
     else if (a == L"--fsdeep") *mode = Mode::kFsDeep;
     else if (a == L"--disk") *mode = Mode::kDisk;
+    else if (!allowDeletedOnly && a == L"--paths") g_options.paths = true;
     else if (allowDeletedOnly && a == L"--deleted-only") *deletedOnly = true;
     else if (a.size() > 1 && a[0] == L'-' && a[1] == L'-') return false;
     else rest->push_back(a);
@@ -570,6 +575,7 @@ int PrintTree(int task) {
     do *--p = char('0' + v % 10); while (v /= 10);
     out.append(p, size_t(end - p));
   };
+  std::vector<wchar_t> full(4096);
   for (const Found* found : listing.sorted) {
     const Found& f = *found;
     out += f.deleted ? '1' : '0';
@@ -581,6 +587,13 @@ int PrintTree(int task) {
     decimal(f.time);
     out += '\t';
     out.append(listing.PathOf(f), f.pathLength);
+    if (g_options.paths) {
+      full[0] = 0;
+      const int rc = g_lib.QueryFileFullPath(task, f.id, full.data());
+      char tail[64];
+      std::snprintf(tail, sizeof tail, "\t%llX\t%X\t%d", static_cast<unsigned long long>(f.id), f.source, rc);
+      out.append(1, '\t').append(Utf8(full.data())).append(tail);
+    }
     out += '\n';
     if (out.size() >= (1 << 20) - 4096) {
       std::fwrite(out.data(), 1, out.size(), g_out);

@@ -91,12 +91,17 @@ public:
     virtual void ProcessScrollBar(RECT rc, int cxRequired, int cyRequired);
 
 protected:
+    // Runs for each visible, non-float child as the client area paints, before
+    // the child meets the paint rectangle; `counter` starts at 0 each paint.
+    virtual void PrepareItemPaint(HDC hDC, CControlUI* pItem, int& counter);
     bool DestroyChild(CControlUI* pControl);
     int VerticalLineStep() const;
     int HorizontalLineStep() const;
     int VerticalPageStep() const;
     int HorizontalPageStep() const;
     void ScrollBy(int dx, int dy);
+    // Floats at their relative places, the others filling `rc` within their limits.
+    void PlaceChildren(const RECT& rc);
     void SwitchScrollBar(CScrollBarUI*& bar, bool enable, bool horizontal);
     // Re-layout after a scroll-bar change: the container's own rectangle (its
     // relative one when it floats).
