@@ -5,109 +5,25 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "UIBase.h"
+#include "UICombo.h"
 #include "UIDlgBuilder.h"
 #include "UIList.h"
 #include "UIListElements.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 #include "draw_support.h"
+#include "list_support.h"
 
 using namespace SkinUI;
 using uitest::Canvas;
+using namespace uitest;
 
 namespace {
-
-struct Recorder : INotifyUI {
-    std::vector<std::wstring> log;   // "type sender wParam lParam"
-    void Notify(UINotify& msg) override
-    {
-        log.push_back(std::wstring(msg.sType.GetData()) + L" " + (msg.pSender ? msg.pSender->GetName().GetData() : L"") +
-                      L" " + std::to_wstring(msg.wParam) + L" " + std::to_wstring(static_cast<long>(msg.lParam)));
-    }
-    // The notifications of one type, in order.
-    std::vector<std::wstring> Of(const std::wstring& type) const
-    {
-        std::vector<std::wstring> out;
-        for (const auto& l : log)
-            if (l.compare(0, type.size() + 1, type + L" ") == 0) out.push_back(l);
-        return out;
-    }
-};
-
-// A hidden top-level window whose manager holds a layout built from text; the
-// root is laid out over `size` at once.
-class Page {
-public:
-    explicit Page(const std::wstring& layout, SIZE size = {300, 300})
-    {
-        m_hwnd = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, size.cx, size.cy, nullptr, nullptr, nullptr,
-                                   nullptr);
-        manager.Init(m_hwnd);
-        CDialogBuilder builder;
-        root = builder.Create(CUIStringOrId(layout.c_str()), nullptr, nullptr, &manager);
-        if (root) manager.AttachRootControl(root);
-        manager.AddNotifyListener(&notes);
-        if (root) root->SetPos(RECT{0, 0, size.cx, size.cy});
-    }
-    ~Page()
-    {
-        manager.KillAllTimers();
-        ::DestroyWindow(m_hwnd);
-    }
-    template <class T>
-    T* Find(LPCWSTR name)
-    {
-        return static_cast<T*>(manager.FindControlByName(name));
-    }
-    HWND Hwnd() const { return m_hwnd; }
-    void Send(CControlUI* c, int type, WORD key = 0, POINT pt = {0, 0}, WPARAM wParam = 0)
-    {
-        UIEvent e = {};
-        e.Type = type;
-        e.pSender = c;
-        e.ptMouse = pt;
-        e.wParam = wParam;
-        e.chKey = key;
-        c->Event(e);
-    }
-    void Relayout() { root->SetPos(root->GetPos()); }
-
-    CWindowManagerUI manager;
-    CControlUI* root = nullptr;
-    Recorder notes;
-
-private:
-    HWND m_hwnd = nullptr;
-};
-
-void Pump()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
-
-std::wstring Rows(int n, LPCWSTR extra = L"")
-{
-    std::wstring out;
-    for (int i = 0; i < n; ++i) {
-        out += L"<ListLabelElement name=\"r" + std::to_wstring(i) + L"\" text=\"row " + std::to_wstring(i) + L"\" " +
-               extra + L"/>";
-    }
-    return out;
-}
-
-std::wstring ListPage(const std::wstring& listAttrs, const std::wstring& items)
-{
-    return L"<Window><VerticalLayout name=\"root\"><List name=\"list\" " + listAttrs + L">" + items +
-           L"</List></VerticalLayout></Window>";
-}
 
 TEST(List, BuilderMakesTheListWithHeaderBodyAndIndexedItems)
 {
@@ -203,6 +119,39 @@ TEST(List, ColoursWithoutHashKeepTheirFirstDigit)
     EXPECT_EQ(info->dwTextColor, 0xFF123456u);
     EXPECT_EQ(info->dwBkColor, 0xFF654321u);
     EXPECT_EQ(info->dwHLineColor, 0xFF00FF00u);
+}
+
+TEST(Combo, SelectsByIndexClampsAndFollowsRemoval)
+{
+    Page p(ComboPage(L"", 3));
+    CComboUI* combo = p.Find<CComboUI>(L"combo");
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->GetCount(), 3);
+    EXPECT_EQ(combo->GetCurSel(), -1);
+    EXPECT_TRUE(combo->GetText().IsEmpty());
+    ASSERT_TRUE(combo->SelectItem(1));
+    EXPECT_STREQ(combo->GetText().GetData(), L"row 1");
+    ASSERT_TRUE(combo->SelectItem(3 + 5)) << "past the end: the last item";
+    EXPECT_EQ(combo->GetCurSel(), 2);
+    ASSERT_TRUE(combo->RemoveAt(2));
+    EXPECT_EQ(combo->GetCurSel(), 1) << "the nearest selectable item at or before it";
+    EXPECT_EQ(p.notes.Of(L"itemselect"), (std::vector<std::wstring>{L"itemselect combo 1 -1", L"itemselect combo 2 1",
+                                                                     L"itemselect combo 1 -1"}));
+    // Keys step through the items; a step that finds nothing keeps the selection.
+    p.Send(combo, UIEventKeyDown, VK_DOWN);
+    EXPECT_EQ(combo->GetCurSel(), 1);
+    p.Send(combo, UIEventKeyDown, VK_HOME);
+    EXPECT_EQ(combo->GetCurSel(), 0);
+    p.Send(combo, UIEventMouseWheel, 0, {0, 0}, 1);
+    EXPECT_EQ(combo->GetCurSel(), 1);
+}
+
+TEST(Combo, ColoursWithoutHashKeepTheirFirstDigit)
+{
+    Page p(ComboPage(L"itemtextcolor=\"FF123456\" itemselectedbkcolor=\"#FF00FF00\"", 1));
+    const ListInfo* info = p.Find<CComboUI>(L"combo")->GetListInfo();
+    EXPECT_EQ(info->dwTextColor, 0xFF123456u);
+    EXPECT_EQ(info->dwSelectedBkColor, 0xFF00FF00u);
 }
 
 }  // namespace

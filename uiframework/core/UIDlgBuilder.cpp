@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "UICombo.h"
 #include "UIContainer.h"
 #include "UIRender.h"
 #include "UILayouts.h"
@@ -45,6 +46,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         if (is(L"List")) return new CListUI;
         break;
     case 5:
+        if (is(L"Combo")) return new CComboUI;
         if (is(L"Label")) return new CLabelUI;
         break;
     case 6:
@@ -56,6 +58,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
+        if (is(L"ComboBox")) return new CComboUI;
         if (is(L"Progress")) return new CProgressUI;
         break;
     case 9:
