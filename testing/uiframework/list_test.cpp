@@ -144,6 +144,9 @@ TEST(Combo, SelectsByIndexClampsAndFollowsRemoval)
     EXPECT_EQ(combo->GetCurSel(), 0);
     p.Send(combo, UIEventMouseWheel, 0, {0, 0}, 1);
     EXPECT_EQ(combo->GetCurSel(), 1);
+    p.Send(combo, UIEventKeyDown, VK_DOWN);
+    EXPECT_EQ(combo->GetCurSel(), 1) << "Down on the last item";
+    EXPECT_STREQ(combo->GetText().GetData(), L"row 1");
 }
 
 TEST(Combo, ColoursWithoutHashKeepTheirFirstDigit)

@@ -258,9 +258,10 @@ void CComboUI::SetEnabled(bool bEnable)
 
 void CComboUI::SetPos(RECT rc, bool bNeedInvalidate)
 {
-    // The items are laid out only in the pop-up; while it is open they stay
+    // The items are laid out only in the pop-up; while it holds them they stay
     // where it put them.
-    if (!m_pWindow) {
+    const bool lent = m_pWindow && GetCount() > 0 && GetItemAt(0)->GetManager() != m_pManager;
+    if (!lent) {
         for (int i = 0; i < GetCount(); ++i) GetItemAt(i)->SetPos(RECT{0, 0, 0, 0}, false);
     }
     CControlUI::SetPos(rc, bNeedInvalidate);

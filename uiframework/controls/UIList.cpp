@@ -422,6 +422,9 @@ void CListBodyUI::SetPos(RECT rc, bool bNeedInvalidate)
 {
     BoxRules rules;
     if (m_pOwner) {
+        // The header, the list's first child, was placed just now: its items
+        // give this layout's columns.
+        m_pOwner->RefreshColumns();
         const ListInfo* info = m_pOwner->GetListInfo();
         rules.extraPadding = info->iHLineSize;
         if (info->nColumns > 0) {
