@@ -206,10 +206,10 @@ def fresh_layouts(render, work, check, seed):
                     for i in range(4))
     plain = "".join('<ListLabelElement text="%s" />' % WORDS[i] for i in range(4))
     layout = """<?xml version="1.0" encoding="utf-8"?>
-<Window size="400,360">
+<Window size="520,400">
   <Font id="0" name="Tahoma" size="13" />
   <VerticalLayout name="root" bkcolor="#FFFFFFFF">
-    <List name="list" height="240" bkcolor="{lbg}" itembkcolor="{rbg}" itemselectedbkcolor="{sbg}" itemaltbk="true"
+    <List name="list" height="300" bkcolor="{lbg}" itembkcolor="{rbg}" itemselectedbkcolor="{sbg}" itemaltbk="true"
           itemheight="{ih}" childpadding="{cp}" header="hidden" itemfont="0">{rows}</List>
     <HorizontalLayout name="faces" height="{ch}">
       <Combo name="combo" width="{cw}" textpadding="{tp},0,{tp},0" itemtextpadding="{ip},0,{ip},0" itemfont="0"
