@@ -144,9 +144,12 @@ TEST(Combo, SelectsByIndexClampsAndFollowsRemoval)
     EXPECT_EQ(combo->GetCurSel(), 0);
     p.Send(combo, UIEventMouseWheel, 0, {0, 0}, 1);
     EXPECT_EQ(combo->GetCurSel(), 1);
+    // Only a disabled item follows: Down keeps the selection and its text.
+    p.Send(combo, UIEventKeyDown, VK_HOME);
+    combo->GetItemAt(1)->SetEnabled(false);
     p.Send(combo, UIEventKeyDown, VK_DOWN);
-    EXPECT_EQ(combo->GetCurSel(), 1) << "Down on the last item";
-    EXPECT_STREQ(combo->GetText().GetData(), L"row 1");
+    EXPECT_EQ(combo->GetCurSel(), 0);
+    EXPECT_STREQ(combo->GetText().GetData(), L"row 0");
 }
 
 TEST(Combo, ColoursWithoutHashKeepTheirFirstDigit)
