@@ -15,7 +15,7 @@ namespace {
 
 bool Is(LPCWSTR a, LPCWSTR b) { return a && std::wcscmp(a, b) == 0; }
 
-IListItemUI* ItemOf(CControlUI* c) { return c ? static_cast<IListItemUI*>(c->GetInterface(L"IListItem")) : nullptr; }
+IListItemUI* ItemOf(CControlUI* c) { return ListItemOf(c); }
 
 bool IsScrollBar(CControlUI* c) { return c && Is(c->GetClass(), L"ScrollBar"); }
 
@@ -333,21 +333,8 @@ void CComboUI::DoEvent(UIEvent& event)
         SelectByKey(event.wParam == 1 ? VK_DOWN : VK_UP);
         return;
     case UIEventMouseEnter:
-        if (IsEnabled() && ::PtInRect(&m_rcItem, event.ptMouse)) {
-            m_uButtonState |= UISTATE_HOT;
-            Invalidate();
-        }
-        break;
     case UIEventMouseLeave:
-        if (::PtInRect(&m_rcItem, event.ptMouse)) {
-            if (m_pManager) m_pManager->AddMouseLeavePending(this);
-        } else {
-            if (m_uButtonState & UISTATE_HOT) {
-                m_uButtonState &= ~UISTATE_HOT;
-                Invalidate();
-            }
-            if (m_pManager) m_pManager->RemoveMouseLeavePending(this);
-        }
+        FollowHot(*this, event, m_uButtonState);
         break;
     default:
         break;
@@ -381,73 +368,19 @@ bool CComboUI::SelectItem(int iIndex, bool bTakeFocus, bool bSendNotify)
     return true;
 }
 
-void CComboUI::Renumber(int from, int to)
-{
-    for (int i = from; i <= to; ++i) {
-        if (IListItemUI* item = ItemOf(GetItemAt(i))) item->SetIndex(i);
-    }
-}
 
-bool CComboUI::SetItemIndex(CControlUI* pControl, int iIndex)
-{
-    const int old = GetItemIndex(pControl);
-    if (old < 0) return false;
-    if (old == iIndex) return true;
-    IListItemUI* selected = ItemOf(GetItemAt(m_iCurSel));
-    if (!CContainerUI::SetItemIndex(pControl, iIndex)) return false;
-    Renumber(old < iIndex ? old : iIndex, old > iIndex ? old : iIndex);
-    if (selected) m_iCurSel = selected->GetIndex();
-    return true;
-}
+bool CComboUI::SetItemIndex(CControlUI* pControl, int iIndex) { return Items().SetItemIndex(pControl, iIndex); }
 
 bool CComboUI::SetMultiItemIndex(CControlUI* pStartControl, int iCount, int iNewStartIndex)
 {
-    if (!pStartControl || iCount < 0 || iNewStartIndex < 0) return false;
-    const int start = GetItemIndex(pStartControl);
-    if (start == iNewStartIndex) return true;
-    if (start < 0 || start + iCount > GetCount() || iNewStartIndex + iCount > GetCount()) return false;
-    IListItemUI* selected = ItemOf(GetItemAt(m_iCurSel));
-    if (!CContainerUI::SetMultiItemIndex(pStartControl, iCount, iNewStartIndex)) return false;
-    Renumber(start < iNewStartIndex ? start : iNewStartIndex, (start > iNewStartIndex ? start : iNewStartIndex) + iCount - 1);
-    if (selected) m_iCurSel = selected->GetIndex();
-    return true;
+    return Items().SetMultiItemIndex(pStartControl, iCount, iNewStartIndex);
 }
 
-bool CComboUI::Add(CControlUI* pControl)
-{
-    if (IListItemUI* item = ItemOf(pControl)) {
-        item->SetOwner(this);
-        item->SetIndex(GetCount());
-    }
-    return CContainerUI::Add(pControl);
-}
+bool CComboUI::Add(CControlUI* pControl) { return Items().Add(pControl); }
 
-bool CComboUI::AddAt(CControlUI* pControl, int iIndex)
-{
-    if (!CContainerUI::AddAt(pControl, iIndex)) return false;
-    if (IListItemUI* item = ItemOf(pControl)) {
-        item->SetOwner(this);
-        item->SetIndex(iIndex);
-    }
-    Renumber(iIndex + 1, GetCount() - 1);
-    if (m_iCurSel >= iIndex) ++m_iCurSel;
-    return true;
-}
+bool CComboUI::AddAt(CControlUI* pControl, int iIndex) { return Items().AddAt(pControl, iIndex); }
 
-bool CComboUI::Remove(CControlUI* pControl, bool bDoNotDestroy)
-{
-    const int index = GetItemIndex(pControl);
-    if (index < 0) return false;
-    if (!CContainerUI::Remove(pControl, bDoNotDestroy)) return false;
-    Renumber(index, GetCount() - 1);
-    if (index == m_iCurSel) {
-        m_iCurSel = -1;
-        SelectItem(FindSelectable(index, false), false, true);
-    } else if (index < m_iCurSel) {
-        --m_iCurSel;
-    }
-    return true;
-}
+bool CComboUI::Remove(CControlUI* pControl, bool bDoNotDestroy) { return Items().Remove(pControl, bDoNotDestroy); }
 
 bool CComboUI::RemoveAt(int iIndex, bool bDoNotDestroy)
 {
@@ -464,9 +397,7 @@ void CComboUI::RemoveAll()
 
 void CComboUI::SetImage(UIImageDrawInfo& info, LPCWSTR image)
 {
-    if (info.sDrawString.Equals(image ? image : L"") && info.pImageInfo) return;
-    info.Clear();
-    info.sDrawString = image;
+    SetImageDescription(info, image);
     Invalidate();
 }
 

@@ -96,7 +96,7 @@ public:
     CComboWnd* GetDropDown() const { return m_pWindow; }
 
 private:
-    void Renumber(int from, int to);
+    CListItems Items() { return CListItems(*this, *this, m_iCurSel); }
     void SetImage(UIImageDrawInfo& info, LPCWSTR image);
     // A keyboard or wheel step: selects without closing the pop-up; a step
     // that finds nothing selectable keeps the selection.
