@@ -86,6 +86,9 @@ class CFSDeepScanTask : public CStorage::CScanTask {
   void RequestStop() override;
   int32_t EnumFileTypes(int32_t start, int32_t count, int32_t* total, int32_t* got, FileTypeRecord* records) override;
   int32_t QueryFileName(uint64_t id, uint32_t source, uint64_t* parentId, wchar_t* name) override;
+  // The id alone names the entry: the first sub-task holding it answers (file-system
+  // tasks in start order, then the raw one), with the path in its own tree.
+  int32_t QueryFileFullPath(uint64_t id, wchar_t* buffer) override;
   int32_t CloseEnumHandle(int32_t handle) override;
   int32_t RecoverFile(int32_t mode, int32_t count, const wchar_t* folder, const wchar_t* names,
                       const int32_t* sources) override;

@@ -14,6 +14,8 @@ namespace {
 
 constexpr int32_t kDone = 10000;
 constexpr uint64_t kRawRootExternal = CDeepScanTask::kRootId + 1;
+// The root listing carries the partitions' root children while it holds fewer records.
+constexpr int32_t kRootListingRecords = 1000;
 
 bool IsKnownType(uint16_t type) {
   return type == kFsFat12 || type == kFsFat16 || type == kFsFat32 || type == kFsNtfs || type == kFsExFat;
@@ -263,9 +265,28 @@ int32_t CDiskDeepScanTask::EnumRoot(int32_t count, ScanFileRecord* records, int3
     made.push_back(r);
   }
   std::fputs("Enum DeepScan Finished\n", stdout);
+  // After the folders, each partition's root children (its first page) with the folder
+  // as parent: a host that builds the tree by parent ids has the top two levels at once
+  // and reaches the rest by the folders' paths.
+  const int32_t folders = int32_t(made.size());
+  const int32_t room = std::min(count, kRootListingRecords);
+  for (const auto& task : FileSystemTasks()) {
+    const int32_t left = room - int32_t(made.size());
+    if (left <= 0) break;
+    wchar_t rootPath[40];
+    std::swprintf(rootPath, 40, L":/Root:%llX/", static_cast<unsigned long long>(task->RootId() + 1));
+    std::vector<ScanFileRecord> children(static_cast<size_t>(left));
+    int32_t n = 0, h = 0;
+    if (task->EnumScannedFiles(rootPath, 0, left, children.data(), &n, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &h) != kResultOk)
+      continue;
+    task->CloseEnumHandle(h);
+    RewriteRecords(task->TaskId(), children.data(), n);
+    made.insert(made.end(), children.begin(), children.begin() + std::min(n, left));
+  }
   *got = std::min(int32_t(made.size()), count);
   std::copy(made.begin(), made.begin() + *got, records);
-  if (childCount) *childCount = int32_t(made.size());
+  if (childCount) *childCount = folders;
   if (fileCount) *fileCount = files;
   if (deletedCount) *deletedCount = deleted;
   if (totalSize) *totalSize = size;

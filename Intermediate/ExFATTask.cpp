@@ -22,19 +22,12 @@ struct OpenSet {
   uint8_t fileEntry[32] = {};
   uint8_t streamEntry[32] = {};
   uint32_t expected = 0;
-  LongNameAccumulator name;
   void Drop() {
     file = false;
     stream = false;
     expected = 0;
-    name.Reset();
   }
 };
-
-std::wstring SetName(const OpenSet& set) {
-  std::wstring text(set.name.chars, std::min<uint32_t>(set.name.count, set.streamEntry[3]));
-  return text;
-}
 
 }  // namespace
 
@@ -116,56 +109,51 @@ int32_t CExFATScanFormattedTask::ReadStream(uint64_t parentId, uint32_t firstClu
   return ReadChainRecord(parentId, chain, deleted);
 }
 
+int32_t CExFATScanFormattedTask::ReportSet(const uint8_t* f, const uint8_t* s, const uint8_t* names,
+                                           uint32_t nameEntries, uint64_t parentId, bool walkDeleted) {
+  LongNameAccumulator name;
+  for (uint32_t k = 0; k < nameEntries; ++k) m_service->AccumulateLongName(names + size_t(k) * kEntryBytes, &name);
+  const uint32_t first = U32(s + 20);
+  const uint64_t size = U64(s + 24);
+  const uint32_t stamp = f ? U32(f + 8) : 0;
+  const uint64_t time = f ? DosTimeToUnix(uint16_t(stamp >> 16), uint16_t(stamp)) : 0;
+  const uint32_t attributes = f ? U16(f + 4) : 0x20;
+  const bool isDeleted = f ? f[0] == 0x05 : true;
+  const bool noChain = (s[1] & 2) != 0;
+  std::wstring text(name.chars, f ? std::min<uint32_t>(name.count, s[3]) : name.count);
+  while (!text.empty() && text.back() == 0) text.pop_back();
+  bool bad = text.empty();
+  for (wchar_t c : text) bad |= c < 0x20;
+  if (bad) return m_running.load();
+  const bool isDirectory = (attributes & 0x10) != 0;
+  if (isDirectory && first < 2) return m_running.load();
+  const uint64_t id = first == 0 ? EmptyFileId() : first;
+  const int32_t running = Report(text, id, parentId, isDirectory ? 0 : size, time, attributes, isDeleted,
+                                 noChain ? kKindNoFatChain : 0);
+  if (isDirectory && running && !Visited(first))
+    ReadStream(id, first, walkDeleted || isDeleted, noChain, size ? size : U64(s + 8));
+  return running;
+}
+
 int32_t CExFATScanFormattedTask::ParseDirectory(FatDirRecord* recordIn, bool deleted) {
   std::unique_ptr<FatDirRecord> record(recordIn);
   const uint32_t count = uint32_t(record->bytes.size() / kEntryBytes);
   const uint8_t* all = record->bytes.data();
   OpenSet set;
+  uint32_t setStart = 0;
   bool reachedEnd = true;
   uint32_t i = 0;
 
-  auto report = [&](bool partial) {
-    const uint8_t* f = set.fileEntry;
-    const uint8_t* s = set.streamEntry;
-    const uint32_t first = U32(s + 20);
-    const uint64_t size = U64(s + 24);
-    const uint32_t stamp = U32(f + 8);
-    const uint64_t time = DosTimeToUnix(uint16_t(stamp >> 16), uint16_t(stamp));
-    const uint32_t attributes = partial ? 0x20 : U16(f + 4);
-    const bool isDeleted = partial ? true : f[0] == 0x05;
-    const bool noChain = (s[1] & 2) != 0;
-    std::wstring text = partial ? std::wstring(set.name.chars, set.name.count) : SetName(set);
-    while (!text.empty() && text.back() == 0) text.pop_back();
-    bool bad = text.empty();
-    for (wchar_t c : text) bad |= c < 0x20;
-    if (bad) return;
-    const bool isDirectory = (attributes & 0x10) != 0;
-    if (isDirectory && first < 2) return;
-    const uint64_t id = first == 0 ? EmptyFileId() : first;
-    if (!record->firstShortSeen) {
-      record->firstShortSeen = true;
-      record->firstShortName = text;
-      record->firstShortId = id;
-    }
-    const int32_t running = Report(text, id, record->parentId, isDirectory ? 0 : size, time, attributes, isDeleted,
-                                   noChain ? kKindNoFatChain : 0);
-    if (isDirectory && running && !Visited(first))
-      ReadStream(id, first, deleted || isDeleted, noChain, size ? size : U64(s + 8));
+  auto report = [&]() {
+    ReportSet(set.fileEntry, set.streamEntry, all + size_t(setStart + 2) * kEntryBytes,
+              set.fileEntry[1] - 1u - set.expected, record->parentId, deleted);
   };
 
-  // A record that begins inside a set (a cluster of a split directory).
-  if (count && IsExFatStreamEntry(all)) {
-    std::memcpy(set.streamEntry, all, kEntryBytes);
-    i = 1;
-    while (i < count && IsExFatNameEntry(all + size_t(i) * kEntryBytes)) {
-      m_service->AccumulateLongName(all + size_t(i) * kEntryBytes, &set.name);
-      ++i;
-    }
-    record->leading = set.name;
-    const uint32_t first = U32(all + 20);
-    if (deleted && set.name.count && first > m_rootId && first < m_limit) report(true);
-    set.Drop();
-  }
+  // A record that begins inside a set (a cluster of a split directory): its stream and
+  // names, or names alone, continue a set whose file entry lies elsewhere.
+  if (count && IsExFatStreamEntry(all)) i = 1;
+  while (i < count && IsExFatNameEntry(all + size_t(i) * kEntryBytes)) ++i;
+  if (deleted && i > 0) record->headSet.assign(all, all + size_t(i) * kEntryBytes);
   for (; i < count; ++i) {
     if (!m_running.load()) {
       reachedEnd = false;
@@ -189,6 +177,7 @@ int32_t CExFATScanFormattedTask::ParseDirectory(FatDirRecord* recordIn, bool del
           std::memcpy(set.fileEntry, e, kEntryBytes);
           set.file = true;
           set.expected = e[1];
+          setStart = i;
         }
         break;
       case 0x40:
@@ -203,7 +192,6 @@ int32_t CExFATScanFormattedTask::ParseDirectory(FatDirRecord* recordIn, bool del
         break;
       case 0x41:
         if (set.stream && set.expected && IsExFatNameEntry(e) && (e[0] & 0x80) == (set.fileEntry[0] & 0x80)) {
-          m_service->AccumulateLongName(e, &set.name);
           --set.expected;
         } else {
           set.Drop();
@@ -218,29 +206,89 @@ int32_t CExFATScanFormattedTask::ParseDirectory(FatDirRecord* recordIn, bool del
         break;
     }
     if (set.file && set.stream && set.expected == 0) {
-      report(false);
+      report();
       set.Drop();
     }
   }
-  if (deleted && set.file && set.stream) report(false);
-  if (reachedEnd && set.file) record->flags |= kRecordOpenRun;
-  record->name = set.name;
+  if (set.file && reachedEnd && deleted) {
+    // Cut at the record's end: the pass after the walk looks for the rest.
+    record->openSet.assign(all + size_t(setStart) * kEntryBytes, all + size_t(count) * kEntryBytes);
+    record->flags |= kRecordOpenRun;
+  } else if (deleted && set.file && set.stream) {
+    report();
+  }
   record->deleted = deleted;
   record->bytes.clear();
   record->bytes.shrink_to_fit();
-  if (deleted && ((record->flags & kRecordOpenRun) || record->leading.count)) LinkSplitRecord(record.release());
+  if (!record->openSet.empty() || !record->headSet.empty()) LinkSplitRecord(record.release());
   return 0;
 }
 
-// exFAT sets carry no checksum of a short name: only name entries continue a pending set.
-void CExFATScanFormattedTask::LinkSplitRecord(FatDirRecord* record) { LinkPending(record, false); }
+void CExFATScanFormattedTask::LinkSplitRecord(FatDirRecord* record) {
+  if (!record->headSet.empty() && !record->openSet.empty()) {
+    // One record on both lists: the head goes as a copy of its own.
+    FatDirRecord* head = new (std::nothrow) FatDirRecord;
+    if (head) {
+      head->firstCluster = record->firstCluster;
+      head->parentId = record->parentId;
+      head->headSet.swap(record->headSet);
+      head->next = m_heads;
+      m_heads = head;
+    }
+    record->headSet.clear();
+  }
+  FatDirRecord*& list = record->openSet.empty() ? m_heads : m_pending;
+  record->next = list;
+  list = record;
+}
 
-void CExFATScanFormattedTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) {
-  if (!record->firstShortSeen || !pending->name.count) return;
-  std::wstring full(pending->name.chars, pending->name.count);
-  full.append(record->leading.chars, record->leading.count);
-  while (!full.empty() && full.back() == 0) full.pop_back();
-  RenameEntries(record->firstShortName.c_str(), full.c_str(), record->parentId, pending->parentId);
+namespace {
+
+// The set made whole: the cut part and as many of the head's entries as the file entry
+// counts, in-use bits set as its checksum was computed; empty when they do not add up.
+std::vector<uint8_t> JoinedSet(const FatDirRecord& pending, const FatDirRecord& head) {
+  const uint8_t* f = pending.openSet.data();
+  const uint32_t have = uint32_t(pending.openSet.size() / kEntryBytes);
+  const uint32_t total = f[1] + 1u;
+  const uint32_t headCount = uint32_t(head.headSet.size() / kEntryBytes);
+  if (have >= total || headCount < total - have) return {};
+  // Exactly one stream entry, right after the file entry.
+  if ((have >= 2) == IsExFatStreamEntry(head.headSet.data())) return {};
+  if ((head.headSet[0] & 0x80) != (f[0] & 0x80)) return {};
+  std::vector<uint8_t> set(pending.openSet);
+  set.insert(set.end(), head.headSet.begin(), head.headSet.begin() + ptrdiff_t(total - have) * kEntryBytes);
+  std::vector<uint8_t> inUse(set);
+  for (size_t k = 0; k < inUse.size(); k += kEntryBytes) inUse[k] |= 0x80;
+  if (ExFatSetChecksum(inUse.data(), total) != U16(f + 2)) return {};
+  return set;
+}
+
+}  // namespace
+
+void CExFATScanFormattedTask::ResolvePendingRecords() {
+  std::vector<const FatDirRecord*> used;
+  for (FatDirRecord* p = m_pending; p && m_running.load(); p = p->next) {
+    std::vector<uint8_t> set;
+    for (FatDirRecord* h = m_heads; h && set.empty(); h = h->next) {
+      if (std::find(used.begin(), used.end(), h) != used.end()) continue;
+      set = JoinedSet(*p, *h);
+      if (!set.empty()) used.push_back(h);
+    }
+    const std::vector<uint8_t>& entries = set.empty() ? p->openSet : set;
+    const uint32_t n = uint32_t(entries.size() / kEntryBytes);
+    // Unjoined, a set whose file and stream entries are whole still shows.
+    if (n >= 2 && IsExFatStreamEntry(entries.data() + kEntryBytes))
+      ReportSet(entries.data(), entries.data() + kEntryBytes, entries.data() + 2 * kEntryBytes, n - 2, p->parentId,
+                true);
+  }
+  for (FatDirRecord* h = m_heads; h && m_running.load(); h = h->next) {
+    if (std::find(used.begin(), used.end(), h) != used.end()) continue;
+    // A stream and names whose file entry is lost: a deleted file by what they tell.
+    const uint8_t* s = h->headSet.data();
+    const uint32_t n = uint32_t(h->headSet.size() / kEntryBytes);
+    if (n >= 2 && IsExFatStreamEntry(s) && U32(s + 20) > m_rootId && U32(s + 20) < m_limit)
+      ReportSet(nullptr, s, s + kEntryBytes, n - 1, h->parentId, true);
+  }
 }
 
 int32_t CExFATScanFormattedTask::OnRecordFound(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh,

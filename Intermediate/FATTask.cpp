@@ -12,6 +12,7 @@
 #include "CoreLibrary.h"
 #include "FaultGuard.h"
 #include "LittleEndian.h"
+#include "Recovery.h"
 
 namespace {
 
@@ -163,6 +164,8 @@ int32_t CStorage::CFATScanTask::ScanVolume(void* charsetContext, Core::FatVolume
   if (m_formatted && values && values->bytes >= sizeof(Core::FatVolumeValues)) {
     values->rawSectorCallback = &TaskRecordCallback;
     values->rawSectorTask = static_cast<CScanTask*>(this);
+    // The raw sectors still to come hold most of what the pass joins: it runs after them.
+    return 0;
   }
   return TimeResolvePending();
 }
@@ -335,8 +338,7 @@ int32_t CStorage::CFATScanTask::ParseDirectory(FatDirRecord* recordIn, bool dele
   record->deleted = deleted;
   record->bytes.clear();
   record->bytes.shrink_to_fit();
-  if (deleted && !dotStart && record->firstShortSeen && (record->leading.count == 0 || record->leading.deleted))
-    KeepHead(*record);
+  if (deleted && !dotStart && record->firstShortSeen) KeepHead(*record);
   // Only a record cut inside a long name can still be joined with its neighbour.
   if (deleted && ((record->flags & kRecordOpenRun) || record->leading.count)) LinkSplitRecord(record.release());
   return dotStart ? 1 : 0;
@@ -349,16 +351,21 @@ void CStorage::CFATScanTask::LinkPending(FatDirRecord* record, bool joinTails) {
   while (*link) {
     FatDirRecord* pending = *link;
     if (pending->firstCluster + 1 == record->firstCluster) {
+      bool joined = false;
       if ((pending->flags & kRecordOpenRun) && pending->name.count) {
         if (record->leading.count == 0 && record->firstShortSeen) {
-          if (joinTails) JoinLongNameTail(pending, record);
+          joined = joinTails && JoinLongNameTail(pending, record);
         } else if (record->leading.count) {
-          JoinLongNameHead(pending, record);
+          joined = JoinLongNameHead(pending, record);
         }
       }
-      *link = pending->next;
-      delete pending;
-      continue;
+      // A neighbour that does not continue the run leaves it for the pass after the walk.
+      if (joined) {
+        DropHead(record->firstCluster);
+        *link = pending->next;
+        delete pending;
+        continue;
+      }
     }
     link = &pending->next;
   }
@@ -370,29 +377,29 @@ void CStorage::CFATScanTask::LinkPending(FatDirRecord* record, bool joinTails) {
   }
 }
 
-void CStorage::CFATScanTask::JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record) {
+bool CStorage::CFATScanTask::JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record) {
   const uint8_t* s = record->firstShort;
   const bool isDeleted = s[0] == 0xE5;
-  if (isDeleted != pending->name.deleted) return;
+  if (isDeleted != pending->name.deleted) return false;
   const std::wstring full = pending->name.Text();
   if (isDeleted) {
     uint8_t copy[11];
     std::memcpy(copy, s, 11);
-    if (!GuessDeletedInitial(full, pending->name.checksum, copy)) return;
+    if (!GuessDeletedInitial(full, pending->name.checksum, copy)) return false;
   } else if (ShortNameChecksum(s) != pending->name.checksum) {
-    return;
+    return false;
   }
-  RenameEntries(record->firstShortName.c_str(), full.c_str(), record->parentId, pending->parentId);
+  RenameEntries(record->firstShortName.c_str(), full.c_str(), record->parentId, pending->parentId,
+                record->firstShortId);
+  return true;
 }
 
-void CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) {
+bool CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) {
   const LongNameAccumulator& head = record->leading;
   const LongNameAccumulator& tail = pending->name;
-  if (head.checksum != tail.checksum || head.deleted != tail.deleted) return;
-  if (!tail.deleted && (head.first & 0x3F) + 1 != (tail.sequence + 1)) {
-    // The pending run expects the part that the new record starts with.
-    if ((head.first & 0x3F) != tail.sequence) return;
-  }
+  if (head.checksum != tail.checksum || head.deleted != tail.deleted) return false;
+  // The pending run expects the part that the new record starts with.
+  if (!tail.deleted && (head.first & 0x3F) != tail.sequence) return false;
   std::wstring full = head.Text();
   full.resize(std::min<size_t>(full.size(), head.count));
   std::wstring joined(head.chars, head.count);
@@ -401,13 +408,22 @@ void CStorage::CFATScanTask::JoinLongNameHead(FatDirRecord* pending, FatDirRecor
   const size_t n = std::min<size_t>(joined.size(), LongNameAccumulator::kMaxChars);
   std::wmemcpy(both.chars, joined.data(), n);
   both.count = uint32_t(n);
-  RenameEntries(record->firstShortName.c_str(), both.Text().c_str(), record->parentId, pending->parentId);
+  RenameEntries(record->firstShortName.c_str(), both.Text().c_str(), record->parentId, pending->parentId,
+                record->firstShortId);
+  return true;
+}
+
+void CStorage::CFATScanTask::DropHead(uint32_t firstCluster) {
+  for (FatDirRecord** link = &m_heads; *link; link = &(*link)->next) {
+    if ((*link)->firstCluster != firstCluster) continue;
+    FatDirRecord* head = *link;
+    *link = head->next;
+    delete head;
+    return;
+  }
 }
 
 void CStorage::CFATScanTask::KeepHead(const FatDirRecord& record) {
-  // A neighbour that ends inside a run takes the record when they are linked.
-  for (const FatDirRecord* p = m_pending; p; p = p->next)
-    if (p->firstCluster + 1 == record.firstCluster && (p->flags & kRecordOpenRun)) return;
   FatDirRecord* head = new (std::nothrow) FatDirRecord;
   if (!head) return;
   head->firstCluster = record.firstCluster;
@@ -416,6 +432,7 @@ void CStorage::CFATScanTask::KeepHead(const FatDirRecord& record) {
   head->firstShortSeen = true;
   std::memcpy(head->firstShort, record.firstShort, kEntryBytes);
   head->firstShortName = record.firstShortName;
+  head->firstShortId = record.firstShortId;
   head->deleted = true;
   head->next = m_heads;
   m_heads = head;
@@ -496,22 +513,38 @@ void CStorage::CFATScanTask::ResolvePendingRecords() {
       link = &head->next;
       continue;
     }
-    RenameEntries(head->firstShortName.c_str(), run->name.Text().c_str(), head->parentId, run->parentId);
+    RenameEntries(head->firstShortName.c_str(), run->name.Text().c_str(), head->parentId, run->parentId,
+                  head->firstShortId);
     UnlinkNode(&run->bucket);
     *link = head->next;
     delete head;
   }
 }
 
+namespace {
+
+// The head's leading run continues the cut run: deleted runs have lost their sequence
+// bytes and only the checksum ties them; a live one must go on with the part expected,
+// reach part 1 and belong to the short entry that follows it.
+bool HeadContinuesRun(const FatDirRecord& head, const FatDirRecord& run) {
+  const LongNameAccumulator& lead = head.leading;
+  if (lead.deleted != run.name.deleted) return false;
+  if (lead.deleted) return true;
+  return !lead.unusable && !(lead.first & 0x40) && (lead.first & 0x3F) == run.name.sequence && lead.sequence == 0 &&
+         head.firstShort[0] != 0xE5 && ShortNameChecksum(head.firstShort) == lead.checksum;
+}
+
+}  // namespace
+
 void CStorage::CFATScanTask::JoinDeletedRecords() {
   for (FatDirRecord* head = m_heads; head; head = head->next)
-    if (head->leading.count && head->leading.deleted) Bucket(m_headBuckets, head->leading.checksum, head);
+    if (head->leading.count) Bucket(m_headBuckets, head->leading.checksum, head);
   for (uint32_t checksum = 0; checksum < 256; ++checksum) {
     for (CList* r = m_runBuckets[checksum].next; r;) {
       FatDirRecord* run = RecordOf(r);
       r = r->next;
       CList* h = m_headBuckets[checksum].next;
-      while (h && RecordOf(h)->leading.deleted != run->name.deleted) h = h->next;
+      while (h && !HeadContinuesRun(*RecordOf(h), *run)) h = h->next;
       if (!h) continue;
       FatDirRecord* head = RecordOf(h);
       // The head holds the name's beginning, the cut run its end.
@@ -521,7 +554,8 @@ void CStorage::CFATScanTask::JoinDeletedRecords() {
       const size_t n = std::min<size_t>(joined.size(), LongNameAccumulator::kMaxChars);
       std::wmemcpy(both.chars, joined.data(), n);
       both.count = uint32_t(n);
-      RenameEntries(head->firstShortName.c_str(), both.Text().c_str(), head->parentId, run->parentId);
+      RenameEntries(head->firstShortName.c_str(), both.Text().c_str(), head->parentId, run->parentId,
+                    head->firstShortId);
       UnlinkNode(&run->bucket);
       UnlinkNode(&head->bucket);
     }
@@ -553,7 +587,7 @@ void CStorage::CFATScanTask::FreePendingRecords() {
 }
 
 void CStorage::CFATScanTask::RenameEntries(const wchar_t* oldName, const wchar_t* newName, uint64_t oldParent,
-                                           uint64_t newParent) {
+                                           uint64_t newParent, uint64_t onlyId) {
   if (!oldName || !newName || std::wcscmp(oldName, newName) == 0 && oldParent == newParent) return;
   CFileEntry** from = m_idMap.FindCell(oldParent);
   CPathEntry* folder = from && *from ? (*from)->AsPath() : nullptr;
@@ -567,7 +601,9 @@ void CStorage::CFATScanTask::RenameEntries(const wchar_t* oldName, const wchar_t
   CListGroup& children = folder->childList;
   for (CList* p = children.First(); p && !children.IsTail(p); p = p->next) {
     CFileEntry* child = CFileEntry::FromChildNode(p);
-    if (child->name && std::wcscmp(child->name, oldName) == 0) renamed.push_back(child);
+    // Names cut alike (a long name's first part) are told apart by the entry's id.
+    if (child->name && std::wcscmp(child->name, oldName) == 0 && (onlyId == kNoEntryId || child->ownId == onlyId))
+      renamed.push_back(child);
   }
   for (CFileEntry* child : renamed) {
     wchar_t* extension = InternName(newName);
@@ -659,8 +695,22 @@ std::wstring CStorage::CFATScanTask::TargetPath(const wchar_t* targetRoot, const
   return path;
 }
 
-int32_t CStorage::CFATScanTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
+CFileEntry* CStorage::CFATScanTask::RecoveredEntry(uint64_t id, const wchar_t* relativePath) {
   CFileEntry* entry = GetEntryById(id);
+  if (!entry || !relativePath) return entry;
+  const wchar_t* last = std::wcsrchr(relativePath, L'\\');
+  const std::wstring wanted = last ? last + 1 : relativePath;
+  for (CFileEntry* e = FirstInLinkChain(entry); e;
+       e = e->linkChainNode.next ? CFileEntry::FromLinkChainNode(e->linkChainNode.next) : nullptr) {
+    if (e->ownId == id && !e->IsFolder() && e->name && SafePathComponent(e->name, std::wcslen(e->name)) == wanted)
+      return e;
+    if (!e->linkChainNode.next) break;
+  }
+  return entry;
+}
+
+int32_t CStorage::CFATScanTask::RecoverOneFile(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath) {
+  CFileEntry* entry = RecoveredEntry(id, relativePath);
   if (!entry || entry->IsFolder()) return kFileCorrupt;
   std::wstring path = TargetPath(targetRoot, relativePath);
   CreateDirectoryPath(path.c_str());
@@ -693,6 +743,7 @@ int32_t CStorage::CFATScanTask::WriteClusters(HANDLE target, uint32_t first, uin
   while (remaining > 0) {
     // Every cluster read lies on the volume: a file that runs past its end fails.
     if (c < 2 || c >= m_limit) return kFileCorrupt;
+    std::printf("Cluster %XH\n", unsigned(c));
     if (m_service->ReadClusters(c, 1, buffer.data() + filled) != 1) return kReadFailed;
     filled += bytes;
     if (filled + bytes > buffer.size() || filled >= remaining) {
@@ -721,7 +772,7 @@ int32_t CStorage::CFATScanTask::WriteClusters(HANDLE target, uint32_t first, uin
 
 int32_t CStorage::CFATScanTask::RecoverByClusters(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath,
                                                   bool passAllocated) {
-  CFileEntry* entry = GetEntryById(id);
+  CFileEntry* entry = RecoveredEntry(id, relativePath);
   if (!entry || entry->IsFolder()) return kFileCorrupt;
   std::wstring path = TargetPath(targetRoot, relativePath);
   CreateDirectoryPath(path.c_str());
@@ -736,6 +787,7 @@ int32_t CStorage::CFATScanTask::RecoverByClusters(const wchar_t* targetRoot, uin
   Core::SetPartBitLocker(m_partitionHandle, int(reinterpret_cast<intptr_t>(m_diskContext)));
   const uint32_t first = (id >> 32) ? 0 : uint32_t(id);
   const int32_t result = WriteClusters(target, first, entry->size, (entry->kind & kKindNoFatChain) != 0, passAllocated);
+  std::fflush(stdout);
   ::CloseHandle(target);
   // Half a file is no recovered file.
   if (result != 0) ::DeleteFileW(path.c_str());
@@ -801,7 +853,11 @@ void CStorage::CFATScanFormattedTask::ParseCollectedCluster(bool dotEntriesName)
 }
 
 void CStorage::CFATScanFormattedTask::WorkFinishRoutine(int32_t value) {
-  if (!FinishDone()) ParseCollected();
+  if (!FinishDone()) {
+    ParseCollected();
+    // Every raw directory sector is in: names cut at a cluster's end can be joined now.
+    TimeResolvePending();
+  }
   CFATScanTask::WorkFinishRoutine(value);
 }
 

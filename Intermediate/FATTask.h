@@ -53,6 +53,10 @@ struct FatDirRecord {
   std::wstring firstShortName;
   uint64_t firstShortId = 0;
   bool deleted = false;
+  // exFAT: the entries of a set cut at the record's end (file entry first), and those
+  // the record began with (a stream and names, or names) that continue a set elsewhere.
+  std::vector<uint8_t> openSet;
+  std::vector<uint8_t> headSet;
   FatDirRecord* next = nullptr;  // pending list
   FatBucketNode bucket;
 };
@@ -90,13 +94,15 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   virtual void ResolvePendingRecords();
   virtual void JoinDeletedRecords();
   virtual void LinkSplitRecord(FatDirRecord* record);
-  virtual void JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record);
-  virtual void JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record);
+  // Both: true when the record's entries were renamed after the pending run.
+  virtual bool JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record);
+  virtual bool JoinLongNameTail(FatDirRecord* pending, FatDirRecord* record);
   virtual int32_t TimeResolvePending();
   virtual void FreePendingRecords();
-  // Gives newName to the children of oldParent named oldName (only those) and moves them
-  // under newParent when it differs.
-  virtual void RenameEntries(const wchar_t* oldName, const wchar_t* newName, uint64_t oldParent, uint64_t newParent);
+  // Gives newName to the children of oldParent named oldName (only those; with onlyId,
+  // only the one of that id) and moves them under newParent when it differs.
+  virtual void RenameEntries(const wchar_t* oldName, const wchar_t* newName, uint64_t oldParent, uint64_t newParent,
+                             uint64_t onlyId = kNoEntryId);
 
   void* PartitionHandle() const { return m_partitionHandle; }
   void* DiskContext() const { return m_diskContext; }
@@ -111,6 +117,8 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   void LinkPending(FatDirRecord* record, bool joinTails);
   // Keeps a copy of what a deleted record began with for the pass after the walk.
   void KeepHead(const FatDirRecord& record);
+  // Forgets the kept head of that cluster (its record was joined with its neighbour).
+  void DropHead(uint32_t firstCluster);
   // The pending run that the head's first short entry ends, or null.
   FatDirRecord* MatchShortHead(const FatDirRecord& head);
   void ClearBuckets();
@@ -136,6 +144,9 @@ class CStorage::CFATScanTask : public CStorage::CScanTask {
   // when it fails.
   int32_t RecoverByClusters(const wchar_t* targetRoot, uint64_t id, const wchar_t* relativePath, bool eachCluster);
   std::wstring TargetPath(const wchar_t* targetRoot, const wchar_t* relativePath);
+  // The file of that id being recovered: entries sharing a first cluster (a deleted file
+  // whose clusters a later one took) are told apart by the name the path ends with.
+  CFileEntry* RecoveredEntry(uint64_t id, const wchar_t* relativePath);
   std::wstring ShortText(const uint8_t* entry) const;
   // The id of an empty file: its own, never a cluster's (cluster 0 is the FAT12/16 root).
   uint64_t EmptyFileId() { return (uint64_t(1) << 32) | m_emptyFiles++; }
@@ -184,7 +195,10 @@ class CExFATScanFormattedTask : public CStorage::CFATScanFormattedTask {
   int32_t ParseDirectory(FatDirRecord* record, bool deleted) override;
   int32_t ReadChain(uint64_t parentId, uint32_t firstCluster, bool deleted) override;
   void LinkSplitRecord(FatDirRecord* record) override;
-  void JoinLongNameHead(FatDirRecord* pending, FatDirRecord* record) override;
+  // Sets cut at a directory's end joined with what continues them elsewhere, by the
+  // set's own checksum.
+  void ResolvePendingRecords() override;
+  void JoinDeletedRecords() override {}
   int32_t OnRecordFound(const wchar_t* name, uint32_t kind, uint32_t idLow, uint32_t idHigh, uint32_t parentLow,
                         uint32_t parentHigh, uint32_t sizeLow, uint32_t sizeHigh, uint32_t timeLow, uint32_t timeHigh,
                         uint32_t attributes, int32_t deleted, int32_t progress) override;
@@ -196,6 +210,10 @@ class CExFATScanFormattedTask : public CStorage::CFATScanFormattedTask {
   void ParseCollected() override;
   // Reads a directory stream: its FAT chain, or (noChain) length bytes of consecutive clusters.
   int32_t ReadStream(uint64_t parentId, uint32_t firstCluster, bool deleted, bool noChain, uint64_t length);
+  // Reports one entry set: file entry (null for a set whose file entry is lost: then
+  // deleted, attribute 0x20, no time), stream, names; a folder is walked. The running flag.
+  int32_t ReportSet(const uint8_t* file, const uint8_t* stream, const uint8_t* names, uint32_t nameEntries,
+                    uint64_t parentId, bool walkDeleted);
 };
 
 // Workers: one thread that runs the core's FAT routine, guarded, then finishes the task.

@@ -318,8 +318,11 @@ CFSDeepScanTask::Route CFSDeepScanTask::RoutePath(const wchar_t* path) const {
   size_t first = 0;
   if (!parts.empty() && parts[0] == L"Root:1") {
     const bool ownRootIsOne = std::wstring(fsRoot) == L"Root:1";
-    const bool combined = !ownRootIsOne || parts.size() == 1 || parts[1] == L"Root:1" ||
-                          parts[1].compare(0, std::wcslen(kRawRootPart), kRawRootPart) == 0;
+    bool combined = !ownRootIsOne || parts.size() == 1 || parts[1] == L"Root:1" ||
+                    parts[1].compare(0, std::wcslen(kRawRootPart), kRawRootPart) == 0;
+    // A FAT12/16 root (cluster 0) is Root:1 as well: the children of the "Root" folder
+    // shown at the top, asked for as ":/Root:1/", are its tree's.
+    if (ownRootIsOne && parts.size() == 1 && trailing) combined = false;
     if (combined) first = 1;
   }
   if (first >= parts.size()) {
@@ -559,6 +562,17 @@ int32_t CFSDeepScanTask::QueryFileName(uint64_t id, uint32_t source, uint64_t* p
   std::shared_ptr<CScanTask> task = Sub(TaskForSource(source));
   if (!task) return kResultNoTask;
   return task->QueryFileName(id, source, parentId, name);
+}
+
+int32_t CFSDeepScanTask::QueryFileFullPath(uint64_t id, wchar_t* buffer) {
+  if (!buffer) return kResultBadArgument;
+  buffer[0] = 0;
+  WaitForIndex();
+  for (const auto& task : SubTasks()) {
+    CFileEntry* entry = id == kNoEntryId ? nullptr : task->GetEntryById(id);
+    if (id == kNoEntryId || (entry && entry->ownId == id)) return task->QueryFileFullPath(id, buffer);
+  }
+  return 0;
 }
 
 // ---------------------------------------------------------------------------------

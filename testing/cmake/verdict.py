@@ -6,7 +6,8 @@ from its exit status: under Wine a program that overflows its stack can end with
                                      line, and a final "[  PASSED  ] N test" line with N >= 1
                                      (N = 0 with skipped tests exits 77, ctest's skip code)
   verdict.py --check -- COMMAND...   a check script: exit status 0 and CHECK_PASSED as its
-                                     last line of output
+                                     last line of output (exit status 77 with a last line
+                                     "SKIPPED ..." is ctest's skip)
 
 Output is passed on when the command ends, followed by one "verdict:" line. A GoogleTest
 program whose complete pass is followed by the death of its Wine process by SIGSEGV is
@@ -77,6 +78,10 @@ def gtest_verdict(rc, lines):
 
 
 def check_verdict(rc, lines):
+    last = next((l.strip() for l in reversed(lines) if l.strip()), "")
+    # A check that cannot run here says why on its last line and exits with the skip code.
+    if rc == SKIP_CODE and last.startswith("SKIPPED"):
+        return SKIP_CODE, "skipped"
     if rc != 0:
         return 1, "exit status %d" % rc
     last = next((l.strip() for l in reversed(lines) if l.strip()), "")

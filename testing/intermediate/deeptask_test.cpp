@@ -284,6 +284,39 @@ TEST_F(DeepTasks, WholeDiskScanStoppedDuringAPartitionSkipsTheRawScan) {
   EXPECT_EQ(Dll().Get<TaskFn>("CloseScanTask")(task), 0);
 }
 
+TEST_F(DeepTasks, WholeDiskRootCarriesEachPartitionFolderWithItsRootChildren) {
+  int task = 0;
+  ASSERT_EQ(Dll().Get<int(__cdecl*)(int, int*)>("StartDiskDeepScanTask")(0, &task), 0);
+  Run(task);
+  int handle = 0;
+  auto top = List(task, L":", &handle);
+  std::vector<const ScanFileRecord*> folders, children;
+  for (const ScanFileRecord& r : top) {
+    if ((r.id & ~0xFFFFFFull) == CDiskDeepScanTask::kPartitionFolderBase) folders.push_back(&r);
+  }
+  ASSERT_EQ(folders.size(), 1u) << "one NTFS partition";
+  for (const ScanFileRecord& r : top)
+    if (r.parentId == folders[0]->id && r.id != folders[0]->id) children.push_back(&r);
+  ASSERT_NE(Named(top, L"RootDeepScan"), nullptr);
+  EXPECT_EQ(top.size(), 2 + children.size()) << "the folders, then the partition's root children";
+  // The same children as the folder's own listing gives, parented alike.
+  wchar_t path[64];
+  swprintf(path, 64, L":/%ls:%llX/", folders[0]->name, static_cast<unsigned long long>(folders[0]->id));
+  int inner = 0;
+  auto own = List(task, path, &inner);
+  ASSERT_FALSE(own.empty());
+  ASSERT_EQ(children.size(), own.size());
+  for (const ScanFileRecord& r : own) {
+    const ScanFileRecord* same = Named(top, r.name);
+    ASSERT_NE(same, nullptr) << Utf8(r.name);
+    EXPECT_EQ(same->id, r.id);
+    EXPECT_EQ(same->parentId, r.parentId);
+  }
+  Dll().Get<int(__cdecl*)(int, int)>("CloseEnumHandle")(task, inner);
+  Dll().Get<int(__cdecl*)(int, int)>("CloseEnumHandle")(task, handle);
+  EXPECT_EQ(Dll().Get<TaskFn>("CloseScanTask")(task), 0);
+}
+
 TEST(DiskProgress, GuardsAnEmptyDiskAndAnOversizedRawPart) {
   struct Case {
     uint64_t disk, raw;

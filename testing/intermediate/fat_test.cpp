@@ -78,6 +78,13 @@ TEST(FatNames, ExFatEntryChecksAcceptEveryValidAttributeWord) {
   EXPECT_FALSE(IsExFatNameEntry(name));
 }
 
+TaskParams Fat32Params() {
+  TaskParams params;
+  params.taskId = 1;
+  params.partitionType = kFsFat32;
+  return params;
+}
+
 // Exposes the task's protected parts to the tests.
 class ProbeTask : public CStorage::CFATScanTask {
  public:
@@ -100,10 +107,7 @@ TEST(FatTask, BitmapsHoldEveryClusterNumberBelowTheLimit) {
 }
 
 TEST(FatTask, RenamingMovesOnlyTheRenamedEntries) {
-  TaskParams params;
-  params.taskId = 1;
-  params.partitionType = kFsFat32;
-  ProbeTask task(params);
+  ProbeTask task(Fat32Params());
   task.ScanInit();
   task.Report(L"from", 10, 2, 0, 0, 0x10, false);
   task.Report(L"to", 11, 2, 0, 0, 0x10, false);
@@ -192,10 +196,7 @@ TEST(FatTask, RunCutAtADirectoryEndIsEndedByAShortEntryElsewhere) {
       {true, L"lxyzabcde.txt", L"_ONGNA~1.TXT", L"_ONGNA~1.TXT"},
   };
   for (const Case& c : cases) {
-    TaskParams params;
-    params.taskId = 1;
-    params.partitionType = kFsFat32;
-    ProbeTask task(params);
+    ProbeTask task(Fat32Params());
     PrepareSplitProbe(task);
     const uint8_t checksum = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
     task.ParseDirectory(SplitCluster(10, {LongNamePart(c.deleted ? 0xE5 : 0x41, c.longName, checksum)}, true), true);
@@ -221,10 +222,7 @@ TEST(FatTask, RunCutAtADirectoryEndIsEndedByAShortEntryElsewhere) {
 TEST(FatTask, DeletedRunsUnderOneChecksumJoinAcrossDirectories) {
   // "longnamesfile.txt": its second part ends cluster 10, its first part and the short
   // entry open cluster 20, which reported it under the first part alone.
-  TaskParams params;
-  params.taskId = 1;
-  params.partitionType = kFsFat32;
-  ProbeTask task(params);
+  ProbeTask task(Fat32Params());
   PrepareSplitProbe(task);
   const uint8_t checksum = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
   task.ParseDirectory(SplitCluster(10, {LongNamePart(0xE5, L".txt", checksum)}, true), true);
@@ -241,6 +239,116 @@ TEST(FatTask, DeletedRunsUnderOneChecksumJoinAcrossDirectories) {
   EXPECT_STREQ(file->name, L"longnamesfile.txt");
   EXPECT_EQ(file->parentId, 10u);
   EXPECT_EQ(other->childCount, 0u);
+  task.Close();
+}
+
+TEST(FatTask, HeadsCutAlikeUnderOneFolderGetTheirOwnEnds) {
+  // Two names whose first parts alike ("longnamesfile") open clusters 20 and 40 of one
+  // folder; their ends close clusters 10 and 30. Each head takes its own end only.
+  ProbeTask task(Fat32Params());
+  PrepareSplitProbe(task);
+  task.Report(L"THIRD", 30, 2, 0, 0, 0x10, true);
+  const uint8_t txt = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~1TXT"));
+  const uint8_t doc = ShortNameChecksum(reinterpret_cast<const uint8_t*>("LONGNA~2DOC"));
+  ASSERT_NE(txt, doc);
+  task.ParseDirectory(SplitCluster(10, {LongNamePart(0xE5, L".txt", txt)}, true), true);
+  task.ParseDirectory(SplitCluster(30, {LongNamePart(0xE5, L".doc", doc)}, true), true);
+  for (uint32_t cluster : {20u, 40u}) {
+    const bool first = cluster == 20;
+    FatDirRecord* head = SplitCluster(cluster, {LongNamePart(0xE5, L"longnamesfile", first ? txt : doc),
+                                                ShortFile(first ? "LONGNA~1TXT" : "LONGNA~2DOC", true)}, false);
+    head->parentId = 20;
+    head->bytes[26 + 32] = uint8_t(first ? 50 : 60);  // first clusters of their own
+    task.ParseDirectory(head, true);
+  }
+  CPathEntry* other = (*task.GetIdCell(20))->AsPath();
+  ASSERT_EQ(other->childCount, 2u);
+  task.TimeResolvePending();
+  for (auto [folder, name] : {std::pair<uint64_t, const wchar_t*>{10, L"longnamesfile.txt"}, {30, L"longnamesfile.doc"}}) {
+    CPathEntry* holder = (*task.GetIdCell(folder))->AsPath();
+    ASSERT_EQ(holder->childCount, 1u) << folder;
+    EXPECT_STREQ(CFileEntry::FromChildNode(holder->childList.First())->name, name);
+  }
+  EXPECT_EQ(other->childCount, 0u);
+  task.Close();
+}
+
+class ExFatProbe : public CExFATScanFormattedTask {
+ public:
+  using CExFATScanFormattedTask::CExFATScanFormattedTask;
+  using CExFATScanFormattedTask::Report;
+  using CExFATScanFormattedTask::NewBitmap;
+  using CFATScanTask::m_limit;
+  using CFATScanTask::m_service;
+  using CFATScanTask::m_visited;
+};
+
+// The entries of a deleted exFAT set of one file: file, stream, names.
+std::vector<std::vector<uint8_t>> DeletedExFatSet(const std::wstring& name, uint32_t first, uint32_t size) {
+  const uint32_t names = uint32_t(name.size() + 14) / 15;
+  std::vector<uint8_t> set((names + 2) * 32, 0);
+  set[0] = 0x85, set[1] = uint8_t(names + 1), set[4] = 0x20;
+  uint8_t* s = &set[32];
+  s[0] = 0xC0, s[1] = 3, s[3] = uint8_t(name.size());
+  std::memcpy(s + 8, &size, 4), std::memcpy(s + 20, &first, 4), std::memcpy(s + 24, &size, 4);
+  for (uint32_t k = 0; k < names; ++k) {
+    uint8_t* n = &set[(k + 2) * 32];
+    n[0] = 0xC1;
+    for (uint32_t c = 0; c < 15 && k * 15 + c < name.size(); ++c) {
+      n[2 + 2 * c] = uint8_t(name[k * 15 + c]);
+      n[3 + 2 * c] = uint8_t(name[k * 15 + c] >> 8);
+    }
+  }
+  const uint16_t checksum = ExFatSetChecksum(set.data(), names + 2);
+  std::memcpy(&set[2], &checksum, 2);
+  std::vector<std::vector<uint8_t>> entries;
+  for (size_t at = 0; at < set.size(); at += 32) {
+    entries.emplace_back(set.begin() + ptrdiff_t(at), set.begin() + ptrdiff_t(at + 32));
+    entries.back()[0] &= 0x7F;  // deleted: the in-use bits cleared, the checksum kept
+  }
+  return entries;
+}
+
+TEST(ExFatTask, SetCutAtAClusterEndJoinsItsNamesElsewhereByTheSetChecksum) {
+  // Cluster 10 ends with the file and stream entries of a deleted set; its three name
+  // entries open cluster 40. Cluster 30 opens with three name entries of another set.
+  TaskParams params;
+  params.taskId = 1;
+  params.partitionType = kFsExFat;
+  ExFatProbe task(params);
+  uint8_t boot[512] = {};
+  boot[108] = 9;  // 512-byte sectors, one per cluster
+  task.m_service.reset(new CExFATService(nullptr, nullptr, boot, 0, 100));
+  task.m_limit = 100;
+  task.m_visited = ExFatProbe::NewBitmap(100);
+  task.ScanInit();
+  task.Report(L"OLDDIR", 10, task.RootId(), 0, 0, 0x10, true);
+  const std::wstring name = L"a deleted name cut at the end.txt";
+  auto set = DeletedExFatSet(name, 50, 1000);
+  auto decoy = DeletedExFatSet(L"another name of the same shape.txt", 60, 2000);
+  auto cluster = [](uint32_t number, std::vector<std::vector<uint8_t>> entries, bool atEnd) {
+    auto* record = new FatDirRecord;
+    record->firstCluster = number;
+    record->parentId = number;
+    record->bytes.assign(512, 0);
+    const size_t start = atEnd ? 16 - entries.size() : 0;
+    for (size_t i = 0; i < start; ++i) record->bytes[i * 32] = 0x03;  // entries of no set
+    for (size_t i = 0; i < entries.size(); ++i) std::memcpy(&record->bytes[(start + i) * 32], entries[i].data(), 32);
+    return record;
+  };
+  task.ParseDirectory(cluster(10, {set[0], set[1]}, true), true);
+  task.ParseDirectory(cluster(40, {set[2], set[3], set[4]}, false), true);
+  task.ParseDirectory(cluster(30, {decoy[2], decoy[3], decoy[4]}, false), true);
+  CPathEntry* folder = (*task.GetIdCell(10))->AsPath();
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->childCount, 0u) << "the cut set waits for the pass";
+  task.TimeResolvePending();
+  ASSERT_EQ(folder->childCount, 1u);
+  CFileEntry* file = CFileEntry::FromChildNode(folder->childList.First());
+  EXPECT_STREQ(file->name, name.c_str());
+  EXPECT_TRUE(file->IsDeleted());
+  EXPECT_EQ(file->size, 1000u);
+  EXPECT_EQ(task.GetEntryById(60), nullptr) << "names alone, without their set, show nothing";
   task.Close();
 }
 

@@ -132,8 +132,8 @@ bool ParseInt(const wchar_t* text, int* value) {
 
 int Usage() {
   std::fputs("usage: recovery-host disks IMAGE...\n"
-             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] IMAGE "
-             "DISK PART\n"
+             "       recovery-host list [--formatted|--deep|--fsdeep|--disk] [--stop-at N] [--result FILE] [--paths] "
+             "IMAGE DISK PART\n"
              "       recovery-host load RESULTFILE [IMAGE...]\n"
              "       recovery-host recover [--formatted|--deep|--fsdeep|--disk] [--deleted-only] IMAGE DISK PART "
              "OUTDIR\n"
@@ -248,6 +248,7 @@ enum class Mode { kScan, kFormatted, kDeep, kFsDeep, kDisk };
 struct ScanOptions {
   int stopAt = -1;           // --stop-at: stop once progress reaches this (0..10000)
   std::wstring resultFile;   // --result: a stored deep-scan result to load and resume
+  bool paths = false;        // --paths: each line also gives the library's full path of its id
 };
 ScanOptions g_options;
 
@@ -419,6 +420,9 @@ int CollectByTree(int task, std::vector<Found>* found) {
     }
     const bool atVirtualRoot = folder.treePath == L":/";
     for (const Child& r : children) {
+      // A whole-disk scan's root also carries each partition's root children, parented
+      // to the partition's folder: they show where that folder's listing puts them.
+      if (atVirtualRoot && r.parentId != r.id && (r.parentId & ~0xFFFFFFull) == 0x0000FFFFFF000000ull) continue;
       // The volume root is its own parent; "UnknownPath" has no id (0) at all.
       const bool volumeRoot = atVirtualRoot && r.id != 0 && r.parentId == r.id;
       const std::wstring shown = volumeRoot ? std::wstring() : folder.shownPath + L"/" + r.name;
@@ -447,6 +451,7 @@ bool ParseScanArgs(const std::vector<std::wstring>& args, size_t positional, boo
     else if (a == L"--deep") *mode = Mode::kDeep;
     else if (a == L"--fsdeep") *mode = Mode::kFsDeep;
     else if (a == L"--disk") *mode = Mode::kDisk;
+    else if (!allowDeletedOnly && a == L"--paths") g_options.paths = true;
     else if (allowDeletedOnly && a == L"--deleted-only") *deletedOnly = true;
     else if (a.size() > 1 && a[0] == L'-' && a[1] == L'-') return false;
     else rest->push_back(a);
@@ -473,10 +478,18 @@ int List(const std::vector<std::wstring>& args) {
 int PrintTree(int task) {
   std::vector<Found> found;
   if (CollectByTree(task, &found) != 0) return 1;
+  std::vector<wchar_t> full(4096);
   for (const Found& f : found) {
-    std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s\n", f.deleted ? 1 : 0, f.folder ? 1 : 0,
+    std::fprintf(g_out, "%d\t%d\t%llu\t%llu\t%s", f.deleted ? 1 : 0, f.folder ? 1 : 0,
                  static_cast<unsigned long long>(f.size), static_cast<unsigned long long>(f.time),
                  f.pathUtf8.c_str());
+    if (g_options.paths) {
+      full[0] = 0;
+      const int rc = g_lib.QueryFileFullPath(task, f.id, full.data());
+      std::fprintf(g_out, "\t%s\t%llX\t%X\t%d", Utf8(full.data()).c_str(), static_cast<unsigned long long>(f.id),
+                   f.source, rc);
+    }
+    std::fputc('\n', g_out);
   }
   std::fprintf(g_out, "entries: %u\n", unsigned(found.size()));
   PrintResultFile(task);

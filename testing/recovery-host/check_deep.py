@@ -9,7 +9,9 @@ every carved format (samples.py), then wiped of their file system, scanned raw.
 - the result database (read with the sqlite3 command line) holds the schema and one row
   per hit, and a partition row whose resume position is the scanned size;
 - a scan stopped part-way and started again with its result file ends with the same
-  files as the uninterrupted one, and `load` of the finished file lists them again."""
+  files as the uninterrupted one, and `load` of the finished file lists them again;
+- combined scans of an NTFS and a FAT volume (files by name and by content, recovered
+  both ways on FAT) and the whole-disk scan give each listed entry's full path."""
 import collections
 import hashlib
 import os
@@ -68,6 +70,49 @@ def ntfs_volume(work, files):
     return img
 
 
+def fat_named_volume(work, names):
+    """FAT16 (its root is cluster 0, Root:1 as the combined root) that keeps its file
+    system: the samples in folders under long names."""
+    img = os.path.join(work, "fat-named.img")
+    with open(img, "wb") as f:
+        f.truncate(48 * MiB)
+    run(["mkfs.fat", "-F", "16", "-n", "NAMEDFAT", img]).check_returncode()
+    run(["mmd", "-i", img, "::/Sample files", "::/Sample files/second level"]).check_returncode()
+    placed = {}
+    for i, name in enumerate(names):
+        folder = ("Sample files", "Sample files/second level", "")[i % 3]
+        path = (folder + "/" if folder else "") + "copy of " + name
+        run(["mcopy", "-i", img, os.path.join(work, "samples", name), "::/" + path]).check_returncode()
+        placed[name] = path
+    return img, placed
+
+
+def path_rows(out):
+    """(listed path, library path, id, source) of every line of list --paths."""
+    rows = []
+    for line in out.splitlines():
+        c = line.split("\t")
+        if len(c) == 9:
+            rows.append((c[4], c[5], c[6], int(c[7], 16)))
+    return rows
+
+
+def check_full_paths(label, out, halves):
+    """QueryFileFullPath of each listed id gives the path the tree walk showed ("/LostPath"
+    for "/UnknownPath"); an id that two halves share cannot name one entry and is left
+    out. Each source word of halves must be among those compared."""
+    rows = path_rows(out)
+    sources = collections.defaultdict(set)
+    for _, _, entry, source in rows:
+        sources[entry].add(source)
+    compared = [r for r in rows if len(sources[r[2]]) == 1]
+    wrong = [r for r in compared if r[1] != re.sub(r"^/UnknownPath", "/LostPath", r[0])]
+    check(rows and not wrong, f"{label}: full paths of {len(compared)} of {len(rows)} entries as listed {wrong[:3]}")
+    for source in halves:
+        n = sum(1 for r in compared if (r[3] == 0x10000) == (source == 0x10000))
+        check(n > 0, f"{label}: {n} full paths asked of the {'raw' if source == 0x10000 else 'file-system'} half")
+
+
 made_results = set()  # result databases the scans left beside the host, removed at the end
 
 
@@ -82,6 +127,16 @@ def listed(out):
             result = line[len("result: "):]
             made_results.add(linux_path(result))
     return rows, result
+
+
+def listed_paths(out):
+    """(path, size) of the files of list --paths."""
+    rows = []
+    for line in out.splitlines():
+        c = line.split("\t")
+        if len(c) == 9 and c[1] == "0":
+            rows.append((c[4].lstrip("/"), int(c[2])))
+    return rows, None
 
 
 def linux_path(windows):
@@ -168,14 +223,42 @@ def main():
 
         # The combined scan of the volume before it was wiped: its files by the file
         # system and by their content, from one task.
-        r = host(wine_run, exe, "list", "--deep", os.path.join(work, "ntfs-whole.img"), "0", "1")
-        rows, _ = listed(r.stdout)
+        r = host(wine_run, exe, "list", "--deep", "--paths", os.path.join(work, "ntfs-whole.img"), "0", "1")
+        rows, _ = listed_paths(r.stdout)
         named = {n for n, _ in rows}
         check(r.returncode == 0 and all(n in named for n in names), f"combined: every file by its name ({len(rows)} entries)")
         carved = [n for n, _ in rows if re.fullmatch(r"f\d{10}\.\w+", n)]
         check(len(carved) == len(names), f"combined: and every file again by its content ({len(carved)})")
         finals = [int(m) for m in re.findall(r"final progress (\d+)", r.stderr)]
         check(finals == [10000], f"combined: progress ends at 10000 ({finals})")
+        check_full_paths("combined", r.stdout, (0, 0x10000))
+
+        # The combined scan of a FAT volume of its own: every sample under its long name
+        # and folder, every sample again by content, both recovered byte-exact, and the
+        # full path of each entry as the tree shows it.
+        fat_named, placed = fat_named_volume(work, names)
+        r = host(wine_run, exe, "list", "--deep", "--paths", fat_named, "0", "1")
+        rows, _ = listed_paths(r.stdout)
+        named = {n for n, _ in rows}
+        check(r.returncode == 0 and all(p in named for p in placed.values()),
+              f"fat combined: every file at its path ({len(rows)} entries) {sorted(set(placed.values()) - named)[:3]}")
+        carved = [n for n, _ in rows if re.fullmatch(r"f\d{10}\.\w+", n)]
+        check(len(carved) == len(names), f"fat combined: and every file again by its content ({len(carved)})")
+        check_full_paths("fat combined", r.stdout, (0, 0x10000))
+        out = os.path.join(work, "fat-combined-out")
+        r = host(wine_run, exe, "recover", "--deep", fat_named, "0", "1", out)
+        shas = {name: sha for name, _, sha in expected}
+        by_path = {}
+        for root, _, files in os.walk(out):
+            for n in files:
+                with open(os.path.join(root, n), "rb") as f:
+                    by_path[os.path.relpath(os.path.join(root, n), out).replace(os.sep, "/")] = \
+                        hashlib.sha256(f.read()).hexdigest()
+        named_ok = [n for n, p in placed.items() if by_path.get(p) == shas[n]]
+        carved_ok = {n for n in names if sum(1 for p, h in by_path.items() if h == shas[n]) >= 2}
+        check(r.returncode == 0 and len(named_ok) == len(names),
+              f"fat combined: recovered byte-exact at their paths {len(named_ok)}/{len(names)}")
+        check(carved_ok == set(names), f"fat combined: and again from their content: {sorted(set(names) - carved_ok)}")
 
         # The whole-disk scan of a disk holding that volume as its one partition: the
         # partition's files by name, every file by content, progress that never falls.
@@ -187,14 +270,15 @@ def main():
         with open(os.path.join(work, "ntfs-whole.img"), "rb") as src, open(disk, "r+b") as dst:
             dst.seek(MiB)
             dst.write(src.read())
-        r = host(wine_run, exe, "list", "--disk", disk, "0", "0")
-        rows, _ = listed(r.stdout)
+        r = host(wine_run, exe, "list", "--disk", "--paths", disk, "0", "0")
+        rows, _ = listed_paths(r.stdout)
         named = {n.split("/")[-1] for n, _ in rows}
         check(r.returncode == 0 and all(n in named for n in names), f"whole disk: every file by its name ({len(rows)})")
         carved = [n for n, _ in rows if re.fullmatch(r"f\d{10}\.\w+", n)]
         check(len(carved) == len(names), f"whole disk: and every file again by its content ({len(carved)})")
         seen = [int(m) for m in re.findall(r"progress (\d+),", r.stderr)]
         check(seen and seen == sorted(seen) and seen[-1] == 10000, f"whole disk: progress never falls, ends at 10000")
+        check_full_paths("whole disk", r.stdout, (0, 0x10000))
 
         for img, label in ((fat, "fat16"), (ntfs, "ntfs")):
             rows, result = scan_volume(wine_run, exe, img, expected, work, label)

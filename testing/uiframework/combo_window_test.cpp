@@ -8,7 +8,7 @@
 #include "list_support.h"
 
 using namespace SkinUI;
-using namespace uitest;
+using namespace listtest;
 
 namespace {
 

@@ -199,6 +199,29 @@ TEST(Notifications, ADelayedRemovalKeepsTheChildUntilTheDrain)
     EXPECT_TRUE(destroyed);
 }
 
+TEST(Notifications, ADelayedRemovalForgetsTheFocusAndNamesOfItsSubtree)
+{
+    MessageWindow w;
+    CWindowManagerUI m;
+    m.Init(w.hwnd);
+    CContainerUI* root = new CContainerUI;
+    CContainerUI* box = new CContainerUI;
+    CControlUI* inner = new CControlUI;
+    inner->SetName(L"inner");
+    box->Add(inner);
+    root->Add(box);
+    ASSERT_TRUE(m.AttachRootControl(root));
+    m.SetFocus(inner, false);
+    ASSERT_EQ(m.GetFocus(), inner);
+    ASSERT_TRUE(root->Remove(box));
+    // Until the drain deletes it, the subtree is no longer the manager's.
+    EXPECT_EQ(m.GetFocus(), nullptr);
+    EXPECT_EQ(m.FindControlByName(L"inner"), nullptr);
+    LRESULT res = 0;
+    m.MessageHandler(WM_APP + 1, 0, 0, res);
+    EXPECT_EQ(m.GetFocus(), nullptr);
+}
+
 // Counts its live instances, so that a leak of a built subtree shows.
 struct CountedUI : CControlUI {
     static int live;

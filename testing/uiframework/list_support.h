@@ -10,7 +10,7 @@
 #include "UIDlgBuilder.h"
 #include "UIManager.h"
 
-namespace uitest {
+namespace listtest {
 
 using namespace SkinUI;
 
@@ -114,4 +114,4 @@ inline std::wstring ComboPage(const std::wstring& comboAttrs, int rows, LPCWSTR 
            L"\" itemheight=\"20\" " + comboAttrs + L">" + Rows(rows) + L"</Combo></Container></Window>";
 }
 
-}  // namespace uitest
+}  // namespace listtest

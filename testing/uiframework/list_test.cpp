@@ -21,7 +21,7 @@
 
 using namespace SkinUI;
 using uitest::Canvas;
-using namespace uitest;
+using namespace listtest;
 
 namespace {
 

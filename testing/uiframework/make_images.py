@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the image fixtures of the drawing tests: small PNG and BMP pictures whose
+"""Writes the image fixtures of the drawing tests: small PNG, BMP and GIF pictures whose
 every pixel follows from the formulas below (the tests know the same formulas), and
 a zip and a 7z archive holding one of them.
 
@@ -57,6 +57,68 @@ def bmp24(rows):
     return header + info + pixels
 
 
+def gif(frames, delays=None):
+    """frames: list of rows of (r, g, b); at most 8 colours in all. delays: one
+    per frame in hundredths of a second, or None for frames without a graphic
+    control extension (no delay stored at all)."""
+    height, width = len(frames[0]), len(frames[0][0])
+    palette = []
+    for rows in frames:
+        for row in rows:
+            for px in row:
+                if px not in palette:
+                    palette.append(px)
+    assert len(palette) <= 8
+    palette += [(0, 0, 0)] * (8 - len(palette))
+    out = bytearray(b"GIF89a" + struct.pack("<HHBBB", width, height, 0xF2, 0, 0))
+    for c in palette:
+        out += bytes(c)
+    if len(frames) > 1:
+        out += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00"
+    for i, rows in enumerate(frames):
+        if delays is not None:
+            out += b"\x21\xF9\x04\x00" + struct.pack("<H", delays[i]) + b"\x00\x00"
+        out += b"\x2C" + struct.pack("<HHHHB", 0, 0, width, height, 0)
+        # LZW with 4-bit codes throughout: a clear code before every 5 pixels keeps
+        # the table from growing past what 4 bits hold.
+        codes = []
+        pixels = [palette.index(px) for row in rows for px in row]
+        for k in range(0, len(pixels), 5):
+            codes.append(8)
+            codes += pixels[k:k + 5]
+        codes.append(9)
+        bits = 0
+        nbits = 0
+        data = bytearray()
+        for code in codes:
+            bits |= code << nbits
+            nbits += 4
+            while nbits >= 8:
+                data.append(bits & 0xFF)
+                bits >>= 8
+                nbits -= 8
+        if nbits:
+            data.append(bits & 0xFF)
+        out.append(3)
+        for k in range(0, len(data), 255):
+            block = data[k:k + 255]
+            out.append(len(block))
+            out += block
+        out.append(0)
+    out.append(0x3B)
+    return bytes(out)
+
+
+def gif_frames(colours, width=8, height=6):
+    """Frames whose left half is one colour and right half another."""
+    return [[[a if x < width // 2 else b for x in range(width)] for _ in range(height)] for a, b in colours]
+
+
+# anim.gif: three frames (left, right colours) with delays 0, 7 and 25 hundredths.
+ANIM = [((255, 0, 0), (0, 0, 255)), ((0, 255, 0), (255, 255, 0)), ((0, 0, 255), (255, 0, 255))]
+ANIM_DELAYS = [0, 7, 25]
+
+
 def opaque(c):
     return c + (255,)
 
@@ -78,6 +140,9 @@ def main():
         "toowide.png": png([[opaque((1, 2, 3))] * 16385]),
         "notimage.png": b"this is not a picture",
         "empty.png": b"",
+        "anim.gif": gif(gif_frames(ANIM), ANIM_DELAYS),
+        "still.gif": gif(gif_frames(ANIM[:1]), [30]),
+        "nodelay.gif": gif(gif_frames(ANIM[:2])),
     }
     for name, data in files.items():
         with open(os.path.join(out, name), "wb") as f:

@@ -75,11 +75,7 @@ void CButtonUI::StartFade()
 
 void CButtonUI::DoEvent(UIEvent& event)
 {
-    if (!IsMouseEnabled() && IsMouseEventType(event.Type)) {
-        if (m_pParent) m_pParent->DoEvent(event);
-        else CLabelUI::DoEvent(event);
-        return;
-    }
+    if (PassMouseToParent(event)) return;
     switch (event.Type) {
     case UIEventSetFocus:
     case UIEventKillFocus:
@@ -128,10 +124,7 @@ void CButtonUI::DoEvent(UIEvent& event)
         StartFade();
         return;
     case UIEventMouseLeave:
-        if (Inside(m_rcItem, event.ptMouse)) {
-            if (m_pManager) m_pManager->AddMouseLeavePending(this);
-            return;
-        }
+        if (DeferMouseLeaveInside(event)) return;
         if (IsEnabled() && (m_uButtonState & UISTATE_HOT)) {
             m_uButtonState &= ~UISTATE_HOT;
             Invalidate();
@@ -171,13 +164,7 @@ void CButtonUI::DoEvent(UIEvent& event)
     CLabelUI::DoEvent(event);
 }
 
-void CButtonUI::SetImage(UIImageDrawInfo& info, LPCWSTR image)
-{
-    if (info.sDrawString.Equals(image ? image : L"") && info.pImageInfo) return;
-    info.Clear();
-    info.sDrawString = image;
-    Invalidate();
-}
+void CButtonUI::SetImage(UIImageDrawInfo& info, LPCWSTR image) { StoreImageDescription(*this, info, image); }
 
 void CButtonUI::SetFiveStatusImage(LPCWSTR image)
 {

@@ -42,6 +42,14 @@ Gdiplus::Color ToGdiplus(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus
 
 }  // namespace
 
+void StoreImageDescription(CControlUI& control, UIImageDrawInfo& info, LPCWSTR image)
+{
+    if (info.sDrawString.Equals(image ? image : L"") && info.pImageInfo) return;
+    info.Clear();
+    info.sDrawString = image;
+    control.Invalidate();
+}
+
 CLabelUI::CLabelUI()
     : m_dwTextColor(0),
       m_dwDisabledTextColor(0),
@@ -108,6 +116,21 @@ void CLabelUI::DoEvent(UIEvent& event)
         return;
     }
     CControlUI::DoEvent(event);
+}
+
+bool CLabelUI::PassMouseToParent(UIEvent& event)
+{
+    if (IsMouseEnabled() || !IsMouseEventType(event.Type)) return false;
+    if (m_pParent) m_pParent->DoEvent(event);
+    else CLabelUI::DoEvent(event);
+    return true;
+}
+
+bool CLabelUI::DeferMouseLeaveInside(UIEvent& event)
+{
+    if (!::PtInRect(&m_rcItem, event.ptMouse)) return false;
+    if (m_pManager) m_pManager->AddMouseLeavePending(this);
+    return true;
 }
 
 void CLabelUI::SetTextColor(DWORD color)

@@ -8,6 +8,10 @@
 
 namespace SkinUI {
 
+// Stores an image description in a control's record unless it is the stored
+// one with its image loaded; the control repaints.
+void StoreImageDescription(CControlUI& control, UIImageDrawInfo& info, LPCWSTR image);
+
 class CLabelUI : public CControlUI {
 public:
     CLabelUI();
@@ -43,6 +47,12 @@ public:
     RECT MeasureText(int width);
 
 protected:
+    // A mouse event of a control that does not take the mouse goes to its
+    // parent (or the label's own handling at the root); true when passed on.
+    bool PassMouseToParent(UIEvent& event);
+    // A mouse leave whose point is still inside the item (the pointer went onto
+    // a child window) waits on the manager's pending list; true when it does.
+    bool DeferMouseLeaveInside(UIEvent& event);
     // The default colours of the manager for colours still 0.
     void TakeDefaultColors();
     // The item rectangle minus the text padding.

@@ -237,6 +237,11 @@ void CContainerUI::SetPos(RECT rc, bool bNeedInvalidate)
         rc.right += m_pHorizontalScrollBar->GetScrollRange() - m_pHorizontalScrollBar->GetScrollPos();
         rc.bottom -= m_pHorizontalScrollBar->GetFixedHeight();
     }
+    PlaceChildren(rc);
+}
+
+void CContainerUI::PlaceChildren(const RECT& rc)
+{
     for (int i = 0; i < m_items.GetSize(); ++i) {
         CControlUI* child = static_cast<CControlUI*>(m_items.ItemAt(i));
         if (!child->IsVisible()) continue;

@@ -100,6 +100,8 @@ protected:
     int VerticalPageStep() const;
     int HorizontalPageStep() const;
     void ScrollBy(int dx, int dy);
+    // Floats at their relative places, the others filling `rc` within their limits.
+    void PlaceChildren(const RECT& rc);
     void SwitchScrollBar(CScrollBarUI*& bar, bool enable, bool horizontal);
     // Re-layout after a scroll-bar change: the container's own rectangle (its
     // relative one when it floats).

@@ -5,16 +5,24 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "UIActiveX.h"
 #include "UICombo.h"
 #include "UIContainer.h"
+#include "UIEdit.h"
+#include "UIDateTime.h"
 #include "UIRender.h"
 #include "UILayouts.h"
 #include "UIList.h"
 #include "UIListElements.h"
 #include "UIOption.h"
 #include "UIProgress.h"
+#include "UIRichEdit.h"
+#include "UIGifAnim.h"
+#include "UISlider.h"
 #include "UITabLayout.h"
 #include "UIText.h"
+#include "UITreeView.h"
+#include "UIWebBrowser.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 
@@ -41,9 +49,11 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     switch (len) {
     case 4:
         if (is(L"HBox")) return new CHorizontalLayoutUI;
+        if (is(L"Tree")) return new CTreeViewUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
         if (is(L"Text")) return new CTextUI;
         if (is(L"List")) return new CListUI;
+        if (is(L"Edit")) return new CEditUI;
         break;
     case 5:
         if (is(L"Combo")) return new CComboUI;
@@ -52,14 +62,20 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     case 6:
         if (is(L"Button")) return new CButtonUI;
         if (is(L"Option")) return new COptionUI;
+        if (is(L"Slider")) return new CSliderUI;
         break;
     case 7:
         if (is(L"Control")) return new CControlUI;
+        if (is(L"ActiveX")) return new CActiveXUI;
+        if (wcscmp(name, L"GifAnim") == 0) return new CGifAnimUI;   // the one name compared with its case
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
         if (is(L"ComboBox")) return new CComboUI;
         if (is(L"Progress")) return new CProgressUI;
+        if (is(L"TreeView")) return new CTreeViewUI;
+        if (is(L"RichEdit")) return new CRichEditUI;
+        if (is(L"DateTime")) return new CDateTimeUI;
         break;
     case 9:
         if (is(L"Container")) return new CContainerUI;
@@ -68,6 +84,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 10:
         if (is(L"TileLayout")) return new CTileLayoutUI;
+        if (is(L"WebBrowser")) return new CWebBrowserUI;
         if (is(L"ListHeader")) return new CListHeaderUI;
         break;
     case 11:
@@ -91,8 +108,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     default:
         break;
     }
-    // The other table names (Edit, Tree ...) belong to controls that are not
-    // built yet: they are made by no one and skipped as unknown names.
+    // Not a name of the table: the factories and the callback may know it.
     return nullptr;
 }
 
@@ -166,6 +182,53 @@ CControlUI* CDialogBuilder::Build(IDialogBuilderCallback* pCallback, CWindowMana
     return ParseControls(&root, pParent, pManager);
 }
 
+bool CDialogBuilder::ParseTreeNode(CXmlNode& element, CControlUI* pParent, CWindowManagerUI* pManager)
+{
+    CTreeNodeUI* parentNode = pParent ? static_cast<CTreeNodeUI*>(pParent->GetInterface(L"TreeNode")) : nullptr;
+    CTreeNodeUI* node = new CTreeNodeUI(parentNode);
+    if (parentNode && !parentNode->Add(node)) {
+        node->Delete();
+        return true;
+    }
+    if (pManager) {
+        node->SetManager(pManager, nullptr, false);
+        if (LPCWSTR def = pManager->GetDefaultAttributeList(L"TreeNode")) node->ApplyAttributeList(def);
+    }
+    const int n = element.GetAttributeCount();
+    for (int i = 0; i < n; ++i) node->SetAttribute(element.GetAttributeName(i), element.GetAttributeValue(i));
+    if (element.HasChildren()) {
+        ParseControls(&element, node, pManager);
+        if (m_bDepthLimit) {
+            // The failed build frees the node and what it holds so far; its parent
+            // forgets it first.
+            if (parentNode) parentNode->RemoveChildNode(node);
+            DeleteSubtree(node);
+            return false;
+        }
+    }
+    if (pManager) node->SetManager(nullptr, nullptr, false);
+    if (parentNode) return true;
+    CTreeViewUI* view = pParent ? static_cast<CTreeViewUI*>(pParent->GetInterface(L"TreeView")) : nullptr;
+    if (!view) {
+        DeleteSubtree(node);
+        return false;
+    }
+    if (!view->Add(node)) DeleteSubtree(node);
+    return true;
+}
+
+// A node that no tree view holds owns nothing of its children: they are freed
+// with it, deepest first.
+void CDialogBuilder::DeleteSubtree(CTreeNodeUI* node)
+{
+    while (node->GetCountChild() > 0) {
+        CTreeNodeUI* child = node->GetChildNode(node->GetCountChild() - 1);
+        node->RemoveChildNode(child);
+        DeleteSubtree(child);
+    }
+    node->Delete();
+}
+
 CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, CWindowManagerUI* pManager)
 {
     if (m_iDepth >= kMaxControlDepth) {
@@ -217,11 +280,10 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
             continue;
         }
         if (_wcsicmp(name, L"TreeNode") == 0) {
-            // Tree nodes come with the tree view.
+            if (!ParseTreeNode(node, pParent, pManager)) return nullptr;
             continue;
         }
-        CControlUI* control = nullptr;
-        if (wcscmp(name, L"GifAnim") != 0) control = CreateTableControl(name);
+        CControlUI* control = CreateTableControl(name);
         if (!control) {
             const CUIPtrArray& factories = CWindowManagerUI::GetControlFactories();
             for (int i = 0; i < factories.GetSize() && !control; ++i) {
@@ -242,6 +304,12 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
             wchar_t cover[256] = {0};
             if (node.GetAttributeValueCopy(L"cover", cover, 255) && wcscmp(cover, L"true") == 0) {
                 pParent->SetOverlay(control);
+            } else if (CTreeNodeUI* treeNode = static_cast<CTreeNodeUI*>(pParent->GetInterface(L"TreeNode"))) {
+                // Controls inside a node's element join the node's row.
+                if (!treeNode->GetTreeNodeHoriznotal()->Add(control)) {
+                    control->Delete();
+                    continue;
+                }
             } else {
                 if (!askedContainer) {
                     container = static_cast<IContainerUI*>(pParent->GetInterface(L"IContainer"));

@@ -7,6 +7,8 @@
 
 namespace SkinUI {
 
+class CTreeNodeUI;
+
 class CDialogBuilder {
 public:
     // Includes nested deeper than this (an include cycle, say) fail the build.
@@ -26,6 +28,11 @@ public:
     static CControlUI* CreateTableControl(LPCWSTR pstrClass);
 
 private:
+    // The tree-node path: false when the level must end (no tree view to hold
+    // the node, or the nesting limit).
+    bool ParseTreeNode(CXmlNode& element, CControlUI* pParent, CWindowManagerUI* pManager);
+    static void DeleteSubtree(CTreeNodeUI* node);
+
     CXmlParser m_xml;
     IDialogBuilderCallback* m_pCallback;
     LPCWSTR m_pstrtype;

@@ -179,6 +179,12 @@ bool CWindowManagerUI::AttachRootControl(CControlUI* pControl)
     return true;
 }
 
+CControlUI* CALLBACK CWindowManagerUI::ForgetControlCallback(CControlUI* pThis, LPVOID pData)
+{
+    static_cast<CWindowManagerUI*>(pData)->ForgetControl(pThis);
+    return nullptr;
+}
+
 bool CWindowManagerUI::AttachSubtree(CControlUI* pControl, CControlUI* pParent)
 {
     if (!pControl) return false;
@@ -245,6 +251,10 @@ void CWindowManagerUI::PostDrain()
 void CWindowManagerUI::AddDelayedCleanup(CControlUI* pControl)
 {
     if (!pControl) return;
+    // The subtree is cut loose from the manager now and deleted later, when its
+    // destructors can no longer reach this manager: forget every control of it
+    // here, or the focus, hover and name table would point at freed controls.
+    pControl->FindControl(ForgetControlCallback, this, 0);
     pControl->SetManager(nullptr, nullptr, false);
     m_aDelayedCleanup.Add(pControl);
     PostDrain();

@@ -184,6 +184,7 @@ public:
     bool IsUseSharedResources() const { return m_bUseSharedResources; }
 
     static CControlUI* CALLBACK FindControlByNameCallback(CControlUI* pThis, LPVOID pData);
+    static CControlUI* CALLBACK ForgetControlCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK FindControlAtCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK CollectUpdateNeededCallback(CControlUI* pThis, LPVOID pData);
     static CControlUI* CALLBACK FindTabControlCallback(CControlUI* pThis, LPVOID pData);

@@ -78,6 +78,26 @@ using UniqueRegion = UniqueRes<HRGN, GdiObjectTraits<HRGN>>;
 using UniquePen = UniqueRes<HPEN, GdiObjectTraits<HPEN>>;
 using UniqueBrush = UniqueRes<HBRUSH, GdiObjectTraits<HBRUSH>>;
 using UniqueMemoryDc = UniqueRes<HDC, MemoryDcTraits>;   // CreateCompatibleDC
+struct AccelTraits {
+    static HACCEL Empty() { return nullptr; }
+    static void Close(HACCEL h) { ::DestroyAcceleratorTable(h); }
+};
+using UniqueAccel = UniqueRes<HACCEL, AccelTraits>;   // CreateAcceleratorTable
+
+// A window's device context, given back to the same window (GetDC/ReleaseDC).
+class WindowDc {
+public:
+    explicit WindowDc(HWND wnd) noexcept : m_wnd(wnd), m_dc(::GetDC(wnd)) {}
+    ~WindowDc() { if (m_dc) ::ReleaseDC(m_wnd, m_dc); }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC Get() const noexcept { return m_dc; }
+    explicit operator bool() const noexcept { return m_dc != nullptr; }
+
+private:
+    HWND m_wnd;
+    HDC m_dc;
+};
 
 // Selects an object into a DC for one scope and puts the old one back.
 class ScopedSelect {

@@ -91,10 +91,7 @@ def check_states(check, render, skin, work):
         print("got:\n" + "\n".join(stream))
 
     def pixels(name, expectations):
-        _, _, rows = uicheck.read_png(shots[name])
-        for (x, y), colour, what in expectations:
-            got = rows[y][x]
-            check.expect(got == colour, "%s: %s at %d,%d is %s (got %s)" % (name, what, x, y, colour, got))
+        uicheck.expect_pixels(check, shots[name], name, expectations)
 
     pixels("start", [((0, 10), RED, "the progress bar's first column"),
                      ((259, 10), RED, "column 259, the last of 50/100"),

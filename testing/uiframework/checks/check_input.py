@@ -2,7 +2,9 @@
 UINotify stream (with tree and hit-test lines where a script asks) compared:
 click, hover in and out, Tab and Shift+Tab with wrapping, capture across the
 window edge, a control timer's ticks and end, a scroll bar's arrow, thumb drag
-and track, a separator drag stopping at the minimum, the frame's hit tests."""
+and track, a separator drag stopping at the minimum, the frame's hit tests; a tree
+view's double click collapsing and showing a subtree (a collapsed child keeping its
+own children hidden) and its check box checking every descendant."""
 import os
 import subprocess
 import sys
@@ -15,6 +17,7 @@ CASES = [
     ("timer.xml", "timer"),
     ("scroll.xml", "scroll"),
     ("separator.xml", "separator"),
+    ("tree.xml", "tree"),
 ]
 
 

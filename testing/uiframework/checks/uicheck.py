@@ -91,6 +91,18 @@ class Prefix:
                 with open(copy, "wb") as f:
                     f.write(data)
 
+    def check_freed_memory(self, exe_name):
+        """Heap free checking for one program of this prefix (the system's
+        per-program global flag): freed blocks are filled, so that a use after
+        free reads garbage and fails. Set before the first display session."""
+        env = dict(os.environ, WINEPREFIX=self.path, WINEARCH="win32", WINEDEBUG="-all")
+        env.pop("DISPLAY", None)
+        key = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\" + exe_name
+        # 0x30: tail and free checking.
+        subprocess.run(["wine", "reg", "add", key, "/v", "GlobalFlag", "/t", "REG_DWORD", "/d", "0x30", "/f"],
+                       env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def env(self, display):
         return dict(os.environ, DISPLAY=display.name, WINEPREFIX=self.path)
 
@@ -161,6 +173,14 @@ def read_png(path):
         rows.append([tuple(line[x:x + 4]) for x in range(0, stride, 4)])
         prev = line
     return width, height, rows
+
+
+def expect_pixels(check, path, name, expectations):
+    """Each ((x, y), RGBA, what) of the picture at path, checked."""
+    _, _, rows = read_png(path)
+    for (x, y), colour, what in expectations:
+        got = rows[y][x]
+        check.expect(got == colour, "%s: %s at %d,%d is %s (got %s)" % (name, what, x, y, colour, got))
 
 
 class Checker:

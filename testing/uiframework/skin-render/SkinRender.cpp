@@ -7,16 +7,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "UIBase.h"
 #include "UIContainer.h"
+#include "UIProgress.h"
 #include "UIGdiplus.h"
 #include "UIListElements.h"
 #include "UIRender.h"
 #include "UIScrollBar.h"
 #include "UIShadow.h"
+#include "UIWebBrowser.h"
 #include "ProbeControl.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -62,11 +65,47 @@ struct Options {
     int height = 0;
     bool notify = false;
     bool tree = false;
+    bool browser = false;
     std::wstring script;
     std::wstring out;
     // --shadow IMAGE,extent left,top,right,bottom,corner left,top,right,bottom
     std::wstring shadowImage;
     int shadowNumbers[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+std::string VariantText(const VARIANT* v)
+{
+    if (!v) return std::string();
+    if (v->vt == VT_BSTR) return Narrow(v->bstrVal);
+    if (v->vt == (VT_BSTR | VT_BYREF) && v->pbstrVal) return Narrow(*v->pbstrVal);
+    if (v->vt == VT_I4 || v->vt == VT_INT) return std::to_string(v->lVal);
+    if (v->vt == VT_UI4 || v->vt == VT_UINT) return std::to_string(v->ulVal);
+    return std::string();
+}
+
+// Prints what a web browser control hands on to its handler (--browser).
+class BrowserEventPrinter : public CWebBrowserEventHandler {
+public:
+    explicit BrowserEventPrinter(CControlUI* c) : m_name(Narrow(c->GetName())) {}
+    void BeforeNavigate2(IDispatch*, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT_BOOL*) override
+    {
+        Out("browser\tbeforenavigate2\t" + m_name + "\t" + VariantText(url));
+    }
+    void NavigateError(IDispatch*, VARIANT* url, VARIANT*, VARIANT* status, VARIANT_BOOL*) override
+    {
+        Out("browser\tnavigateerror\t" + m_name + "\t" + VariantText(url) + "\t" + VariantText(status));
+    }
+    void NavigateComplete2(IDispatch*, VARIANT* url) override
+    {
+        Out("browser\tnavigatecomplete2\t" + m_name + "\t" + VariantText(url));
+    }
+    void DocumentComplete(IDispatch*, VARIANT* url) override
+    {
+        Out("browser\tdocumentcomplete\t" + m_name + "\t" + VariantText(url));
+    }
+
+private:
+    std::string m_name;
 };
 
 class RenderWindow : public WindowImplBase {
@@ -90,12 +129,38 @@ public:
             std::snprintf(buf, sizeof(buf), "\t%lu\t%ld", static_cast<unsigned long>(msg.wParam),
                           static_cast<long>(msg.lParam));
             Out("notify\t" + Narrow(msg.sType) + "\t" + (msg.pSender ? Narrow(msg.pSender->GetName()) : "") + buf);
+            // A value control's new value follows its change.
+            CProgressUI* bar = msg.pSender ? static_cast<CProgressUI*>(msg.pSender->GetInterface(L"Progress")) : nullptr;
+            if (bar && msg.sType.Equals(L"valuechanged"))
+                Out("value\t" + Narrow(msg.pSender->GetName()) + "\t" + std::to_string(bar->GetValue()));
+        }
+        // "testhide" = a notification type: the control hides itself when it
+        // sends one, as a listener that moves the focus away would.
+        if (msg.pSender) {
+            LPCWSTR hideOn = msg.pSender->GetCustomAttribute(L"testhide");
+            if (hideOn && msg.sType.Equals(hideOn)) msg.pSender->SetVisible(false);
         }
         if (msg.sType.Equals(L"windowinit")) StartTestTimers();
         if (msg.sType.Equals(L"timer")) CountTestTimer(msg);
         WindowImplBase::Notify(msg);
     }
     bool Closed() const { return m_closed; }
+    void InitWindow() override
+    {
+        if (!m_opt.browser || !m_PaintManager.GetRoot()) return;
+        std::vector<CControlUI*> found;
+        m_PaintManager.GetRoot()->FindControl(CollectBrowsers, &found, 0);
+        for (CControlUI* c : found) {
+            m_printers.emplace_back(new BrowserEventPrinter(c));
+            static_cast<CWebBrowserUI*>(c->GetInterface(L"WebBrowser"))->SetWebBrowserEventHandler(m_printers.back().get());
+        }
+    }
+    void SetEscapeCloses(bool closes) { m_escapeCloses = closes; }
+    LRESULT OnDefaultKey(WPARAM wParam) override
+    {
+        if (wParam == VK_ESCAPE && !m_escapeCloses) return 0;
+        return WindowImplBase::OnDefaultKey(wParam);
+    }
 
 private:
     // A control with the custom attribute "testtimer" = "id,elapse,ticks" gets
@@ -105,6 +170,11 @@ private:
         UINT id;
         int ticksLeft;
     };
+    static CControlUI* CALLBACK CollectBrowsers(CControlUI* c, LPVOID data)
+    {
+        if (c->GetInterface(L"WebBrowser")) static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
+        return nullptr;
+    }
     static CControlUI* CALLBACK CollectTimers(CControlUI* c, LPVOID data)
     {
         if (c->GetCustomAttribute(L"testtimer")) static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
@@ -158,7 +228,9 @@ private:
     int m_type;
     std::wstring m_zip;
     bool m_closed = false;
+    bool m_escapeCloses = true;
     std::vector<TestTimer> m_timers;
+    std::vector<std::unique_ptr<BrowserEventPrinter>> m_printers;
 };
 
 RenderWindow* g_window = nullptr;
@@ -230,8 +302,10 @@ void PrintTree(CControlUI* c, int depth)
                   c->IsVisible() ? 1 : 0);
     Out(std::to_string(depth) + "\t" + Narrow(c->GetClass()) + "\t" + Narrow(c->GetName()) + buf);
     if (CControlUI* cover = c->GetOverlay()) PrintTree(cover, depth + 1);
-    // A list's children as they stand: its header, then its body with the items.
-    if (IListUI* list = static_cast<IListUI*>(c->GetInterface(L"IList"))) {
+    // A list's children as they stand: its header, then its body with the items
+    // (controls built on the list, such as the tree view, list their items only).
+    IListUI* list = static_cast<IListUI*>(c->GetInterface(L"IList"));
+    if (list && wcscmp(c->GetClass(), L"List") == 0) {
         PrintTree(list->GetHeader(), depth + 1);
         PrintTree(list->GetList(), depth + 1);
         return;
@@ -407,6 +481,14 @@ bool ParseInt(const std::wstring& s, int& v)
     return true;
 }
 
+BOOL CALLBACK PrintChildWindow(HWND child, LPARAM)
+{
+    wchar_t cls[64] = L"";
+    ::GetClassNameW(child, cls, 64);
+    Out("child\t" + Narrow(cls) + "\t" + (::IsWindowVisible(child) ? "1" : "0"));
+    return TRUE;
+}
+
 // Runs one script line; false for a line it cannot read.
 bool RunStep(const std::wstring& raw)
 {
@@ -461,6 +543,65 @@ bool RunStep(const std::wstring& raw)
         CControlUI* c = m.FindControlByName(p[1].c_str());
         if (!c) return false;
         c->SetAttribute(p[2].c_str(), p.size() == 4 ? p[3].c_str() : L"");
+    } else if (cmd == L"query" && p.size() == 2) {
+        // A control's text as its owner reads it, and its native child window:
+        // class, style, text and password character ("-" without one).
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        std::string line = "query\t" + Narrow(p[1].c_str()) + "\t" + Narrow(c->GetText().GetData());
+        if (HWND child = c->GetChildWindow()) {
+            wchar_t cls[64] = L"";
+            ::GetClassNameW(child, cls, 64);
+            std::vector<wchar_t> text(static_cast<size_t>(::GetWindowTextLengthW(child)) + 1, L'\0');
+            ::GetWindowTextW(child, text.data(), static_cast<int>(text.size()));
+            char buf[64];
+            std::snprintf(buf, sizeof(buf), "\t%08lx\t", static_cast<unsigned long>(::GetWindowLongW(child, GWL_STYLE)));
+            line += "\t" + Narrow(cls) + buf + Narrow(text.data()) + "\t" +
+                    std::to_string(static_cast<unsigned>(::SendMessageW(child, EM_GETPASSWORDCHAR, 0, 0)));
+        } else {
+            line += "\t-";
+        }
+        Out(line);
+    } else if (cmd == L"delete" && p.size() == 2) {
+        // The named control taken out of its container and deleted at once.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c || !c->GetParent()) return false;
+        IContainerUI* box = static_cast<IContainerUI*>(c->GetParent()->GetInterface(L"IContainer"));
+        if (!box || !box->Remove(c, true)) return false;
+        c->Delete();
+    } else if (cmd == L"windows" && p.size() == 1) {
+        ::EnumChildWindows(g_window->GetHWND(), PrintChildWindow, 0);
+    } else if (cmd == L"gettext" && p.size() == 2) {
+        // A named control's text as it answers it.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        std::string text;
+        for (char ch : Narrow(c->GetText())) text += ch == '\r' ? std::string("\\r") : ch == '\n' ? std::string("\\n") : std::string(1, ch);
+        Out("text\t" + Narrow(p[1].c_str()) + "\t" + text);
+        marker = false;
+    } else if (cmd == L"timer" && p.size() == 3 && ParseInt(p[2], x) && x >= 0) {
+        // A control timer's tick now, through the window's own WM_TIMER.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        const UINT id = m.GetWindowTimerId(c, static_cast<UINT>(x));
+        if (id == 0) Out("notimer\t" + Narrow(p[1].c_str()) + "\t" + std::to_string(x));
+        else ::PostMessageW(g_window->GetHWND(), WM_TIMER, id, 0);
+        marker = false;
+    } else if ((cmd == L"childwindow" || cmd == L"focuswindow") && p.size() == 2) {
+        // Whether a control's native child window lives; "focuswindow" first gives
+        // the Windows focus to the window itself and looks before anything posted runs.
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        HWND child = c->GetChildWindow();
+        if (cmd == L"focuswindow") ::SetFocus(g_window->GetHWND());
+        const bool live = child && ::IsWindow(child);
+        Out("child\t" + Narrow(p[1].c_str()) + "\t" + (live ? "1" : "0") + "\t" +
+            (live && ::IsWindowVisible(child) ? "1" : "0"));
+        marker = false;
+    } else if (cmd == L"escape" && p.size() == 2 && (p[1] == L"keep" || p[1] == L"close")) {
+        // Whether Escape closes the window (it does unless kept: a picker takes it).
+        g_window->SetEscapeCloses(p[1] == L"close");
+        marker = false;
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
@@ -527,7 +668,7 @@ void Usage()
 {
     Fail(kExitBadArgument,
          "usage: skin-render SKIN LAYOUT [--size W,H] [--notify] [--input SCRIPT] [--tree] [--out FILE.png] "
-         "[--shadow IMAGE,EL,ET,ER,EB,CL,CT,CR,CB]");
+         "[--shadow IMAGE,EL,ET,ER,EB,CL,CT,CR,CB] [--browser]");
 }
 
 }  // namespace
@@ -546,6 +687,8 @@ int wmain(int argc, wchar_t** argv)
             o.height = v[1];
         } else if (a == L"--notify") {
             o.notify = true;
+        } else if (a == L"--browser") {
+            o.browser = true;
         } else if (a == L"--tree") {
             o.tree = true;
         } else if (a == L"--input" && i + 1 < argc) {
