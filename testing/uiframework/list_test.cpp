@@ -5,109 +5,25 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "UIBase.h"
+#include "UICombo.h"
 #include "UIDlgBuilder.h"
 #include "UIList.h"
 #include "UIListElements.h"
 #include "UIManager.h"
 #include "UIScrollBar.h"
 #include "draw_support.h"
+#include "list_support.h"
 
 using namespace SkinUI;
 using uitest::Canvas;
+using namespace listtest;
 
 namespace {
-
-struct Recorder : INotifyUI {
-    std::vector<std::wstring> log;   // "type sender wParam lParam"
-    void Notify(UINotify& msg) override
-    {
-        log.push_back(std::wstring(msg.sType.GetData()) + L" " + (msg.pSender ? msg.pSender->GetName().GetData() : L"") +
-                      L" " + std::to_wstring(msg.wParam) + L" " + std::to_wstring(static_cast<long>(msg.lParam)));
-    }
-    // The notifications of one type, in order.
-    std::vector<std::wstring> Of(const std::wstring& type) const
-    {
-        std::vector<std::wstring> out;
-        for (const auto& l : log)
-            if (l.compare(0, type.size() + 1, type + L" ") == 0) out.push_back(l);
-        return out;
-    }
-};
-
-// A hidden top-level window whose manager holds a layout built from text; the
-// root is laid out over `size` at once.
-class Page {
-public:
-    explicit Page(const std::wstring& layout, SIZE size = {300, 300})
-    {
-        m_hwnd = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, size.cx, size.cy, nullptr, nullptr, nullptr,
-                                   nullptr);
-        manager.Init(m_hwnd);
-        CDialogBuilder builder;
-        root = builder.Create(CUIStringOrId(layout.c_str()), nullptr, nullptr, &manager);
-        if (root) manager.AttachRootControl(root);
-        manager.AddNotifyListener(&notes);
-        if (root) root->SetPos(RECT{0, 0, size.cx, size.cy});
-    }
-    ~Page()
-    {
-        manager.KillAllTimers();
-        ::DestroyWindow(m_hwnd);
-    }
-    template <class T>
-    T* Find(LPCWSTR name)
-    {
-        return static_cast<T*>(manager.FindControlByName(name));
-    }
-    HWND Hwnd() const { return m_hwnd; }
-    void Send(CControlUI* c, int type, WORD key = 0, POINT pt = {0, 0}, WPARAM wParam = 0)
-    {
-        UIEvent e = {};
-        e.Type = type;
-        e.pSender = c;
-        e.ptMouse = pt;
-        e.wParam = wParam;
-        e.chKey = key;
-        c->Event(e);
-    }
-    void Relayout() { root->SetPos(root->GetPos()); }
-
-    CWindowManagerUI manager;
-    CControlUI* root = nullptr;
-    Recorder notes;
-
-private:
-    HWND m_hwnd = nullptr;
-};
-
-void Pump()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
-
-std::wstring Rows(int n, LPCWSTR extra = L"")
-{
-    std::wstring out;
-    for (int i = 0; i < n; ++i) {
-        out += L"<ListLabelElement name=\"r" + std::to_wstring(i) + L"\" text=\"row " + std::to_wstring(i) + L"\" " +
-               extra + L"/>";
-    }
-    return out;
-}
-
-std::wstring ListPage(const std::wstring& listAttrs, const std::wstring& items)
-{
-    return L"<Window><VerticalLayout name=\"root\"><List name=\"list\" " + listAttrs + L">" + items +
-           L"</List></VerticalLayout></Window>";
-}
 
 TEST(List, BuilderMakesTheListWithHeaderBodyAndIndexedItems)
 {
@@ -203,6 +119,172 @@ TEST(List, ColoursWithoutHashKeepTheirFirstDigit)
     EXPECT_EQ(info->dwTextColor, 0xFF123456u);
     EXPECT_EQ(info->dwBkColor, 0xFF654321u);
     EXPECT_EQ(info->dwHLineColor, 0xFF00FF00u);
+}
+
+TEST(Combo, SelectsByIndexClampsAndFollowsRemoval)
+{
+    Page p(ComboPage(L"", 3));
+    CComboUI* combo = p.Find<CComboUI>(L"combo");
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->GetCount(), 3);
+    EXPECT_EQ(combo->GetCurSel(), -1);
+    EXPECT_TRUE(combo->GetText().IsEmpty());
+    ASSERT_TRUE(combo->SelectItem(1));
+    EXPECT_STREQ(combo->GetText().GetData(), L"row 1");
+    ASSERT_TRUE(combo->SelectItem(3 + 5)) << "past the end: the last item";
+    EXPECT_EQ(combo->GetCurSel(), 2);
+    ASSERT_TRUE(combo->RemoveAt(2));
+    EXPECT_EQ(combo->GetCurSel(), 1) << "the nearest selectable item at or before it";
+    EXPECT_EQ(p.notes.Of(L"itemselect"), (std::vector<std::wstring>{L"itemselect combo 1 -1", L"itemselect combo 2 1",
+                                                                     L"itemselect combo 1 -1"}));
+    // Keys step through the items; a step that finds nothing keeps the selection.
+    p.Send(combo, UIEventKeyDown, VK_DOWN);
+    EXPECT_EQ(combo->GetCurSel(), 1);
+    p.Send(combo, UIEventKeyDown, VK_HOME);
+    EXPECT_EQ(combo->GetCurSel(), 0);
+    p.Send(combo, UIEventMouseWheel, 0, {0, 0}, 1);
+    EXPECT_EQ(combo->GetCurSel(), 1);
+    // Only a disabled item follows: Down keeps the selection and its text.
+    p.Send(combo, UIEventKeyDown, VK_HOME);
+    combo->GetItemAt(1)->SetEnabled(false);
+    p.Send(combo, UIEventKeyDown, VK_DOWN);
+    EXPECT_EQ(combo->GetCurSel(), 0);
+    EXPECT_STREQ(combo->GetText().GetData(), L"row 0");
+}
+
+TEST(Combo, ColoursWithoutHashKeepTheirFirstDigit)
+{
+    Page p(ComboPage(L"itemtextcolor=\"FF123456\" itemselectedbkcolor=\"#FF00FF00\"", 1));
+    const ListInfo* info = p.Find<CComboUI>(L"combo")->GetListInfo();
+    EXPECT_EQ(info->dwTextColor, 0xFF123456u);
+    EXPECT_EQ(info->dwSelectedBkColor, 0xFF00FF00u);
+}
+
+std::wstring HeaderItems(int n, int width)
+{
+    std::wstring out = L"<ListHeader name=\"header\">";
+    for (int i = 0; i < n; ++i) out += L"<ListHeaderItem width=\"" + std::to_wstring(width) + L"\" />";
+    return out + L"</ListHeader>";
+}
+
+TEST(List, ColumnsComeFromTheHeaderEvenHiddenAndStopAt64)
+{
+    {
+        Page p(ListPage(L"itemheight=\"20\"", HeaderItems(70, 4)), SIZE{400, 200});
+        EXPECT_EQ(p.Find<CListUI>(L"list")->GetListInfo()->nColumns, 64);
+    }
+    Page p(ListPage(L"header=\"hidden\" itemheight=\"20\" inset=\"5,0,0,0\"",
+                    HeaderItems(2, 50) + L"<ListHBoxElement name=\"row\"><Control name=\"a\" /><Control name=\"b\" />"
+                                         L"<Control name=\"c\" /></ListHBoxElement>"));
+    CListUI* list = p.Find<CListUI>(L"list");
+    const ListInfo* info = list->GetListInfo();
+    ASSERT_EQ(info->nColumns, 2);
+    EXPECT_EQ(info->rcColumn[0].left, 5);
+    EXPECT_EQ(info->rcColumn[0].right, 55);
+    EXPECT_EQ(info->rcColumn[1].right, 105);
+    EXPECT_FALSE(list->GetHeader()->GetItemAt(0)->IsVisible()) << "the items of a hidden header stay hidden";
+    // The box element's children take one column each; the third finds none.
+    EXPECT_EQ(p.Find<CControlUI>(L"a")->GetPos().right, 55);
+    EXPECT_EQ(p.Find<CControlUI>(L"b")->GetPos().left, 55);
+    EXPECT_EQ(p.Find<CControlUI>(L"b")->GetPos().right, 105);
+    const RECT c = p.Find<CControlUI>(L"c")->GetPos();
+    EXPECT_TRUE(::IsRectEmpty(&c));
+    EXPECT_EQ(p.Find<CControlUI>(L"row")->GetPos().right - p.Find<CControlUI>(L"row")->GetPos().left, 100)
+        << "the row spans the columns";
+}
+
+TEST(List, DraggingAHeaderSeparatorWidensItsColumn)
+{
+    Page p(ListPage(L"itemheight=\"20\"", L"<ListHeader name=\"header\" height=\"20\">"
+                                           L"<ListHeaderItem name=\"h0\" width=\"80\" />"
+                                           L"<ListHeaderItem name=\"h1\" width=\"60\" /></ListHeader>" +
+                                               Rows(2)));
+    CListUI* list = p.Find<CListUI>(L"list");
+    CControlUI* h0 = p.Find<CControlUI>(L"h0");
+    const RECT r = h0->GetPos();
+    p.Send(h0, UIEventButtonDown, 0, {r.right - 2, r.top + 5});
+    p.Send(h0, UIEventMouseMove, 0, {r.right + 28, r.top + 5});
+    p.Send(h0, UIEventButtonUp, 0, {r.right + 28, r.top + 5});
+    p.Relayout();
+    EXPECT_EQ(h0->GetFixedWidth(), 110);
+    EXPECT_EQ(list->GetListInfo()->rcColumn[0].right - list->GetListInfo()->rcColumn[0].left, 110);
+    EXPECT_EQ(list->GetListInfo()->rcColumn[1].left, r.left + 110);
+    EXPECT_TRUE(p.notes.Of(L"headerclick").empty()) << "a press on the separator is no click";
+    // A press beside the separator is a header click.
+    p.Send(h0, UIEventButtonDown, 0, {r.left + 5, r.top + 5});
+    EXPECT_EQ(p.notes.Of(L"headerclick"), (std::vector<std::wstring>{L"headerclick h0 0 0"}));
+    // Below the minimum width nothing changes.
+    p.Send(h0, UIEventButtonUp, 0, {r.left + 5, r.top + 5});
+    const RECT now = h0->GetPos();
+    p.Send(h0, UIEventButtonDown, 0, {now.right - 2, now.top + 5});
+    p.Send(h0, UIEventMouseMove, 0, {now.left + 10, now.top + 5});
+    EXPECT_EQ(h0->GetFixedWidth(), 110);
+}
+
+TEST(List, MovingItemsRenumbersThemAndTheSelectionFollows)
+{
+    Page p(ListPage(L"itemheight=\"20\"", Rows(5)));
+    CListUI* list = p.Find<CListUI>(L"list");
+    ASSERT_TRUE(list->SelectItem(1));
+    CControlUI* moved = list->GetItemAt(1);
+    ASSERT_TRUE(list->SetItemIndex(moved, 3));
+    EXPECT_EQ(list->GetItemAt(3), moved);
+    EXPECT_EQ(list->GetCurSel(), 3);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(static_cast<IListItemUI*>(list->GetItemAt(i)->GetInterface(L"IListItem"))->GetIndex(), i);
+    ASSERT_TRUE(list->SetMultiItemIndex(list->GetItemAt(2), 2, 0));
+    EXPECT_EQ(list->GetItemAt(1), moved);
+    EXPECT_EQ(list->GetCurSel(), 1);
+    EXPECT_FALSE(list->SetMultiItemIndex(list->GetItemAt(0), 2, 4)) << "past the end";
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(static_cast<IListItemUI*>(list->GetItemAt(i)->GetInterface(L"IListItem"))->GetIndex(), i);
+}
+
+TEST(List, ExpandableContainerElementsExpandOneAtATime)
+{
+    Page p(ListPage(L"itemheight=\"20\"", L"<ListContainerElement name=\"e0\" expandable=\"true\" />"
+                                           L"<ListContainerElement name=\"e1\" expandable=\"true\" />"));
+    CListUI* list = p.Find<CListUI>(L"list");
+    auto* e0 = p.Find<CListContainerElementUI>(L"e0");
+    auto* e1 = p.Find<CListContainerElementUI>(L"e1");
+    ASSERT_TRUE(e0->Expand(true));
+    EXPECT_EQ(list->GetExpandedItem(), 0);
+    ASSERT_TRUE(e1->Expand(true));
+    EXPECT_EQ(list->GetExpandedItem(), 1);
+    EXPECT_FALSE(e0->IsExpanded()) << "without multi-expanding the other one collapses";
+    EXPECT_EQ(p.notes.Of(L"itemexpand"), (std::vector<std::wstring>{L"itemexpand e0 0 0", L"itemexpand e1 0 0"}));
+    EXPECT_EQ(e0->EstimateSize(SIZE{100, 100}).cy, 20) << "the owner's item height";
+}
+
+struct Cells : IListTextProvider {
+    CUIString GetItemText(CControlUI*, int iIndex, int iSubItem) override
+    {
+        return iSubItem == 1 ? CUIString(iIndex == 0 ? L"{a x}link{/a}" : L"") : CUIString(L"cell");
+    }
+};
+
+TEST(List, TextElementsDrawProviderTextsPerColumnAndReportTheirLinks)
+{
+    Page p(ListPage(L"itemheight=\"20\" itemshowhtml=\"true\"",
+                    L"<ListHeader><ListHeaderItem width=\"60\" /><ListHeaderItem width=\"60\" /></ListHeader>"
+                    L"<ListTextElement name=\"t0\" /><ListTextElement name=\"t1\" />"));
+    CListUI* list = p.Find<CListUI>(L"list");
+    Cells cells;
+    list->SetListWord(&cells);
+    p.Relayout();
+    auto* t0 = p.Find<CListTextElementUI>(L"t0");
+    const RECT rc = t0->GetPos();
+    Canvas canvas(300, 300);
+    t0->DrawItemText(canvas.Dc(), rc);
+    ASSERT_EQ(t0->GetLinkCount(), 1);
+    const RECT link = t0->GetLinkRect(0);
+    EXPECT_GE(link.left, list->GetListInfo()->rcColumn[1].left) << "the link lies in the second column";
+    EXPECT_EQ(t0->GetControlFlags(), 6u) << "with a link it asks for the cursor";
+    p.Send(t0, UIEventButtonUp, 0, {link.left + 1, (link.top + link.bottom) / 2});
+    EXPECT_EQ(p.notes.Of(L"link"), (std::vector<std::wstring>{L"link t0 0 0"}));
+    const RECT first = {rc.left, rc.top, list->GetListInfo()->rcColumn[0].right, rc.bottom};
+    EXPECT_NE(canvas.InkBounds().right, 0);
+    EXPECT_TRUE(canvas.HasColor(first, 0x000000, 120)) << "the first column's text";
 }
 
 }  // namespace

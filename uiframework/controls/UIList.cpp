@@ -20,16 +20,120 @@ bool Contains(LPCWSTR text, LPCWSTR word) { return text && std::wcsstr(text, wor
 int ReadInt(LPCWSTR v) { return static_cast<int>(std::wcstol(v, nullptr, 10)); }
 int MinInt(int a, int b) { return a < b ? a : b; }
 
-IListItemUI* ItemOf(CControlUI* c) { return c ? static_cast<IListItemUI*>(c->GetInterface(L"IListItem")) : nullptr; }
-
-void SetImageText(UIImageDrawInfo& info, LPCWSTR value)
-{
-    if (info.sDrawString.Equals(value ? value : L"") && info.pImageInfo) return;
-    info.Clear();
-    info.sDrawString = value;
-}
+IListItemUI* ItemOf(CControlUI* c) { return ListItemOf(c); }
 
 }  // namespace
+
+IListItemUI* ListItemOf(CControlUI* pControl)
+{
+    return pControl ? static_cast<IListItemUI*>(pControl->GetInterface(L"IListItem")) : nullptr;
+}
+
+void SetImageDescription(UIImageDrawInfo& info, LPCWSTR image)
+{
+    if (info.sDrawString.Equals(image ? image : L"") && info.pImageInfo) return;
+    info.Clear();
+    info.sDrawString = image;
+}
+
+bool FollowHot(CControlUI& control, const UIEvent& event, UINT& state)
+{
+    const bool inside = ::PtInRect(&control.GetPos(), event.ptMouse) != FALSE;
+    CWindowManagerUI* manager = control.GetManager();
+    if (event.Type == UIEventMouseEnter) {
+        if (inside && control.IsEnabled() && !(state & UISTATE_HOT)) {
+            state |= UISTATE_HOT;
+            control.Invalidate();
+        }
+    } else if (event.Type == UIEventMouseLeave) {
+        if (inside) {
+            if (manager) manager->AddMouseLeavePending(&control);
+            return true;
+        }
+        if (state & UISTATE_HOT) {
+            state &= ~UISTATE_HOT;
+            control.Invalidate();
+        }
+        if (manager) manager->RemoveMouseLeavePending(&control);
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- item bookkeeping
+
+// The container's own operations, called by name: the owner overrides them to
+// come here.
+void CListItems::Renumber(int from, int to)
+{
+    for (int i = from; i <= to; ++i) {
+        if (IListItemUI* item = ListItemOf(m_items.CContainerUI::GetItemAt(i))) item->SetIndex(i);
+    }
+}
+
+void CListItems::Adopt(CControlUI* pControl, int iIndex)
+{
+    if (IListItemUI* item = ListItemOf(pControl)) {
+        item->SetOwner(&m_owner);
+        item->SetIndex(iIndex);
+    }
+}
+
+bool CListItems::SetItemIndex(CControlUI* pControl, int iIndex)
+{
+    const int old = m_items.CContainerUI::GetItemIndex(pControl);
+    if (old < 0) return false;
+    if (old == iIndex) return true;
+    IListItemUI* selected = ListItemOf(m_items.CContainerUI::GetItemAt(m_curSel));
+    if (!m_items.CContainerUI::SetItemIndex(pControl, iIndex)) return false;
+    Renumber(MinInt(old, iIndex), old > iIndex ? old : iIndex);
+    if (selected) m_curSel = selected->GetIndex();
+    return true;
+}
+
+bool CListItems::SetMultiItemIndex(CControlUI* pStartControl, int iCount, int iNewStartIndex)
+{
+    if (!pStartControl || iCount < 0 || iNewStartIndex < 0) return false;
+    const int start = m_items.CContainerUI::GetItemIndex(pStartControl);
+    if (start == iNewStartIndex) return true;
+    const int count = m_items.CContainerUI::GetCount();
+    if (start < 0 || start + iCount > count || iNewStartIndex + iCount > count) return false;
+    IListItemUI* selected = ListItemOf(m_items.CContainerUI::GetItemAt(m_curSel));
+    if (!m_items.CContainerUI::SetMultiItemIndex(pStartControl, iCount, iNewStartIndex)) return false;
+    Renumber(MinInt(start, iNewStartIndex), (start > iNewStartIndex ? start : iNewStartIndex) + iCount - 1);
+    if (selected) m_curSel = selected->GetIndex();
+    return true;
+}
+
+bool CListItems::Add(CControlUI* pControl)
+{
+    Adopt(pControl, m_items.CContainerUI::GetCount());
+    return m_items.CContainerUI::Add(pControl);
+}
+
+bool CListItems::AddAt(CControlUI* pControl, int iIndex)
+{
+    if (!m_items.CContainerUI::AddAt(pControl, iIndex)) return false;
+    Adopt(pControl, iIndex);
+    Renumber(iIndex + 1, m_items.CContainerUI::GetCount() - 1);
+    if (m_curSel >= iIndex) ++m_curSel;
+    return true;
+}
+
+bool CListItems::Remove(CControlUI* pControl, bool bDoNotDestroy)
+{
+    const int index = m_items.CContainerUI::GetItemIndex(pControl);
+    if (index < 0) return false;
+    if (!m_items.CContainerUI::Remove(pControl, bDoNotDestroy)) return false;
+    Renumber(index, m_items.CContainerUI::GetCount() - 1);
+    if (index == m_curSel) {
+        m_curSel = -1;
+        auto* owner = static_cast<IListOwnerUI*>(m_owner.GetInterface(L"IListOwner"));
+        if (owner) owner->SelectItem(m_items.CContainerUI::FindSelectable(index, false), false, true);
+    } else if (index < m_curSel) {
+        --m_curSel;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------- shared
 
@@ -71,7 +175,7 @@ bool SetListInfoAttribute(ListInfo& info, CControlUI& owner, LPCWSTR pstrName, L
     }
     for (const ImageKey& k : kImages) {
         if (!Is(pstrName, k.name)) continue;
-        SetImageText(info.*k.field, pstrValue);
+        SetImageDescription(info.*k.field, pstrValue);
         owner.Invalidate();
         return true;
     }
@@ -204,7 +308,7 @@ RECT CListHeaderItemUI::GetThumbRect() const
 
 void CListHeaderItemUI::SetImage(UIImageDrawInfo& info, LPCWSTR image)
 {
-    SetImageText(info, image);
+    SetImageDescription(info, image);
     Invalidate();
 }
 
@@ -265,19 +369,8 @@ void CListHeaderItemUI::DoEvent(UIEvent& event)
         break;
     }
     case UIEventMouseEnter:
-        if (::PtInRect(&m_rcItem, event.ptMouse) && IsEnabled()) {
-            m_uButtonState |= UISTATE_HOT;
-            Invalidate();
-        }
-        return;
     case UIEventMouseLeave:
-        if (::PtInRect(&m_rcItem, event.ptMouse)) {
-            if (m_pManager) m_pManager->AddMouseLeavePending(this);
-            return;
-        }
-        m_uButtonState &= ~UISTATE_HOT;
-        Invalidate();
-        if (m_pManager) m_pManager->RemoveMouseLeavePending(this);
+        FollowHot(*this, event, m_uButtonState);
         return;
     default:
         break;
@@ -422,6 +515,9 @@ void CListBodyUI::SetPos(RECT rc, bool bNeedInvalidate)
 {
     BoxRules rules;
     if (m_pOwner) {
+        // The header, the list's first child, was placed just now: its items
+        // give this layout's columns.
+        m_pOwner->RefreshColumns();
         const ListInfo* info = m_pOwner->GetListInfo();
         rules.extraPadding = info->iHLineSize;
         if (info->nColumns > 0) {
@@ -514,12 +610,6 @@ CControlUI* CListUI::GetItemAt(int iIndex) const { return m_pList->GetItemAt(iIn
 int CListUI::GetItemIndex(CControlUI* pControl) const { return m_pList->GetItemIndex(pControl); }
 int CListUI::GetCount() const { return m_pList->GetCount(); }
 
-void CListUI::Renumber(int from, int to)
-{
-    for (int i = from; i <= to; ++i) {
-        if (IListItemUI* item = ItemOf(m_pList->GetItemAt(i))) item->SetIndex(i);
-    }
-}
 
 namespace {
 
@@ -531,14 +621,7 @@ bool CListUI::SetItemIndex(CControlUI* pControl, int iIndex)
 {
     if (pControl && pControl->GetInterface(L"ListHeader")) return CVerticalLayoutUI::SetItemIndex(pControl, iIndex);
     if (IsHeaderItem(pControl)) return m_pHeader->SetItemIndex(pControl, iIndex);
-    const int old = m_pList->GetItemIndex(pControl);
-    if (old < 0) return false;
-    if (old == iIndex) return true;
-    IListItemUI* selected = ItemOf(m_pList->GetItemAt(m_iCurSel));
-    if (!m_pList->SetItemIndex(pControl, iIndex)) return false;
-    Renumber(MinInt(old, iIndex), old > iIndex ? old : iIndex);
-    if (selected) m_iCurSel = selected->GetIndex();
-    return true;
+    return Items().SetItemIndex(pControl, iIndex);
 }
 
 bool CListUI::SetMultiItemIndex(CControlUI* pStartControl, int iCount, int iNewStartIndex)
@@ -547,16 +630,7 @@ bool CListUI::SetMultiItemIndex(CControlUI* pStartControl, int iCount, int iNewS
     if (pStartControl->GetInterface(L"ListHeader"))
         return CVerticalLayoutUI::SetMultiItemIndex(pStartControl, iCount, iNewStartIndex);
     if (IsHeaderItem(pStartControl)) return m_pHeader->SetMultiItemIndex(pStartControl, iCount, iNewStartIndex);
-    const int start = m_pList->GetItemIndex(pStartControl);
-    if (start == iNewStartIndex) return true;
-    if (start < 0 || start + iCount > GetCount() || iNewStartIndex + iCount > GetCount()) return false;
-    IListItemUI* selected = ItemOf(m_pList->GetItemAt(m_iCurSel));
-    if (!m_pList->SetMultiItemIndex(pStartControl, iCount, iNewStartIndex)) return false;
-    const int lo = MinInt(start, iNewStartIndex);
-    const int hi = (start > iNewStartIndex ? start : iNewStartIndex) + iCount - 1;
-    Renumber(lo, hi);
-    if (selected) m_iCurSel = selected->GetIndex();
-    return true;
+    return Items().SetMultiItemIndex(pStartControl, iCount, iNewStartIndex);
 }
 
 bool CListUI::AddHeader(CControlUI* pControl, int iIndex, bool bAt)
@@ -578,25 +652,14 @@ bool CListUI::Add(CControlUI* pControl)
 {
     if (!pControl) return false;
     if (pControl->GetInterface(L"ListHeader") || IsHeaderItem(pControl)) return AddHeader(pControl, 0, false);
-    if (IListItemUI* item = ItemOf(pControl)) {
-        item->SetOwner(this);
-        item->SetIndex(GetCount());
-    }
-    return m_pList->Add(pControl);
+    return Items().Add(pControl);
 }
 
 bool CListUI::AddAt(CControlUI* pControl, int iIndex)
 {
     if (!pControl) return false;
     if (pControl->GetInterface(L"ListHeader") || IsHeaderItem(pControl)) return AddHeader(pControl, iIndex, true);
-    if (!m_pList->AddAt(pControl, iIndex)) return false;
-    if (IListItemUI* item = ItemOf(pControl)) {
-        item->SetOwner(this);
-        item->SetIndex(iIndex);
-    }
-    Renumber(iIndex + 1, GetCount() - 1);
-    if (m_iCurSel >= iIndex) ++m_iCurSel;
-    return true;
+    return Items().AddAt(pControl, iIndex);
 }
 
 bool CListUI::Remove(CControlUI* pControl, bool bDoNotDestroy)
@@ -604,17 +667,7 @@ bool CListUI::Remove(CControlUI* pControl, bool bDoNotDestroy)
     if (!pControl) return false;
     if (pControl->GetInterface(L"ListHeader")) return CVerticalLayoutUI::Remove(pControl, bDoNotDestroy);
     if (IsHeaderItem(pControl)) return m_pHeader->Remove(pControl, bDoNotDestroy);
-    const int index = m_pList->GetItemIndex(pControl);
-    if (index < 0) return false;
-    if (!m_pList->RemoveAt(index, bDoNotDestroy)) return false;
-    Renumber(index, GetCount() - 1);
-    if (index == m_iCurSel) {
-        m_iCurSel = -1;
-        SelectItem(FindSelectable(index, false), false, true);
-    } else if (index < m_iCurSel) {
-        --m_iCurSel;
-    }
-    return true;
+    return Items().Remove(pControl, bDoNotDestroy);
 }
 
 bool CListUI::RemoveAt(int iIndex, bool bDoNotDestroy)

@@ -80,6 +80,39 @@ public:
     virtual void DrawItemText(HDC hDC, const RECT& rcItem) = 0;
 };
 
+// The item interface of a control, or null.
+IListItemUI* ListItemOf(CControlUI* pControl);
+// Stores an image description unless it is the stored one with its image loaded.
+void SetImageDescription(UIImageDrawInfo& info, LPCWSTR image);
+// The hot state bit of a control that lights up under the mouse: set on
+// entering, cleared on leaving (with an invalidate when it changes). True when
+// the leave is held because the point is still inside the control.
+bool FollowHot(CControlUI& control, const UIEvent& event, UINT& state);
+
+// The item bookkeeping that lists and combo boxes share over the container
+// that holds their items: every item's index equal to its place, the
+// selection following moves, insertions and removals.
+class CListItems {
+public:
+    CListItems(CContainerUI& items, CControlUI& owner, int& curSel)
+        : m_items(items), m_owner(owner), m_curSel(curSel)
+    {
+    }
+    bool SetItemIndex(CControlUI* pControl, int iIndex);
+    bool SetMultiItemIndex(CControlUI* pStartControl, int iCount, int iNewStartIndex);
+    bool Add(CControlUI* pControl);
+    bool AddAt(CControlUI* pControl, int iIndex);
+    bool Remove(CControlUI* pControl, bool bDoNotDestroy);
+
+private:
+    void Adopt(CControlUI* pControl, int iIndex);
+    void Renumber(int from, int to);
+
+    CContainerUI& m_items;
+    CControlUI& m_owner;
+    int& m_curSel;
+};
+
 // The "item..." attributes that lists and combo boxes share. `full` adds the
 // list's own "itemvalign", "itemendellipsis" and "itemmultiline". False for a
 // name that is none of them.
@@ -228,8 +261,7 @@ public:
 
 private:
     bool AddHeader(CControlUI* pControl, int iIndex, bool bAt);
-    // Gives the item at each index from `from` to `to` (inclusive) its index.
-    void Renumber(int from, int to);
+    CListItems Items() { return CListItems(*m_pList, *this, m_iCurSel); }
     // Lays out a hidden header (its items visible for the time) so that the
     // columns stay valid.
     void PlaceHiddenHeader();

@@ -71,22 +71,8 @@ bool CListItemCore::DoEvent(UIEvent& event)
         Invalidate();
         return true;
     case UIEventMouseEnter:
-        if (enabled && ::PtInRect(&m_self.GetPos(), event.ptMouse)) {
-            m_uButtonState |= UISTATE_HOT;
-            Invalidate();
-        }
-        break;
     case UIEventMouseLeave:
-        if (::PtInRect(&m_self.GetPos(), event.ptMouse)) {
-            if (manager) manager->AddMouseLeavePending(&m_self);
-            return true;
-        }
-        if (m_uButtonState & UISTATE_HOT) {
-            m_uButtonState &= ~UISTATE_HOT;
-            Invalidate();
-        }
-        if (manager) manager->RemoveMouseLeavePending(&m_self);
-        break;
+        return FollowHot(m_self, event, m_uButtonState);
     case UIEventMouseMove:
     case UIEventButtonUp:
         return true;

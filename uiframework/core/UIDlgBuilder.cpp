@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "UIActiveX.h"
+#include "UICombo.h"
 #include "UIContainer.h"
 #include "UIEdit.h"
 #include "UIDateTime.h"
@@ -55,6 +56,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         if (is(L"Edit")) return new CEditUI;
         break;
     case 5:
+        if (is(L"Combo")) return new CComboUI;
         if (is(L"Label")) return new CLabelUI;
         break;
     case 6:
@@ -69,6 +71,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
+        if (is(L"ComboBox")) return new CComboUI;
         if (is(L"Progress")) return new CProgressUI;
         if (is(L"TreeView")) return new CTreeViewUI;
         if (is(L"RichEdit")) return new CRichEditUI;
@@ -105,8 +108,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
     default:
         break;
     }
-    // The other table names (Edit, Tree ...) belong to controls that are not
-    // built yet: they are made by no one and skipped as unknown names.
+    // Not a name of the table: the factories and the callback may know it.
     return nullptr;
 }
 

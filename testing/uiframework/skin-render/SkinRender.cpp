@@ -15,6 +15,7 @@
 #include "UIContainer.h"
 #include "UIProgress.h"
 #include "UIGdiplus.h"
+#include "UIListElements.h"
 #include "UIRender.h"
 #include "UIScrollBar.h"
 #include "UIShadow.h"
@@ -179,8 +180,33 @@ private:
         if (c->GetCustomAttribute(L"testtimer")) static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
         return nullptr;
     }
+    static CControlUI* CALLBACK CollectColumns(CControlUI* c, LPVOID data)
+    {
+        if (c->GetCustomAttribute(L"testcolumns")) static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
+        return nullptr;
+    }
+    // A list text element with the custom attribute "testcolumns" = "a|b|..."
+    // gets those column texts, as a program would give them.
+    void FillTestColumns()
+    {
+        std::vector<CControlUI*> found;
+        if (m_PaintManager.GetRoot()) m_PaintManager.GetRoot()->FindControl(CollectColumns, &found, 0);
+        for (CControlUI* c : found) {
+            auto* text = static_cast<CListTextElementUI*>(c->GetInterface(L"ListTextElement"));
+            if (!text) continue;
+            const std::wstring all = c->GetCustomAttribute(L"testcolumns");
+            size_t start = 0;
+            for (int column = 0; start <= all.size(); ++column) {
+                size_t bar = all.find(L'|', start);
+                if (bar == std::wstring::npos) bar = all.size();
+                text->SetText(column, all.substr(start, bar - start).c_str());
+                start = bar + 1;
+            }
+        }
+    }
     void StartTestTimers()
     {
+        FillTestColumns();
         std::vector<CControlUI*> found;
         if (m_PaintManager.GetRoot()) m_PaintManager.GetRoot()->FindControl(CollectTimers, &found, 0);
         for (CControlUI* c : found) {
@@ -276,6 +302,14 @@ void PrintTree(CControlUI* c, int depth)
                   c->IsVisible() ? 1 : 0);
     Out(std::to_string(depth) + "\t" + Narrow(c->GetClass()) + "\t" + Narrow(c->GetName()) + buf);
     if (CControlUI* cover = c->GetOverlay()) PrintTree(cover, depth + 1);
+    // A list's children as they stand: its header, then its body with the items
+    // (controls built on the list, such as the tree view, list their items only).
+    IListUI* list = static_cast<IListUI*>(c->GetInterface(L"IList"));
+    if (list && wcscmp(c->GetClass(), L"List") == 0) {
+        PrintTree(list->GetHeader(), depth + 1);
+        PrintTree(list->GetList(), depth + 1);
+        return;
+    }
     IContainerUI* container = static_cast<IContainerUI*>(c->GetInterface(L"IContainer"));
     if (!container) return;
     for (int i = 0; i < container->GetCount(); ++i) PrintTree(container->GetItemAt(i), depth + 1);
