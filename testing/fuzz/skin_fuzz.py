@@ -33,7 +33,7 @@ sys.path.insert(0, os.path.join(ROOT, "testing", "uiframework"))
 import uicheck  # noqa: E402
 import make_images  # noqa: E402
 
-TIME_LIMIT = 25.0            # seconds for one run (a normal one takes about one)
+TIME_LIMIT = 45.0            # seconds for one run (skin-render waits at most 30 s for idle)
 MEMORY_LIMIT = 700 * 1024    # KiB of resident memory of the run's processes
 EXIT_CLEAN = (0, 1)
 
@@ -100,7 +100,7 @@ def base_images():
     nine = make_images.png(rows)
     tile = make_images.png([[(10, 20, 30, 255)] * 3] * 2)
     bmp = make_images.bmp24([[(200, 0, 0)] * 4] * 3)
-    gif = make_images.gif(make_images.gif_frames([((255, 0, 0), (0, 255, 0)), ((0, 0, 255), (9, 9, 9))]), [5, 10])
+    gif = make_images.gif(make_images.gif_frames([((255, 0, 0), (0, 255, 0)), ((0, 0, 255), (9, 9, 9))]), [50, 50])
     return {"nine.png": nine, "tile.png": tile, "states.png": nine, "magenta.bmp": bmp, "anim.gif": gif,
             "good.bmp": bmp, "good.gif": gif}
 
