@@ -262,20 +262,25 @@ CControlUI* CDialogBuilder::ParseControls(CXmlNode* pRoot, CControlUI* pParent, 
                 m_bDepthLimit = true;
                 return nullptr;
             }
+            // A hostile count must not build without end: repeats are capped, and a
+            // source that builds nothing once builds nothing again.
+            if (count > kMaxIncludeCount) count = kMaxIncludeCount;
             for (int i = 0; i < count; ++i) {
                 CDialogBuilder builder;
+                CControlUI* built = nullptr;
                 ++t_includeDepth;
                 if (m_pstrtype) {
-                    builder.Create(CUIStringOrId(static_cast<UINT>(wcstol(source, nullptr, 10))), m_pstrtype,
+                    built = builder.Create(CUIStringOrId(static_cast<UINT>(wcstol(source, nullptr, 10))), m_pstrtype,
                                    m_pCallback, pManager, pParent);
                 } else {
-                    builder.Create(CUIStringOrId(source), nullptr, m_pCallback, pManager, pParent);
+                    built = builder.Create(CUIStringOrId(source), nullptr, m_pCallback, pManager, pParent);
                 }
                 --t_includeDepth;
                 if (builder.HitDepthLimit()) {
                     m_bDepthLimit = true;
                     return nullptr;
                 }
+                if (!built) break;
             }
             continue;
         }

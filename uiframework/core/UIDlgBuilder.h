@@ -12,7 +12,7 @@ class CTreeNodeUI;
 class CDialogBuilder {
 public:
     // Includes nested deeper than this (an include cycle, say) fail the build.
-    enum { kMaxIncludeDepth = 16 };
+    enum { kMaxIncludeDepth = 16, kMaxIncludeCount = 1000 };
 
     CDialogBuilder();
     CControlUI* Create(CUIStringOrId xml, LPCWSTR type = nullptr, IDialogBuilderCallback* pCallback = nullptr,
