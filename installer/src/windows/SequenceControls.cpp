@@ -67,32 +67,6 @@ bool TakeIntegerConversion(const wchar_t*& p, std::wstring& spec)
     return true;
 }
 
-void StartAnimation(CControlUI& control, SequenceAnimation& anim, bool fromStart)
-{
-    if (fromStart) anim.current = 0;
-    if (CWindowManagerUI* manager = control.GetManager())
-        manager->SetTimer(&control, SequenceAnimation::kTimerId, static_cast<UINT>(anim.span));
-}
-
-void StopAnimation(CControlUI& control)
-{
-    if (CWindowManagerUI* manager = control.GetManager()) manager->KillTimer(&control, SequenceAnimation::kTimerId);
-}
-
-// After the base class has seen the event: a tick of any of the control's timers
-// shows the next frame.
-void StepAnimation(CControlUI& control, SequenceAnimation& anim, const UIEvent& event)
-{
-    if (event.Type != UIEventTimer || anim.format.IsEmpty()) return;
-    int frame = 0;
-    if (!anim.Next(frame)) {
-        StopAnimation(control);
-        return;
-    }
-    control.SetBkImage(FormatFrameName(anim.format, frame));
-    control.Invalidate();
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- animation state
@@ -138,6 +112,29 @@ bool SequenceAnimation::Next(int& frame)
     return true;
 }
 
+void SequenceAnimation::Start(CControlUI& control, bool fromFirstFrame)
+{
+    if (fromFirstFrame) current = 0;
+    if (CWindowManagerUI* manager = control.GetManager()) manager->SetTimer(&control, kTimerId, static_cast<UINT>(span));
+}
+
+void SequenceAnimation::Stop(CControlUI& control)
+{
+    if (CWindowManagerUI* manager = control.GetManager()) manager->KillTimer(&control, kTimerId);
+}
+
+void SequenceAnimation::Step(CControlUI& control, const UIEvent& event)
+{
+    if (event.Type != UIEventTimer || format.IsEmpty()) return;
+    int frame = 0;
+    if (!Next(frame)) {
+        Stop(control);
+        return;
+    }
+    control.SetBkImage(FormatFrameName(format, frame));
+    control.Invalidate();
+}
+
 CUIString FormatFrameName(LPCWSTR pattern, int frame)
 {
     std::wstring out;
@@ -171,7 +168,7 @@ CUIString FormatFrameName(LPCWSTR pattern, int frame)
 
 // ---------------------------------------------------------------- label
 
-CSequenceLabelUI::CSequenceLabelUI() : m_anim(30, false) {}
+CSequenceLabelUI::CSequenceLabelUI() : CSequenceUI<CLabelUI>(30, false) {}
 
 CSequenceLabelUI::~CSequenceLabelUI() { Stop(); }
 
@@ -183,39 +180,11 @@ void* CSequenceLabelUI::GetInterface(LPCWSTR pstrName)
     return CLabelUI::GetInterface(pstrName);
 }
 
-void CSequenceLabelUI::DoInit()
-{
-    if (m_anim.autostart) StartAnimation(*this, m_anim, false);
-}
-
-void CSequenceLabelUI::DoEvent(UIEvent& event)
-{
-    CLabelUI::DoEvent(event);
-    StepAnimation(*this, m_anim, event);
-}
-
-void CSequenceLabelUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
-{
-    if (!m_anim.SetAttribute(pstrName, pstrValue)) CLabelUI::SetAttribute(pstrName, pstrValue);
-}
-
 void CSequenceLabelUI::PaintStatusImage(HDC) {}
-
-void CSequenceLabelUI::SetSequenceImage(LPCWSTR format) { m_anim.format = format; }
-CUIString CSequenceLabelUI::GetSequenceImage() const { return m_anim.format; }
-void CSequenceLabelUI::SetSequenceCount(int count) { m_anim.count = count; }
-int CSequenceLabelUI::GetSequenceCount() const { return m_anim.count; }
-void CSequenceLabelUI::SetSequenceSpan(int span) { m_anim.span = span; }
-int CSequenceLabelUI::GetSequenceSpan() const { return m_anim.span; }
-
-void CSequenceLabelUI::Start() { StartAnimation(*this, m_anim, true); }
-void CSequenceLabelUI::Stop() { StopAnimation(*this); }
 
 // ---------------------------------------------------------------- button
 
-CSequenceButtonUI::CSequenceButtonUI() : m_anim(60, true), m_rcTextOffset{0, 0, 0, 0} {}
-
-CSequenceButtonUI::~CSequenceButtonUI() = default;
+CSequenceButtonUI::CSequenceButtonUI() : CSequenceUI<CButtonUI>(60, true), m_rcTextOffset{0, 0, 0, 0} {}
 
 LPCWSTR CSequenceButtonUI::GetClass() const { return L"SequenceButton"; }
 
@@ -223,22 +192,6 @@ void* CSequenceButtonUI::GetInterface(LPCWSTR pstrName)
 {
     if (pstrName && std::wcscmp(pstrName, L"SequenceButton") == 0) return this;
     return CButtonUI::GetInterface(pstrName);
-}
-
-void CSequenceButtonUI::DoInit()
-{
-    if (m_anim.autostart) StartAnimation(*this, m_anim, false);
-}
-
-void CSequenceButtonUI::DoEvent(UIEvent& event)
-{
-    CButtonUI::DoEvent(event);
-    StepAnimation(*this, m_anim, event);
-}
-
-void CSequenceButtonUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
-{
-    if (!m_anim.SetAttribute(pstrName, pstrValue)) CButtonUI::SetAttribute(pstrName, pstrValue);
 }
 
 void CSequenceButtonUI::PaintText(HDC hDC)
@@ -257,13 +210,6 @@ void CSequenceButtonUI::PaintText(HDC hDC)
     if (m_dwPushedTextColor != 0) color = m_dwPushedTextColor;
     CDrawHelper::DrawText(hDC, m_pManager, rc, m_sText, color, m_iFont, m_uTextStyle);
 }
-
-void CSequenceButtonUI::SetSequenceImage(LPCWSTR format) { m_anim.format = format; }
-CUIString CSequenceButtonUI::GetSequenceImage() const { return m_anim.format; }
-void CSequenceButtonUI::SetSequenceCount(int count) { m_anim.count = count; }
-int CSequenceButtonUI::GetSequenceCount() const { return m_anim.count; }
-void CSequenceButtonUI::SetSequenceSpan(int span) { m_anim.span = span; }
-int CSequenceButtonUI::GetSequenceSpan() const { return m_anim.span; }
 
 void CSequenceButtonUI::SetSecondImage(LPCWSTR image)
 {
@@ -311,9 +257,6 @@ bool CSequenceButtonUI::CopyChannel(Gdiplus::Bitmap* source, Gdiplus::Bitmap* de
     source->UnlockBits(&from);
     return true;
 }
-
-void CSequenceButtonUI::Start() { StartAnimation(*this, m_anim, true); }
-void CSequenceButtonUI::Stop() { StopAnimation(*this); }
 
 // ---------------------------------------------------------------- factory
 

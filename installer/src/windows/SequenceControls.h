@@ -11,8 +11,8 @@ class Bitmap;
 
 namespace SkinUI {
 
-// The animation state both controls share: the attributes that set it and the
-// stepping rule of one timer tick.
+// The animation state both controls share: the attributes that set it, the stepping
+// rule of one timer tick, and the timer it runs on.
 struct SequenceAnimation {
     static constexpr UINT kTimerId = 2100;
     // A frame's image description has at most this many characters.
@@ -25,6 +25,12 @@ struct SequenceAnimation {
     // One tick: the frame to show in `frame`, or false when a non-looping sequence
     // has ended (the timer is to be killed, the last frame stays).
     bool Next(int& frame);
+
+    // Starts the control's frame timer with the span (a running one goes on).
+    void Start(CControlUI& control, bool fromFirstFrame);
+    static void Stop(CControlUI& control);
+    // After the control's own handling: a tick of any of its timers shows the next frame.
+    void Step(CControlUI& control, const UIEvent& event);
 
     CUIString format;
     int count;
@@ -42,51 +48,59 @@ struct SequenceAnimation {
 // "%%" gives "%", and every other "%" stays as it is. At most kMaxFrameName characters.
 CUIString FormatFrameName(LPCWSTR pattern, int frame);
 
-class CSequenceLabelUI : public CLabelUI {
+// The animation over a label or a button: its attributes, its ticks, its accessors.
+template <class Base>
+class CSequenceUI : public Base {
+public:
+    CSequenceUI(int defaultSpan, bool defaultRound) : m_anim(defaultSpan, defaultRound) {}
+
+    void DoInit() override
+    {
+        if (m_anim.autostart) m_anim.Start(*this, false);
+    }
+    void DoEvent(UIEvent& event) override
+    {
+        Base::DoEvent(event);
+        m_anim.Step(*this, event);
+    }
+    void SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue) override
+    {
+        if (!m_anim.SetAttribute(pstrName, pstrValue)) Base::SetAttribute(pstrName, pstrValue);
+    }
+
+    virtual void SetSequenceImage(LPCWSTR format) { m_anim.format = format; }
+    virtual CUIString GetSequenceImage() const { return m_anim.format; }
+    virtual void SetSequenceCount(int count) { m_anim.count = count; }
+    virtual int GetSequenceCount() const { return m_anim.count; }
+    virtual void SetSequenceSpan(int span) { m_anim.span = span; }
+    virtual int GetSequenceSpan() const { return m_anim.span; }
+
+    // From frame 0; restarts an animation that runs.
+    void Start() { m_anim.Start(*this, true); }
+    void Stop() { SequenceAnimation::Stop(*this); }
+
+protected:
+    SequenceAnimation m_anim;
+};
+
+class CSequenceLabelUI : public CSequenceUI<CLabelUI> {
 public:
     CSequenceLabelUI();
     ~CSequenceLabelUI() override;
 
     LPCWSTR GetClass() const override;
     void* GetInterface(LPCWSTR pstrName) override;
-    void DoInit() override;
-    void DoEvent(UIEvent& event) override;
-    void SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue) override;
     void PaintStatusImage(HDC hDC) override;
-
-    virtual void SetSequenceImage(LPCWSTR format);
-    virtual CUIString GetSequenceImage() const;
-    virtual void SetSequenceCount(int count);
-    virtual int GetSequenceCount() const;
-    virtual void SetSequenceSpan(int span);
-    virtual int GetSequenceSpan() const;
-
-    // From frame 0; restarts an animation that runs.
-    void Start();
-    void Stop();
-
-private:
-    SequenceAnimation m_anim;
 };
 
-class CSequenceButtonUI : public CButtonUI {
+class CSequenceButtonUI : public CSequenceUI<CButtonUI> {
 public:
     CSequenceButtonUI();
-    ~CSequenceButtonUI() override;
 
     LPCWSTR GetClass() const override;
     void* GetInterface(LPCWSTR pstrName) override;
-    void DoInit() override;
-    void DoEvent(UIEvent& event) override;
-    void SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue) override;
     void PaintText(HDC hDC) override;
 
-    virtual void SetSequenceImage(LPCWSTR format);
-    virtual CUIString GetSequenceImage() const;
-    virtual void SetSequenceCount(int count);
-    virtual int GetSequenceCount() const;
-    virtual void SetSequenceSpan(int span);
-    virtual int GetSequenceSpan() const;
     virtual void SetSecondImage(LPCWSTR image);
     virtual CUIString GetSecondImage() const;
     virtual CUIString GetThirdImage() const;
@@ -98,11 +112,7 @@ public:
     // or a channel outside 0..3.
     virtual bool CopyChannel(Gdiplus::Bitmap* source, Gdiplus::Bitmap* dest, BYTE sourceChannel, BYTE destChannel);
 
-    void Start();
-    void Stop();
-
 private:
-    SequenceAnimation m_anim;
     CUIString m_sSecondImage;
     CUIString m_sThirdImage;
     RECT m_rcTextOffset;
