@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "UIContainer.h"
+#include "UIEdit.h"
 #include "UIRender.h"
 #include "UILayouts.h"
 #include "UIOption.h"
@@ -40,6 +41,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         if (is(L"HBox")) return new CHorizontalLayoutUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
         if (is(L"Text")) return new CTextUI;
+        if (is(L"Edit")) return new CEditUI;
         break;
     case 5:
         if (is(L"Label")) return new CLabelUI;

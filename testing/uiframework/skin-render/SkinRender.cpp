@@ -429,6 +429,25 @@ bool RunStep(const std::wstring& raw)
         CControlUI* c = m.FindControlByName(p[1].c_str());
         if (!c) return false;
         c->SetAttribute(p[2].c_str(), p.size() == 4 ? p[3].c_str() : L"");
+    } else if (cmd == L"query" && p.size() == 2) {
+        // A control's text as its owner reads it, and its native child window:
+        // class, style, text and password character ("-" without one).
+        CControlUI* c = m.FindControlByName(p[1].c_str());
+        if (!c) return false;
+        std::string line = "query\t" + Narrow(p[1].c_str()) + "\t" + Narrow(c->GetText().GetData());
+        if (HWND child = c->GetChildWindow()) {
+            wchar_t cls[64] = L"";
+            ::GetClassNameW(child, cls, 64);
+            std::vector<wchar_t> text(static_cast<size_t>(::GetWindowTextLengthW(child)) + 1, L'\0');
+            ::GetWindowTextW(child, text.data(), static_cast<int>(text.size()));
+            char buf[64];
+            std::snprintf(buf, sizeof(buf), "\t%08lx\t", static_cast<unsigned long>(::GetWindowLongW(child, GWL_STYLE)));
+            line += "\t" + Narrow(cls) + buf + Narrow(text.data()) + "\t" +
+                    std::to_string(static_cast<unsigned>(::SendMessageW(child, EM_GETPASSWORDCHAR, 0, 0)));
+        } else {
+            line += "\t-";
+        }
+        Out(line);
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
