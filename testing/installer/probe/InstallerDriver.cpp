@@ -6,7 +6,9 @@
 //                        uiprobe.dll (hooked into the window's thread)
 //   shot CLASS FILE      a PNG of the window, taken inside its process
 //   click X Y            a left click at a screen point, by SendInput
-//   key NAME             Return, Escape, Space, Tab or Alt+F4, by SendInput
+//   key NAME             Return, Escape, Space, Tab, F4, Home, End, Delete, Back or a
+//                        letter, with "Shift+", "Ctrl+" or "Alt+" before it, by SendInput
+//   text STRING          the characters typed, by SendInput
 //   quit
 #include <windows.h>
 
@@ -14,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "ProbeChannel.h"
 
@@ -128,7 +131,33 @@ void SendKey(WORD vk, bool up)
     in.ki.wVk = vk;
     in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
     in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    if (vk == VK_HOME || vk == VK_END || vk == VK_DELETE) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
     ::SendInput(1, &in, sizeof(in));
+}
+
+void SendChar(wchar_t ch)
+{
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_KEYBOARD;
+    in[0].ki.wScan = in[1].ki.wScan = ch;
+    in[0].ki.dwFlags = KEYEVENTF_UNICODE;
+    in[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+    ::SendInput(2, in, sizeof(INPUT));
+}
+
+WORD KeyCode(const std::wstring& name)
+{
+    static const struct {
+        const wchar_t* name;
+        WORD vk;
+    } kKeys[] = {{L"Return", VK_RETURN}, {L"Escape", VK_ESCAPE}, {L"Space", VK_SPACE}, {L"Tab", VK_TAB},
+                 {L"F4", VK_F4},         {L"Home", VK_HOME},     {L"End", VK_END},     {L"Delete", VK_DELETE},
+                 {L"Back", VK_BACK}};
+    for (const auto& k : kKeys) {
+        if (name == k.name) return k.vk;
+    }
+    if (name.size() == 1 && name[0] >= L'A' && name[0] <= L'Z') return WORD(name[0]);
+    return 0;
 }
 
 }  // namespace
@@ -171,26 +200,27 @@ int wmain()
             SendMouse(MOUSEEVENTF_LEFTUP, x, y);
             Say("ok");
         } else if (cmd == L"key") {
-            WORD vk = 0;
-            bool alt = false;
             std::wstring name = a;
-            if (name.rfind(L"Alt+", 0) == 0) {
-                alt = true;
-                name = name.substr(4);
+            WORD modifier = 0;
+            for (const auto& m : {std::make_pair(L"Alt+", VK_MENU), std::make_pair(L"Shift+", VK_SHIFT),
+                                  std::make_pair(L"Ctrl+", VK_CONTROL)}) {
+                if (name.rfind(m.first, 0) == 0) {
+                    modifier = WORD(m.second);
+                    name = name.substr(wcslen(m.first));
+                }
             }
-            if (name == L"Return") vk = VK_RETURN;
-            else if (name == L"Escape") vk = VK_ESCAPE;
-            else if (name == L"Space") vk = VK_SPACE;
-            else if (name == L"Tab") vk = VK_TAB;
-            else if (name == L"F4") vk = VK_F4;
+            const WORD vk = KeyCode(name);
             if (!vk) {
                 Say("error key");
                 continue;
             }
-            if (alt) SendKey(VK_MENU, false);
+            if (modifier) SendKey(modifier, false);
             SendKey(vk, false);
             SendKey(vk, true);
-            if (alt) SendKey(VK_MENU, true);
+            if (modifier) SendKey(modifier, true);
+            Say("ok");
+        } else if (cmd == L"text") {
+            for (wchar_t ch : rest) SendChar(ch);
             Say("ok");
         } else {
             Say("error command " + Utf8(cmd));
