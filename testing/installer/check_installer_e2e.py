@@ -247,9 +247,10 @@ class Scenario:
         self.driver.close()
         for p in self.procs:
             try:
-                sc.ended(p)
+                p.wait(10)
             except subprocess.TimeoutExpired:
                 p.kill()
+                p.wait()
                 self.expect(False, "installer still running at the end")
         self.server.stop()
 

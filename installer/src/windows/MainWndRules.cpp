@@ -50,11 +50,13 @@ double EffectiveDownloadScale(double configured)
 
 namespace {
 
+// Truncated toward zero, but 0.5 x 0.7 is 35 %: a share that lands a rounding error
+// under a whole percent (x87 keeps more bits than the product has) counts as that one.
 int Percent(double share)
 {
     if (!(share > 0.0)) return 0;
     if (share >= 1.0) return 100;
-    return static_cast<int>(share * 100.0);
+    return static_cast<int>(share * 100.0 + 1e-7);
 }
 
 }  // namespace
