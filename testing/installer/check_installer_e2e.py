@@ -163,6 +163,7 @@ class Scenario:
         self.server.start()
         self.procs = []
         self.shots = 0
+        self.finished = False
         session.reg("delete", r"HKCU\Software\QuorvSoft", "/f")
         self.default_folder = os.path.join(session.drive_c, "Program Files", PRODUCT)
         shutil.rmtree(self.default_folder, ignore_errors=True)
@@ -185,11 +186,12 @@ class Scenario:
         with open(self.script, "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
 
-    def start(self, *args, url=None, check_net=False):
+    def start(self, *args, url=None, check_net=False, env_extra=None, wrapper=()):
         env = dict(self.s.env, FAKE_SETUP_SCRIPT=win(self.script), FAKE_SETUP_LOG=win(self.cmdlog),
                    FAKE_PRODUCT_LOG=win(self.productlog), FAKE_UNINSTALL_LOG=win(self.uninstlog))
-        cmd = ["wine", os.path.join(self.s.bin, "Installer.exe"), "-downloadurl=" + (url or self.url),
-               "-ischecknet=" + ("true" if check_net else "false")] + list(args)
+        env.update(env_extra or {})
+        cmd = list(wrapper) + ["wine", os.path.join(self.s.bin, "Installer.exe"), "-downloadurl=" + (url or self.url),
+                               "-ischecknet=" + ("true" if check_net else "false")] + list(args)
         self.errlog = open(os.path.join(self.dir, "installer-stderr-%d.txt" % len(self.procs)), "wb")
         p = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errlog)
         self.procs.append(p)
@@ -244,6 +246,9 @@ class Scenario:
         return self.expect(p.returncode == code, "exit code %d, got %s" % (code, p.returncode))
 
     def finish(self):
+        if self.finished:
+            return
+        self.finished = True
         self.driver.close()
         for p in self.procs:
             try:
@@ -290,6 +295,12 @@ def scenario_default_install(sc):
     controls = d.until("MainWnd", lambda c: page(c) == 0)
     sc.expect(controls and controls["installDirEdit"]["text"] == folder, "default folder in the edit")
     sc.shot("MainWnd", "choose")
+    sc.expect(d.click("MainWnd", "customeBtn"), "custom install clicked")
+    custom = d.until("MainWnd", lambda c: page(c) == 1)
+    sc.expect(custom and custom["backBtn"]["shown"], "custom page with its back button")
+    sc.shot("MainWnd", "custom")
+    sc.expect(d.click("MainWnd", "backBtn"), "back clicked")
+    sc.expect(d.until("MainWnd", lambda c: page(c) == 0 and not c["backBtn"]["visible"]), "choose page again")
     sc.expect(d.click("MainWnd", "defaultInstallBtn"), "install clicked")
     installing = d.until("MainWnd", lambda c: page(c) == 2)
     sc.expect(installing, "installing page shown")
@@ -551,12 +562,118 @@ def scenario_language(sc):
     sc.expect(d.click("MainWnd", "closebtn"), "close on the finished page")
 
 
+def scenario_insnew_waits_on_a_worker(sc):
+    folder = installed_copy(sc, uninstaller=True)
+    local = os.path.join(sc.s.drive_c, "Quorv Existing", PRODUCT)
+    started, ended = os.path.join(sc.dir, "product-started"), os.path.join(sc.dir, "product-ended")
+    product = subprocess.Popen(["wine", os.path.join(local, PRODUCT + ".exe"), "8000", win(started), win(ended)],
+                               env=sc.s.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    sc.procs.append(product)
+    end = time.time() + 30
+    while not os.path.exists(started) and time.time() < end:
+        time.sleep(0.05)
+    sc.expect(os.path.exists(started), "the installed product runs")
+    sc.setup_script(folder)
+    p = sc.start("-insnew=true", env_extra={"FAKE_UNINSTALL": "success"})
+    c = sc.driver.until("MainWnd", lambda c: page(c) == 2)
+    sc.expect(c and not os.path.exists(ended), "the window answers on the installing page while the product runs")
+    sc.shot("MainWnd", "waiting-for-product")
+    sc.expect(not os.path.exists(sc.uninstlog), "nothing runs before the product has exited")
+    sc.expect(sc.driver.until("MainWnd", lambda c: page(c) == 3), "installed once the product ended")
+    sc.expect(os.path.exists(ended), "... and only after it ended")
+    sc.expect(os.path.exists(sc.uninstlog), "the old uninstaller ran first")
+    sc.expect(len(sc.cmdlines()) == 1, "the setup ran")
+    sc.expect(sc.driver.click("MainWnd", "closebtn"), "close on the finished page")
+    sc.ended(p)
+
+
+def scenario_hung_setup(sc):
+    with open(sc.script, "w") as f:
+        f.write("line Progress=0.1\nsleep 600000\nline State=Success\n")
+    p = sc.start()
+    d = sc.driver
+    sc.expect(d.wait("MainWnd"), "main window shown")
+    sc.expect(d.click("MainWnd", "defaultInstallBtn"), "install clicked")
+    sc.expect(d.until("MainWnd", lambda c: page(c) == 2 and c["installPrg"]["state"] >= "val=74"),
+              "the setup runs")
+    d.ask("key Alt+F4")
+    time.sleep(1)
+    sc.expect(d.wait("MainWnd", 1000) and p.poll() is None, "no closing by the system during the installation")
+    sc.expect(d.click("MainWnd", "closebtn"), "close clicked")
+    sc.message("ExitTipWnd", "exit-during-install", "okBtn")
+    sc.expect(d.gone("MainWnd"), "a confirmed exit closes the window")
+    sc.ended(p)
+    sc.expect("InstallPath" not in sc.s.records(), "nothing recorded")
+
+
+def scenario_stale_record(sc):
+    installed_copy(sc)
+    os.remove(os.path.join(sc.s.drive_c, "Quorv Existing", PRODUCT, PRODUCT + ".exe"))
+    sc.start()
+    d = sc.driver
+    sc.expect(d.wait("MainWnd"), "main window shown")
+    sc.expect(d.gone("InstalledPathTipWnd", 0), "no 'installed' tip for a record whose program is gone")
+    sc.shot("MainWnd", "choose")
+    sc.expect(d.click("MainWnd", "closebtn"), "close clicked")
+    sc.message("ExitTipWnd", "exit-tip", "okBtn")
+
+
+def scenario_no_network(sc):
+    # A network namespace of its own: only a loopback that is down.
+    sc.start(check_net=True, wrapper=("unshare", "-n"))
+    d = sc.driver
+    sc.expect(d.wait("MainWnd"), "main window shown")
+    sc.expect(d.click("MainWnd", "defaultInstallBtn"), "install clicked")
+    box = sc.message("MessageBox2Wnd", "no-network", "closebtn")
+    sc.expect(box and box.get("textLbl", {}).get("text", "").startswith("The current network environment is poor"),
+              "text 105 shown")
+    c = d.until("MainWnd", lambda c: page(c) == 0 and c["defaultInstallBtn"]["enabled"])
+    sc.expect(c, "the installation does not start; the button is on again")
+    sc.expect(sc.server.requests() == [], "no request made")
+    sc.expect(d.click("MainWnd", "closebtn"), "close clicked")
+    sc.message("ExitTipWnd", "exit-tip", "okBtn")
+
+
+def scenario_no_space(sc):
+    mount = os.path.join(sc.dir, "small-disk")
+    os.makedirs(mount)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", mount],
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        print("SKIP no-space: no tmpfs can be mounted here")
+        return
+    link = os.path.join(sc.s.prefix.path, "dosdevices", "s:")
+    try:
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(mount, link)
+        sc.start()
+        sc.expect(custom_page(sc, "S:\apps"), "a folder on the 16 MiB drive typed")
+        sc.expect(sc.driver.click("MainWnd", "customeInstallBtn"), "install clicked")
+        box = sc.message("MessageBox2Wnd", "no-space", "closebtn")
+        sc.expect(box and box.get("captionLbl", {}).get("text") == "Reminder", "caption Reminder")
+        sc.expect(box and box.get("textLbl", {}).get("text", "").startswith("The current disk space is less than 1GB"),
+                  "text 104 shown")
+        c = sc.driver.until("MainWnd", lambda c: page(c) == 1 and c["customeInstallBtn"]["enabled"])
+        sc.expect(c, "page unchanged, button on again")
+        sc.expect(sc.server.requests() == [], "no request made")
+        sc.expect(sc.driver.click("MainWnd", "closebtn"), "close clicked")
+        sc.message("ExitTipWnd", "exit-tip", "okBtn")
+    finally:
+        sc.finish()
+        if os.path.lexists(link):
+            os.remove(link)
+        subprocess.run(["umount", mount])
+
+
 SCENARIOS = [("default-install", scenario_default_install), ("second-instance", scenario_second_instance),
              ("licence-unticked", scenario_licence_unticked), ("invalid-path", scenario_invalid_path),
              ("installed-copy", scenario_installed_copy), ("download-failure", scenario_download_failure),
              ("setup-failure", scenario_setup_failure), ("uninstall-failure", scenario_uninstall_failure),
              ("exit-tip", scenario_exit_tip), ("language", scenario_language),
-             ("custom-folder", scenario_custom_folder)]
+             ("custom-folder", scenario_custom_folder), ("no-network", scenario_no_network),
+             ("no-space", scenario_no_space), ("stale-record", scenario_stale_record),
+             ("insnew-wait", scenario_insnew_waits_on_a_worker), ("hung-setup", scenario_hung_setup)]
 
 
 def main():
