@@ -5,6 +5,8 @@
 //   tree CLASS           the window's control tree, read from its own objects through
 //                        uiprobe.dll (hooked into the window's thread)
 //   shot CLASS FILE      a PNG of the window, taken inside its process
+//   paints CLASS         "now<TAB>ms", then the times (ms) at which the window's thread
+//                        took WM_PAINT since the last such request
 //   click X Y            a left click at a screen point, by SendInput
 //   key NAME             Return, Escape, Space, Tab, F4, Home, End, Delete, Back or a
 //                        letter, with "Shift+", "Ctrl+" or "Alt+" before it, by SendInput
@@ -190,6 +192,8 @@ int wmain()
                     : "timeout");
         } else if (cmd == L"tree") {
             Say(probe.Ask(a, L"tree " + a));
+        } else if (cmd == L"paints") {
+            Say(probe.Ask(a, L"paints " + a));
         } else if (cmd == L"shot") {
             Say(probe.Ask(a, L"shot " + a + L" " + b));
         } else if (cmd == L"click") {

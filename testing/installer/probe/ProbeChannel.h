@@ -15,7 +15,7 @@ const DWORD kRequestChars = 2048;
 const DWORD kReplyBytes = 4 * 1024 * 1024;
 
 struct Block {
-    wchar_t request[kRequestChars];   // "tree CLASS" or "shot CLASS PATH"
+    wchar_t request[kRequestChars];   // "tree CLASS", "shot CLASS PATH" or "paints CLASS"
     DWORD replySize;
     char reply[kReplyBytes];          // UTF-8 lines
 };

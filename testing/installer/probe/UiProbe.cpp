@@ -1,6 +1,7 @@
 // uiprobe.dll: loaded into the installer by a message hook of installer-driver. On
 // the driver's request it writes the control tree of one of the process's windows,
-// read from the window's own objects, or a picture of that window.
+// read from the window's own objects, a picture of that window, or the times at
+// which the thread took its paint messages.
 #include <windows.h>
 
 #include <cstdio>
@@ -79,6 +80,28 @@ void DumpControl(CWindowManagerUI& m, CControlUI* c, int depth, bool parentShown
     for (int i = 0; i < box->GetCount(); ++i) DumpControl(m, box->GetItemAt(i), depth + 1, shown, out);
 }
 
+// When the window's thread took its WM_PAINT messages, in ms of the performance
+// counter, kept for "paints" (the benchmark's gaps between paints).
+const int kMaxPaints = 65536;
+double g_paints[kMaxPaints];
+int g_paintCount = 0;
+
+double NowMs()
+{
+    LARGE_INTEGER f, c;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&c);
+    return double(c.QuadPart) * 1000.0 / double(f.QuadPart);
+}
+
+std::string Paints()
+{
+    std::string out = "now\t" + std::to_string(NowMs()) + "\n";
+    for (int i = 0; i < g_paintCount; ++i) out += std::to_string(g_paints[i]) + "\n";
+    g_paintCount = 0;
+    return out;
+}
+
 std::string Answer(const std::wstring& request)
 {
     const size_t sp = request.find(L' ');
@@ -94,15 +117,18 @@ std::string Answer(const std::wstring& request)
     WindowImplBase* window = WindowObject(hwnd);
     if (!window) return "error no object\n";
     CWindowManagerUI& m = window->GetManager();
+    if (verb == L"paints") return Paints();
     if (verb == L"shot") return WriteWindowPng(m, hwnd, arg) ? "ok\n" : "error shot\n";
     if (verb != L"tree") return "error verb\n";
+    // Painted once: the first paint no longer pending.
     POINT origin = {0, 0};
     ::ClientToScreen(hwnd, &origin);
     RECT client = {0, 0, 0, 0};
     ::GetClientRect(hwnd, &client);
     char head[160];
-    std::snprintf(head, sizeof head, "window\t%ld\t%ld\t%ld\t%ld\t%d\t%d\n", origin.x, origin.y, client.right,
-                  client.bottom, ::IsWindowVisible(hwnd) ? 1 : 0, ::IsWindowEnabled(hwnd) ? 1 : 0);
+    std::snprintf(head, sizeof head, "window\t%ld\t%ld\t%ld\t%ld\t%d\t%d\t%d\n", origin.x, origin.y, client.right,
+                  client.bottom, ::IsWindowVisible(hwnd) ? 1 : 0, ::IsWindowEnabled(hwnd) ? 1 : 0,
+                  m.IsFirstPaintPending() ? 0 : 1);
     std::string out = head;
     if (CControlUI* root = m.GetRoot()) DumpControl(m, root, 0, true, out);
     return out;
@@ -138,6 +164,8 @@ void Serve()
 extern "C" __declspec(dllexport) LRESULT CALLBACK ProbeGetMessage(int code, WPARAM wParam, LPARAM lParam)
 {
     MSG* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && msg && msg->message == WM_PAINT && g_paintCount < kMaxPaints)
+        g_paints[g_paintCount++] = NowMs();
     if (code == HC_ACTION && wParam == PM_REMOVE && msg && msg->message == RequestMessage()) {
         Serve();
         msg->message = WM_NULL;
