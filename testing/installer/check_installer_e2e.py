@@ -32,9 +32,9 @@ def win(path):
 class Driver:
     """installer-driver over pipes: one command, its answer lines up to "."."""
 
-    def __init__(self, env, bin_dir):
-        self.proc = subprocess.Popen(["wine", os.path.join(bin_dir, "installer-driver.exe")], env=env, cwd=bin_dir,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    def __init__(self, env, bin_dir, wrap=()):
+        self.proc = subprocess.Popen(list(wrap) + ["wine", os.path.join(bin_dir, "installer-driver.exe")], env=env,
+                                     cwd=bin_dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def ask(self, command):
         self.proc.stdin.write((command + "\n").encode("utf-8"))
@@ -106,12 +106,18 @@ def page(controls):
 
 
 class Session:
-    """One Xvfb display and one private Wine session for all scenarios."""
+    """One Xvfb display and one private Wine session for the scenarios. An offline
+    session runs every Wine process, its services first, in network namespaces of
+    their own (a loopback that is down): the system's connectivity answer comes from
+    those services."""
 
-    def __init__(self, wine_run, bin_dir, work):
+    def __init__(self, wine_run, bin_dir, work, display=None, offline=False):
         self.bin = bin_dir
         self.work = work
-        self.display = uicheck.Display()
+        self.own_display = display is None
+        self.display = display or uicheck.Display()
+        self.wrap = ("unshare", "-n") if offline else ()
+        os.makedirs(work, exist_ok=True)
         self.prefix = uicheck.Prefix(wine_run, work)
         self.env = self.prefix.env(self.display)
         self.env["WINEDEBUG"] = "-all"
@@ -120,26 +126,35 @@ class Session:
         with open(os.path.join(bin_dir, "fake-setup.exe"), "rb") as f:
             self.package = f.read()
         self.package += bytes(i % 251 for i in range(2 * 1048576 - len(self.package)))
-        subprocess.run(["wine", "cmd.exe", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run(list(self.wrap) + ["wine", "cmd.exe", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         self.prefix.stop()
-        self.display.close()
+        if self.own_display:
+            self.display.close()
 
     def reg(self, *args):
-        r = subprocess.run(["wine", "reg"] + list(args), env=self.env, stdout=subprocess.PIPE,
+        r = subprocess.run(list(self.wrap) + ["wine", "reg"] + list(args), env=self.env, stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r", "")
 
     def records(self):
-        """{value: data} under the product's key."""
-        _, out = self.reg("query", KEY)
+        """{value: data} under the product's key (exported as UTF-16: "reg query" prints
+        through the console's code page)."""
+        path = os.path.join(self.work, "records.reg")
+        if os.path.exists(path):
+            os.remove(path)
+        self.reg("export", KEY, win(path), "/y")
+        if not os.path.exists(path):
+            return {}
+        raw = open(path, "rb").read()
+        text = raw.decode("utf-16") if raw[:2] == b"\xff\xfe" else raw.decode("utf-8", "replace")
         values = {}
-        for line in out.splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) == 3 and parts[1] == "REG_SZ":
-                values[parts[0]] = parts[2]
+        for line in text.splitlines():
+            if line.startswith('"') and '"="' in line:
+                name, data = line[1:].split('"="', 1)
+                values[name] = data.rstrip().rstrip('"').replace("\\\\", "\\")
         return values
 
 
@@ -167,7 +182,11 @@ class Scenario:
         session.reg("delete", r"HKCU\Software\QuorvSoft", "/f")
         self.default_folder = os.path.join(session.drive_c, "Program Files", PRODUCT)
         shutil.rmtree(self.default_folder, ignore_errors=True)
-        self.driver = Driver(session.env, session.bin)
+        self.driver = Driver(session.env, session.bin, session.wrap)
+        # The windows of the scenario before are gone first.
+        for cls in ("MainWnd", "MessageBox1Wnd", "MessageBox2Wnd", "InstalledPathTipWnd", "NetworkTipWnd",
+                    "ExitTipWnd"):
+            self.driver.gone(cls, 15000)
         self.url = self.serve(session.package)
 
     def serve(self, data, md5=None):
@@ -186,11 +205,11 @@ class Scenario:
         with open(self.script, "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
 
-    def start(self, *args, url=None, check_net=False, env_extra=None, wrapper=()):
+    def start(self, *args, url=None, check_net=False, env_extra=None):
         env = dict(self.s.env, FAKE_SETUP_SCRIPT=win(self.script), FAKE_SETUP_LOG=win(self.cmdlog),
                    FAKE_PRODUCT_LOG=win(self.productlog), FAKE_UNINSTALL_LOG=win(self.uninstlog))
         env.update(env_extra or {})
-        cmd = list(wrapper) + ["wine", os.path.join(self.s.bin, "Installer.exe"), "-downloadurl=" + (url or self.url),
+        cmd = list(self.s.wrap) + ["wine", os.path.join(self.s.bin, "Installer.exe"), "-downloadurl=" + (url or self.url),
                                "-ischecknet=" + ("true" if check_net else "false")] + list(args)
         self.errlog = open(os.path.join(self.dir, "installer-stderr-%d.txt" % len(self.procs)), "wb")
         p = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errlog)
@@ -620,8 +639,7 @@ def scenario_stale_record(sc):
 
 
 def scenario_no_network(sc):
-    # A network namespace of its own: only a loopback that is down.
-    sc.start(check_net=True, wrapper=("unshare", "-n"))
+    sc.start(check_net=True)
     d = sc.driver
     sc.expect(d.wait("MainWnd"), "main window shown")
     sc.expect(d.click("MainWnd", "defaultInstallBtn"), "install clicked")
@@ -676,23 +694,33 @@ SCENARIOS = [("default-install", scenario_default_install), ("second-instance", 
              ("insnew-wait", scenario_insnew_waits_on_a_worker), ("hung-setup", scenario_hung_setup)]
 
 
+OFFLINE = {"no-network"}
+
+
 def main():
     wine_run, bin_dir, work = (os.path.abspath(a) for a in sys.argv[1:4])
     chosen = sys.argv[4:]
     os.makedirs(work, exist_ok=True)
     checker = uicheck.Checker()
     session = Session(wine_run, bin_dir, work)
+    offline = None
     try:
         for name, body in SCENARIOS:
             if chosen and name not in chosen:
                 continue
             print("== " + name)
-            sc = Scenario(session, name, checker)
+            where = session
+            if name in OFFLINE:
+                offline = offline or Session(wine_run, bin_dir, os.path.join(work, "offline"), session.display, True)
+                where = offline
+            sc = Scenario(where, name, checker)
             try:
                 body(sc)
             finally:
                 sc.finish()
     finally:
+        if offline:
+            offline.close()
         session.close()
     print("pictures in " + work)
     checker.finish()
