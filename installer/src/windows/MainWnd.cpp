@@ -12,7 +12,9 @@
 #include "InstallerConfig.h"
 #include "LanguageTable.h"
 #include "MainWndRules.h"
+#include "MessageBoxWnd.h"
 #include "SequenceControls.h"
+#include "UICombo.h"
 #include "UILabel.h"
 #include "UIOption.h"
 #include "UIProgress.h"
@@ -20,15 +22,6 @@
 #include "UITabLayout.h"
 #include "Utils.h"
 
-// Until the combo box and the message windows are in the tree.
-#if __has_include("UICombo.h")
-#include "UICombo.h"
-#define MAINWND_HAS_COMBO 1
-#endif
-#if __has_include("MessageBoxWnd.h")
-#include "MessageBoxWnd.h"
-#define MAINWND_HAS_MESSAGEBOX 1
-#endif
 
 using namespace SkinUI;
 
@@ -75,21 +68,14 @@ void EndChildProcesses()
 // The language box's selection, -1 without one.
 int ComboSelection(CControlUI* combo)
 {
-#ifdef MAINWND_HAS_COMBO
-    if (CComboUI* c = As<CComboUI>(combo, L"Combo")) return c->GetCurSel();
-#endif
-    (void)combo;
-    return -1;
+    CComboUI* c = As<CComboUI>(combo, L"Combo");
+    return c ? c->GetCurSel() : -1;
 }
 
 bool ComboSelect(CControlUI* combo, int index)
 {
-#ifdef MAINWND_HAS_COMBO
-    if (CComboUI* c = As<CComboUI>(combo, L"Combo")) return c->SelectItem(index, false, true);
-#endif
-    (void)combo;
-    (void)index;
-    return false;
+    CComboUI* c = As<CComboUI>(combo, L"Combo");
+    return c && c->SelectItem(index, false, true);
 }
 
 }  // namespace
@@ -273,15 +259,8 @@ std::wstring CMainWnd::CustomInstallFolder()
 
 int CMainWnd::Ask(LPCWSTR layout, const std::wstring* text, const std::wstring* caption)
 {
-#ifdef MAINWND_HAS_MESSAGEBOX
     return CMessageBoxWnd::ShowModal(InstallerFrameRecord(layout), m_hWnd, text ? text->c_str() : nullptr,
                                      caption ? caption->c_str() : nullptr);
-#else
-    (void)layout;
-    (void)text;
-    (void)caption;
-    return 2;
-#endif
 }
 
 void CMainWnd::ShowRunningBox()

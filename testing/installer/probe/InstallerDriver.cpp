@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "ProbeChannel.h"
+#include "WindowDriver.h"
 
 namespace {
 
@@ -114,29 +115,6 @@ private:
     std::map<DWORD, HHOOK> m_hooks;
 };
 
-void SendMouse(DWORD flags, int x, int y)
-{
-    const int sw = ::GetSystemMetrics(SM_CXSCREEN);
-    const int sh = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = static_cast<LONG>((static_cast<long long>(x) * 65535 + (sw - 1) / 2) / (sw - 1));
-    in.mi.dy = static_cast<LONG>((static_cast<long long>(y) * 65535 + (sh - 1) / 2) / (sh - 1));
-    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    ::SendInput(1, &in, sizeof(in));
-}
-
-void SendKey(WORD vk, bool up)
-{
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    if (vk == VK_HOME || vk == VK_END || vk == VK_DELETE) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-    ::SendInput(1, &in, sizeof(in));
-}
-
 void SendChar(wchar_t ch)
 {
     INPUT in[2] = {};
@@ -199,9 +177,11 @@ int wmain()
         } else if (cmd == L"click") {
             const int x = _wtoi(a.c_str());
             const int y = _wtoi(b.c_str());
-            SendMouse(0, x, y);
-            SendMouse(MOUSEEVENTF_LEFTDOWN, x, y);
-            SendMouse(MOUSEEVENTF_LEFTUP, x, y);
+            // The desktop window's client coordinates are screen coordinates.
+            HWND desktop = ::GetDesktopWindow();
+            uidriver::SendMouse(desktop, 0, x, y);
+            uidriver::SendMouse(desktop, MOUSEEVENTF_LEFTDOWN, x, y);
+            uidriver::SendMouse(desktop, MOUSEEVENTF_LEFTUP, x, y);
             Say("ok");
         } else if (cmd == L"key") {
             std::wstring name = a;
@@ -218,10 +198,10 @@ int wmain()
                 Say("error key");
                 continue;
             }
-            if (modifier) SendKey(modifier, false);
-            SendKey(vk, false);
-            SendKey(vk, true);
-            if (modifier) SendKey(modifier, true);
+            if (modifier) uidriver::SendKey(modifier, false);
+            uidriver::SendKey(vk, false);
+            uidriver::SendKey(vk, true);
+            if (modifier) uidriver::SendKey(modifier, true);
             Say("ok");
         } else if (cmd == L"text") {
             for (wchar_t ch : rest) SendChar(ch);

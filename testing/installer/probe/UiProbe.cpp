@@ -10,16 +10,13 @@
 
 #include "ProbeChannel.h"
 #include "UIBase.h"
+#include "UICombo.h"
 #include "UIContainer.h"
 #include "UIOption.h"
 #include "UIProgress.h"
 #include "UITabLayout.h"
-#include "WindowCapture.h"
+#include "WindowDriver.h"
 
-#if __has_include("UICombo.h")
-#include "UICombo.h"
-#define PROBE_HAS_COMBO 1
-#endif
 
 using namespace SkinUI;
 
@@ -65,9 +62,7 @@ void DumpControl(CWindowManagerUI& m, CControlUI* c, int depth, bool parentShown
         state = "cur=" + std::to_string(t->GetCurSel());
     if (CProgressUI* p = static_cast<CProgressUI*>(c->GetInterface(L"Progress")))
         state = "val=" + std::to_string(p->GetValue());
-#ifdef PROBE_HAS_COMBO
     if (CComboUI* b = static_cast<CComboUI*>(c->GetInterface(L"Combo"))) state = "cur=" + std::to_string(b->GetCurSel());
-#endif
     CUIString text = c->GetText();
     m.ReplaceLanguageTokens(text);
     char buf[160];
@@ -118,7 +113,10 @@ std::string Answer(const std::wstring& request)
     if (!window) return "error no object\n";
     CWindowManagerUI& m = window->GetManager();
     if (verb == L"paints") return Paints();
-    if (verb == L"shot") return WriteWindowPng(m, hwnd, arg) ? "ok\n" : "error shot\n";
+    if (verb == L"shot") {
+        uidriver::Picture picture;
+        return uidriver::Capture(hwnd, m, picture) && uidriver::WritePng(arg, picture) ? "ok\n" : "error shot\n";
+    }
     if (verb != L"tree") return "error verb\n";
     // Painted once: the first paint no longer pending.
     POINT origin = {0, 0};

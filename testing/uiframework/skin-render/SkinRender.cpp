@@ -17,8 +17,7 @@
 #include "UIScrollBar.h"
 #include "UIShadow.h"
 #include "ProbeControl.h"
-#include "WindowCapture.h"
-
+#include "WindowDriver.h"
 
 using namespace SkinUI;
 
@@ -213,39 +212,19 @@ void PrintTree(CControlUI* c, int depth)
 
 bool Shot(const std::wstring& path)
 {
-    return WriteWindowPng(g_window->GetManager(), g_window->GetHWND(), path);
+    uidriver::Picture picture;
+    return uidriver::Capture(g_window->GetHWND(), g_window->GetManager(), picture) &&
+           uidriver::WritePng(path, picture);
 }
 
 // ---------------------------------------------------------------- input
 
 void SendMouse(DWORD flags, int x, int y, DWORD data = 0)
 {
-    POINT pt = {x, y};
-    ::ClientToScreen(g_window->GetHWND(), &pt);
-    const int sw = ::GetSystemMetrics(SM_CXSCREEN);
-    const int sh = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = static_cast<LONG>((static_cast<long long>(pt.x) * 65535 + (sw - 1) / 2) / (sw - 1));
-    in.mi.dy = static_cast<LONG>((static_cast<long long>(pt.y) * 65535 + (sh - 1) / 2) / (sh - 1));
-    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    in.mi.mouseData = data;
-    ::SendInput(1, &in, sizeof(in));
+    uidriver::SendMouse(g_window->GetHWND(), flags, x, y, data);
 }
 
-void SendKey(WORD vk, bool up)
-{
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    if (vk == VK_UP || vk == VK_DOWN || vk == VK_LEFT || vk == VK_RIGHT || vk == VK_HOME || vk == VK_END ||
-        vk == VK_PRIOR || vk == VK_NEXT || vk == VK_DELETE) {
-        in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-    }
-    ::SendInput(1, &in, sizeof(in));
-}
+using uidriver::SendKey;
 
 void SendChar(wchar_t ch)
 {
@@ -369,25 +348,6 @@ bool RunStep(const std::wstring& raw)
         CControlUI* c = m.FindControlByName(p[1].c_str());
         if (!c) return false;
         c->SetAttribute(p[2].c_str(), p.size() == 4 ? p[3].c_str() : L"");
-    } else if (cmd == L"query" && p.size() == 2) {
-        // A control's text as its owner reads it, and its native child window:
-        // class, style, text and password character ("-" without one).
-        CControlUI* c = m.FindControlByName(p[1].c_str());
-        if (!c) return false;
-        std::string line = "query\t" + Narrow(p[1].c_str()) + "\t" + Narrow(c->GetText().GetData());
-        if (HWND child = c->GetChildWindow()) {
-            wchar_t cls[64] = L"";
-            ::GetClassNameW(child, cls, 64);
-            std::vector<wchar_t> text(static_cast<size_t>(::GetWindowTextLengthW(child)) + 1, L'\0');
-            ::GetWindowTextW(child, text.data(), static_cast<int>(text.size()));
-            char buf[64];
-            std::snprintf(buf, sizeof(buf), "\t%08lx\t", static_cast<unsigned long>(::GetWindowLongW(child, GWL_STYLE)));
-            line += "\t" + Narrow(cls) + buf + Narrow(text.data()) + "\t" +
-                    std::to_string(static_cast<unsigned>(::SendMessageW(child, EM_GETPASSWORDCHAR, 0, 0)));
-        } else {
-            line += "\t-";
-        }
-        Out(line);
     } else if (cmd == L"tree" && p.size() == 1) {
         if (m.GetRoot()) PrintTree(m.GetRoot(), 0);
     } else if (cmd == L"shot" && p.size() == 2) {
