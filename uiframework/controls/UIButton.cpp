@@ -171,13 +171,7 @@ void CButtonUI::DoEvent(UIEvent& event)
     CLabelUI::DoEvent(event);
 }
 
-void CButtonUI::SetImage(UIImageDrawInfo& info, LPCWSTR image)
-{
-    if (info.sDrawString.Equals(image ? image : L"") && info.pImageInfo) return;
-    info.Clear();
-    info.sDrawString = image;
-    Invalidate();
-}
+void CButtonUI::SetImage(UIImageDrawInfo& info, LPCWSTR image) { StoreImageDescription(*this, info, image); }
 
 void CButtonUI::SetFiveStatusImage(LPCWSTR image)
 {

@@ -42,6 +42,14 @@ Gdiplus::Color ToGdiplus(DWORD argb) { return Gdiplus::Color(static_cast<Gdiplus
 
 }  // namespace
 
+void StoreImageDescription(CControlUI& control, UIImageDrawInfo& info, LPCWSTR image)
+{
+    if (info.sDrawString.Equals(image ? image : L"") && info.pImageInfo) return;
+    info.Clear();
+    info.sDrawString = image;
+    control.Invalidate();
+}
+
 CLabelUI::CLabelUI()
     : m_dwTextColor(0),
       m_dwDisabledTextColor(0),

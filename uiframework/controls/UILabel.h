@@ -8,6 +8,10 @@
 
 namespace SkinUI {
 
+// Stores an image description in a control's record unless it is the stored
+// one with its image loaded; the control repaints.
+void StoreImageDescription(CControlUI& control, UIImageDrawInfo& info, LPCWSTR image);
+
 class CLabelUI : public CControlUI {
 public:
     CLabelUI();

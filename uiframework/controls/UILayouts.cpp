@@ -210,7 +210,7 @@ int ClampTo(int v, int lo, int hi)
 
 }  // namespace
 
-void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
+void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate, const BoxRules& rules)
 {
     CControlUI::SetPos(rc, bNeedInvalidate);
     const Bars bars = {m_pVerticalScrollBar, m_pHorizontalScrollBar};
@@ -228,7 +228,8 @@ void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
     if (bars.hOn()) avail.cx += bars.h->GetScrollRange();
     if (bars.vOn()) avail.cy += bars.v->GetScrollRange();
     const int availMain = ax.Main(avail);
-    const int availCross = ax.Cross(avail);
+    const int availCross = rules.crossAvailable >= 0 ? rules.crossAvailable : ax.Cross(avail);
+    const int childPadding = m_iChildPadding + rules.extraPadding;
     // The horizontal layout asks only children with a fixed width for their size.
     auto asksSize = [&](const CControlUI* c) { return m_bVertical || ax.MainFixed(c) != 0; };
     auto wantMain = [&](const CControlUI* c) { return ax.MainFixed(c) < 1 ? ax.MainMax(c) : ax.MainFixed(c); };
@@ -256,7 +257,7 @@ void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
         const int cross = ClampTo(Max(0, ax.Cross(sz)), ax.CrossMin(c), ax.CrossMax(c));
         crossNeeded = Max(crossNeeded, cross + pCross);
     }
-    if (estimated > 1) fixedTotal += (estimated - 1) * m_iChildPadding;
+    if (estimated > 1) fixedTotal += (estimated - 1) * childPadding;
     const int expand = adjustable > 0 ? Max(0, (availMain - fixedTotal) / adjustable) : 0;
 
     int pos = ax.MainLo(rc) - (mainOn ? mainBar->GetScrollPos() : 0);
@@ -275,7 +276,7 @@ void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
         const RECT p = c->GetPadding();
         remain -= ax.MainLo(p);
         remainFixed -= ax.MainLo(p) + ax.MainHi(p);
-        if (placed > 0) remainFixed -= m_iChildPadding;
+        if (placed > 0) remainFixed -= childPadding;
         ++placed;
         const int crossAvail = availCross - ax.CrossLo(p) - ax.CrossHi(p);
         SIZE sz = {0, 0};
@@ -310,11 +311,12 @@ void CBoxLayoutUI::LayoutBox(RECT rc, bool bNeedInvalidate)
             if (crossOn) crossStart -= crossBar->GetScrollPos();
         }
         c->SetPos(ax.Place(pos + ax.MainLo(p), crossStart, main, cross), false);
-        pos += main + ax.MainLo(p) + ax.MainHi(p) + m_iChildPadding;
+        pos += main + ax.MainLo(p) + ax.MainHi(p) + childPadding;
         mainNeeded += main + ax.MainLo(p) + ax.MainHi(p);
-        remain -= main + ax.MainHi(p) + m_iChildPadding;
+        remain -= main + ax.MainHi(p) + childPadding;
     }
-    if (estimated > 1) mainNeeded += (estimated - 1) * m_iChildPadding;
+    if (estimated > 1) mainNeeded += (estimated - 1) * childPadding;
+    if (rules.crossNeeded >= 0) crossNeeded = rules.crossNeeded;
     ProcessScrollBar(rc, m_bVertical ? crossNeeded : mainNeeded, m_bVertical ? mainNeeded : crossNeeded);
 }
 

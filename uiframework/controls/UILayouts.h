@@ -6,6 +6,15 @@
 
 namespace SkinUI {
 
+// What a list body changes in the stacking: more space between the children,
+// the cross size they get, and the cross size reported to the scroll bars
+// (-1: the layout's own).
+struct BoxRules {
+    int extraPadding = 0;
+    int crossAvailable = -1;
+    int crossNeeded = -1;
+};
+
 // The separator drag shared by the vertical and horizontal layouts.
 class CBoxLayoutUI : public CContainerUI {
 public:
@@ -25,7 +34,7 @@ protected:
     explicit CBoxLayoutUI(bool vertical) : m_bVertical(vertical) {}
     RECT GetThumbRect(const RECT& rc) const;
     // Stacks the children along the layout's axis (SetPos of both layouts).
-    void LayoutBox(RECT rc, bool bNeedInvalidate);
+    void LayoutBox(RECT rc, bool bNeedInvalidate, const BoxRules& rules = BoxRules());
     bool SetSepAttribute(LPCWSTR pstrName, LPCWSTR pstrValue, LPCWSTR sepName);
 
     bool m_bVertical;

@@ -629,15 +629,16 @@ void CContainerUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
     } else if (wcscmp(pstrName, L"mousechild") == 0) {
         SetMouseChildEnabled(IsTrue(pstrValue));
     } else if (wcscmp(pstrName, L"vscrollbar") == 0) {
-        EnableScrollBar(IsTrue(pstrValue), m_pHorizontalScrollBar != nullptr);
+        // Through the getters: a list keeps its bars in its body.
+        EnableScrollBar(IsTrue(pstrValue), GetHorizontalScrollBar() != nullptr);
     } else if (wcscmp(pstrName, L"vscrollbarstyle") == 0) {
-        EnableScrollBar(true, m_pHorizontalScrollBar != nullptr);
-        if (m_pVerticalScrollBar) m_pVerticalScrollBar->ApplyAttributeList(pstrValue);
+        EnableScrollBar(true, GetHorizontalScrollBar() != nullptr);
+        if (CScrollBarUI* bar = GetVerticalScrollBar()) bar->ApplyAttributeList(pstrValue);
     } else if (wcscmp(pstrName, L"hscrollbar") == 0) {
-        EnableScrollBar(m_pVerticalScrollBar != nullptr, IsTrue(pstrValue));
+        EnableScrollBar(GetVerticalScrollBar() != nullptr, IsTrue(pstrValue));
     } else if (wcscmp(pstrName, L"hscrollbarstyle") == 0) {
-        EnableScrollBar(m_pVerticalScrollBar != nullptr, true);
-        if (m_pHorizontalScrollBar) m_pHorizontalScrollBar->ApplyAttributeList(pstrValue);
+        EnableScrollBar(GetVerticalScrollBar() != nullptr, true);
+        if (CScrollBarUI* bar = GetHorizontalScrollBar()) bar->ApplyAttributeList(pstrValue);
     } else if (wcscmp(pstrName, L"childpadding") == 0) {
         SetChildPadding(static_cast<int>(wcstol(pstrValue, nullptr, 10)));
     } else if (wcscmp(pstrName, L"childalign") == 0) {
@@ -653,6 +654,8 @@ void CContainerUI::SetAttribute(LPCWSTR pstrName, LPCWSTR pstrValue)
     }
 }
 
+void CContainerUI::PrepareItemPaint(HDC, CControlUI*, int&) {}
+
 bool CContainerUI::DoPaint(HDC hDC, const RECT& rcPaint, CControlUI* pStopControl)
 {
     RECT rcTemp;
@@ -667,10 +670,12 @@ bool CContainerUI::DoPaint(HDC hDC, const RECT& rcPaint, CControlUI* pStopContro
         if (::IntersectRect(&rcInner, &rcPaint, &rcClient)) {
             CDrawClip childClip;
             CDrawClip::GenerateClip(hDC, rcInner, childClip);
+            int counter = 0;
             for (int i = 0; i < m_items.GetSize(); ++i) {
                 CControlUI* child = static_cast<CControlUI*>(m_items.ItemAt(i));
                 if (child == pStopControl) return false;
                 if (!child->IsVisible()) continue;
+                if (!child->IsFloat()) PrepareItemPaint(hDC, child, counter);
                 RECT r;
                 if (!::IntersectRect(&r, &rcPaint, &child->GetPos())) continue;
                 if (child->IsFloat()) {

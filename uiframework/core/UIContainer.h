@@ -91,6 +91,9 @@ public:
     virtual void ProcessScrollBar(RECT rc, int cxRequired, int cyRequired);
 
 protected:
+    // Runs for each visible, non-float child as the client area paints, before
+    // the child meets the paint rectangle; `counter` starts at 0 each paint.
+    virtual void PrepareItemPaint(HDC hDC, CControlUI* pItem, int& counter);
     bool DestroyChild(CControlUI* pControl);
     int VerticalLineStep() const;
     int HorizontalLineStep() const;

@@ -5,9 +5,13 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "UICombo.h"
 #include "UIContainer.h"
+#include "UIEdit.h"
 #include "UIRender.h"
 #include "UILayouts.h"
+#include "UIList.h"
+#include "UIListElements.h"
 #include "UIOption.h"
 #include "UIProgress.h"
 #include "UITabLayout.h"
@@ -40,8 +44,11 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         if (is(L"HBox")) return new CHorizontalLayoutUI;
         if (is(L"VBox")) return new CVerticalLayoutUI;
         if (is(L"Text")) return new CTextUI;
+        if (is(L"Edit")) return new CEditUI;
+        if (is(L"List")) return new CListUI;
         break;
     case 5:
+        if (is(L"Combo")) return new CComboUI;
         if (is(L"Label")) return new CLabelUI;
         break;
     case 6:
@@ -53,6 +60,7 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 8:
         if (is(L"CheckBox")) return new CCheckBoxUI;
+        if (is(L"ComboBox")) return new CComboUI;
         if (is(L"Progress")) return new CProgressUI;
         break;
     case 9:
@@ -62,21 +70,31 @@ CControlUI* CDialogBuilder::CreateTableControl(LPCWSTR name)
         break;
     case 10:
         if (is(L"TileLayout")) return new CTileLayoutUI;
+        if (is(L"ListHeader")) return new CListHeaderUI;
         break;
     case 11:
         if (is(L"ChildLayout")) return new CChildLayoutUI;
         break;
     case 14:
         if (is(L"VerticalLayout")) return new CVerticalLayoutUI;
+        if (is(L"ListHeaderItem")) return new CListHeaderItemUI;
+        break;
+    case 15:
+        if (is(L"ListTextElement")) return new CListTextElementUI;
+        if (is(L"ListHBoxElement")) return new CListHBoxElementUI;
         break;
     case 16:
         if (is(L"HorizontalLayout")) return new CHorizontalLayoutUI;
+        if (is(L"ListLabelElement")) return new CListLabelElementUI;
+        break;
+    case 20:
+        if (is(L"ListContainerElement")) return new CListContainerElementUI;
         break;
     default:
         break;
     }
-    // The other table names (List, Edit, Combo ...) belong to controls that are
-    // not built yet: they are made by no one and skipped as unknown names.
+    // The other table names (Edit, Tree ...) belong to controls that are not
+    // built yet: they are made by no one and skipped as unknown names.
     return nullptr;
 }
 
