@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job on the embedded default: a small NTFS volume with deleted files
 # (testing/fixtures/ntfs-demo.img), shown through Intermediate.dll by the host program,
-# and its deleted files recovered into a folder.
+# and its deleted files recovered into a folder; then Installer.exe under Xvfb driven
+# through a default install against the local test server (the fake setup as the
+# package), with a picture of every page.
 # Usage: scripts/demo.sh [IMAGE [OUTDIR]]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,4 +32,10 @@ if [ $status -eq 0 ]; then
   (cd "$out" && find . -type f | sort | while read -r f; do printf '%10d  %s\n' "$(stat -c %s "$f")" "${f#./}"; done)
 fi
 wineserver -k > /dev/null 2>&1 || true
+echo "== Installer.exe: a default install, driven through its window"
+shots=$build/demo-installer
+python3 "$top/testing/installer/check_installer_e2e.py" "$build/wine-run" "$build/bin" "$shots" default-install \
+  || status=$?
+echo "== pictures of every page: $shots/default-install"
+ls "$shots/default-install"/*.png
 exit $status

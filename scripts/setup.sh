@@ -10,7 +10,7 @@ packages=(
   cmake make pkg-config dpkg-dev tcl xz-utils ca-certificates
   # Windows programs under Wine, windows under Xvfb
   wine wine32:i386 xvfb xcompmgr x11-utils xdotool imagemagick
-  # CJK text in the UI gallery
+  # CJK text in the UI gallery and the installer's Chinese windows (linked to Tahoma)
   fonts-wqy-microhei
   # Debian-packaged dependencies
   libz-mingw-w64-dev libstb-dev googletest

@@ -1,10 +1,13 @@
 // Stand-in for the installed product "TallowmereDataRecovery.exe":
 //   fake-product MS [STARTED_FILE] [ENDED_FILE]
 // creates STARTED_FILE, stays running for MS milliseconds (default 2000), then creates
-// ENDED_FILE, so a test can see the installer wait for the running product.
+// ENDED_FILE, so a test can see the installer wait for the running product. With
+// FAKE_PRODUCT_LOG set it appends its command line and working folder there (UTF-8).
 #include <windows.h>
 
 #include <cwchar>
+
+#include "fake_common.h"
 
 static void Touch(const wchar_t* path)
 {
@@ -14,6 +17,12 @@ static void Touch(const wchar_t* path)
 
 int wmain(int argc, wchar_t** argv)
 {
+    const std::wstring log = fake::Env(L"FAKE_PRODUCT_LOG");
+    if (!log.empty()) {
+        wchar_t cwd[MAX_PATH] = {0};
+        ::GetCurrentDirectoryW(MAX_PATH, cwd);
+        fake::AppendLine(log, fake::ToUtf8(::GetCommandLineW()) + "\t" + fake::ToUtf8(cwd));
+    }
     DWORD ms = argc > 1 ? DWORD(std::wcstoul(argv[1], nullptr, 10)) : 2000;
     if (argc > 2) Touch(argv[2]);
     ::Sleep(ms);

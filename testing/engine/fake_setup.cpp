@@ -10,6 +10,8 @@
 //   sleep MS           pause
 //   exit N             end with that exit code (default 0)
 //   copyself PATH      copy this program file to PATH (to compare what was run)
+//   copy SRC|DST       copy a file (the product a setup installs)
+//   touch PATH         create an empty file
 //   crash              end with the access-violation status, as a crashed program does
 //   crash-real         raise a real access violation
 #include <windows.h>
@@ -36,6 +38,14 @@ std::string Recode(const std::string& utf8, UINT cp)
     std::string out(size_t(m), '\0');
     ::WideCharToMultiByte(cp, 0, w.data(), n, &out[0], m, nullptr, nullptr);
     return out;
+}
+
+std::wstring Wide(const std::string& utf8)
+{
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &w[0], n);
+    return w;
 }
 
 }  // namespace
@@ -94,10 +104,14 @@ int wmain()
         } else if (op == "copyself") {
             wchar_t self[MAX_PATH];
             ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-            int n = ::MultiByteToWideChar(CP_UTF8, 0, arg.data(), int(arg.size()), nullptr, 0);
-            std::wstring target(size_t(n), L'\0');
-            ::MultiByteToWideChar(CP_UTF8, 0, arg.data(), int(arg.size()), &target[0], n);
-            ::CopyFileW(self, target.c_str(), FALSE);
+            ::CopyFileW(self, Wide(arg).c_str(), FALSE);
+        } else if (op == "copy") {
+            const size_t bar = arg.find('|');
+            if (bar != std::string::npos)
+                ::CopyFileW(Wide(arg.substr(0, bar)).c_str(), Wide(arg.substr(bar + 1)).c_str(), FALSE);
+        } else if (op == "touch") {
+            HANDLE f = ::CreateFileW(Wide(arg).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
         } else if (op == "crash") {
             ::TerminateProcess(::GetCurrentProcess(), 0xC0000005);
         } else if (op == "crash-real") {

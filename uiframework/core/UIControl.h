@@ -122,6 +122,7 @@ public:
     void SetBkColor2(DWORD dwBackColor);
     void SetBkColor3(DWORD dwBackColor);
     void SetBkImage(LPCWSTR pStrImage);
+    const CUIString& GetBkImage() const { return m_diBk.sDrawString; }
     void SetBorderColor(DWORD dwBorderColor);
     void SetFocusBorderColor(DWORD dwBorderColor);
     void SetColorHSL(bool bColorHSL);

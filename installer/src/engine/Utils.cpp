@@ -410,7 +410,9 @@ DWORD FindProcessByExeName(const std::wstring& exeName)
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL ok = ::Process32FirstW(snapshot.Get(), &entry); ok; ok = ::Process32NextW(snapshot.Get(), &entry)) {
-        if (::lstrcmpW(entry.szExeFile, exeName.c_str()) == 0) return entry.th32ProcessID;
+        // File names on Windows carry no case: "tallowmeredatarecovery.EXE" is the product too.
+        if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.c_str(), -1, TRUE) == CSTR_EQUAL)
+            return entry.th32ProcessID;
     }
     return 0;
 }

@@ -63,7 +63,7 @@ bool WriteRegistryString(const std::wstring& valueName, const std::wstring& text
 bool ReadRegistryString(const std::wstring& valueName, DWORD& type, std::wstring& text);
 bool PumpMessages(HWND window);
 // Process id of the first running process whose executable file name equals the
-// name (case-sensitive), or 0.
+// name, compared without regard to case, or 0.
 DWORD FindProcessByExeName(const std::wstring& exeName);
 bool FileExists(const std::wstring& path);
 // Full path of the running program's folder, without the trailing backslash.

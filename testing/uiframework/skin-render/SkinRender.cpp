@@ -21,10 +21,7 @@
 #include "UIShadow.h"
 #include "UIWebBrowser.h"
 #include "ProbeControl.h"
-
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STBI_WRITE_NO_STDIO
-#include "stb_image_write.h"
+#include "WindowDriver.h"
 
 using namespace SkinUI;
 
@@ -319,99 +316,21 @@ void PrintTree(CControlUI* c, int depth)
     if (CScrollBarUI* h = box->GetHorizontalScrollBar()) PrintTree(h, depth + 1);
 }
 
-int WriteChunk(void* context, void* data, int size)
-{
-    return std::fwrite(data, 1, static_cast<size_t>(size), static_cast<FILE*>(context)) == static_cast<size_t>(size);
-}
-
-bool WritePng(const std::wstring& path, int w, int h, const std::vector<unsigned char>& rgba)
-{
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return false;
-    const int ok = stbi_write_png_to_func(
-        [](void* ctx, void* data, int size) { WriteChunk(ctx, data, size); }, f, w, h, 4, rgba.data(), w * 4);
-    std::fclose(f);
-    return ok != 0;
-}
-
 bool Shot(const std::wstring& path)
 {
-    CWindowManagerUI& m = g_window->GetManager();
-    HWND hwnd = g_window->GetHWND();
-    std::vector<unsigned char> rgba;
-    int w = 0;
-    int h = 0;
-    if (m.IsLayered() && m.GetOffscreenBits()) {
-        // Exactly the bitmap handed to UpdateLayeredWindow (premultiplied).
-        w = m.GetOffscreenSize().cx;
-        h = m.GetOffscreenSize().cy;
-        const BYTE* px = m.GetOffscreenBits();
-        rgba.resize(static_cast<size_t>(w) * h * 4);
-        for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-            rgba[i * 4] = px[i * 4 + 2];
-            rgba[i * 4 + 1] = px[i * 4 + 1];
-            rgba[i * 4 + 2] = px[i * 4];
-            rgba[i * 4 + 3] = px[i * 4 + 3];
-        }
-    } else {
-        RECT rc;
-        ::GetClientRect(hwnd, &rc);
-        w = rc.right;
-        h = rc.bottom;
-        HDC wnd = ::GetDC(hwnd);
-        HDC mem = ::CreateCompatibleDC(wnd);
-        BYTE* bits = nullptr;
-        HBITMAP bmp = CDrawHelper::CreateDib32(wnd, w, h, true, &bits);
-        HGDIOBJ old = ::SelectObject(mem, bmp);
-        ::BitBlt(mem, 0, 0, w, h, wnd, 0, 0, SRCCOPY);
-        ::GdiFlush();
-        const BYTE* px = bits;
-        rgba.resize(static_cast<size_t>(w) * h * 4);
-        for (size_t i = 0; px && i < static_cast<size_t>(w) * h; ++i) {
-            rgba[i * 4] = px[i * 4 + 2];
-            rgba[i * 4 + 1] = px[i * 4 + 1];
-            rgba[i * 4 + 2] = px[i * 4];
-            rgba[i * 4 + 3] = 255;
-        }
-        ::SelectObject(mem, old);
-        ::DeleteObject(bmp);
-        ::DeleteDC(mem);
-        ::ReleaseDC(hwnd, wnd);
-    }
-    if (w <= 0 || h <= 0) return false;
-    return WritePng(path, w, h, rgba);
+    uidriver::Picture picture;
+    return uidriver::Capture(g_window->GetHWND(), g_window->GetManager(), picture) &&
+           uidriver::WritePng(path, picture);
 }
 
 // ---------------------------------------------------------------- input
 
 void SendMouse(DWORD flags, int x, int y, DWORD data = 0)
 {
-    POINT pt = {x, y};
-    ::ClientToScreen(g_window->GetHWND(), &pt);
-    const int sw = ::GetSystemMetrics(SM_CXSCREEN);
-    const int sh = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = static_cast<LONG>((static_cast<long long>(pt.x) * 65535 + (sw - 1) / 2) / (sw - 1));
-    in.mi.dy = static_cast<LONG>((static_cast<long long>(pt.y) * 65535 + (sh - 1) / 2) / (sh - 1));
-    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-    in.mi.mouseData = data;
-    ::SendInput(1, &in, sizeof(in));
+    uidriver::SendMouse(g_window->GetHWND(), flags, x, y, data);
 }
 
-void SendKey(WORD vk, bool up)
-{
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    if (vk == VK_UP || vk == VK_DOWN || vk == VK_LEFT || vk == VK_RIGHT || vk == VK_HOME || vk == VK_END ||
-        vk == VK_PRIOR || vk == VK_NEXT || vk == VK_DELETE) {
-        in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-    }
-    ::SendInput(1, &in, sizeof(in));
-}
+using uidriver::SendKey;
 
 void SendChar(wchar_t ch)
 {
