@@ -57,7 +57,20 @@ class Driver:
             self.proc.kill()
 
     def wait(self, cls, ms=WAIT):
-        return self.ask("wait %s %d" % (cls, ms)) == ["ok"]
+        """Until a window of the class is shown, painted and in place (the program
+        centres its window once it is visible)."""
+        if self.ask("wait %s %d" % (cls, ms)) != ["ok"]:
+            return False
+        end = time.time() + ms / 1000.0
+        last = None
+        while time.time() < end:
+            head, _ = self.tree(cls)
+            if head and head[4] == 1 and head[6] == 1:
+                if head[:2] == last:
+                    return True
+                last = head[:2]
+            time.sleep(0.05)
+        return False
 
     def gone(self, cls, ms=WAIT):
         return self.ask("gone %s %d" % (cls, ms)) == ["ok"]
@@ -207,7 +220,8 @@ class Scenario:
 
     def start(self, *args, url=None, check_net=False, env_extra=None):
         env = dict(self.s.env, FAKE_SETUP_SCRIPT=win(self.script), FAKE_SETUP_LOG=win(self.cmdlog),
-                   FAKE_PRODUCT_LOG=win(self.productlog), FAKE_UNINSTALL_LOG=win(self.uninstlog))
+                   FAKE_PRODUCT_LOG=win(self.productlog), FAKE_UNINSTALL_LOG=win(self.uninstlog),
+                   FAKE_PRODUCT_MS="0")
         env.update(env_extra or {})
         cmd = list(self.s.wrap) + ["wine", os.path.join(self.s.bin, "Installer.exe"), "-downloadurl=" + (url or self.url),
                                "-ischecknet=" + ("true" if check_net else "false")] + list(args)
@@ -401,7 +415,10 @@ def custom_page(sc, text):
     d.ask("key Shift+Home")
     d.ask("key Delete")
     d.ask("text " + text)
-    return d.until("MainWnd", lambda c: c["installDirEdit"]["text"] == text, 10000)
+    got = d.until("MainWnd", lambda c: c["installDirEdit"]["text"] == text, 10000)
+    if not got:
+        print("   the edit holds %r" % d.tree("MainWnd")[1].get("installDirEdit", {}).get("text"))
+    return got
 
 
 def scenario_invalid_path(sc):
@@ -441,7 +458,7 @@ def scenario_custom_folder(sc):
 
 
 def scenario_download_failure(sc):
-    url = sc.serve(b"not the package's bytes" * 1000, md5="0123456789abcdef0123456789abcdef")
+    url = sc.serve(sc.s.package, md5="0123456789abcdef0123456789abcdef")
     sc.setup_script("C:\\Program Files\\" + PRODUCT)
     p = sc.start(url=url)
     d = sc.driver
@@ -451,7 +468,8 @@ def scenario_download_failure(sc):
     sc.message("NetworkTipWnd", "network-tip-again", "cancelBtn")   # Retry
     c = d.until("MainWnd", lambda c: page(c) == 0 and c["defaultInstallBtn"]["enabled"])
     sc.expect(c, "back on the choose page with the install button on")
-    sc.expect(len(sc.server.requests("GET")) == 4, "two GETs per attempt: %d" % len(sc.server.requests("GET")))
+    gets = len(sc.server.requests("GET"))
+    sc.expect(gets >= 3, "Reinstall downloaded again (%d GETs in all)" % gets)
     sc.expect(sc.cmdlines() == [], "the setup never ran")
     sc.expect("InstallPath" not in sc.s.records(), "nothing recorded")
     sc.expect(d.click("MainWnd", "closebtn"), "close clicked")
@@ -534,7 +552,7 @@ def scenario_uninstall_failure(sc):
     installed_copy(sc, uninstaller=True)
     folder = "C:\\Program Files\\" + PRODUCT
     sc.setup_script(folder)
-    p = sc.start()
+    p = sc.start(env_extra={"FAKE_UNINSTALL": "error"})
     sc.message("InstalledPathTipWnd", "installed-tip", "okBtn")
     box = sc.message("MessageBox1Wnd", "uninstall-error", "closebtn")
     text = box.get("textLbl", {}).get("text", "") if box else ""
@@ -614,8 +632,7 @@ def scenario_hung_setup(sc):
     d = sc.driver
     sc.expect(d.wait("MainWnd"), "main window shown")
     sc.expect(d.click("MainWnd", "defaultInstallBtn"), "install clicked")
-    sc.expect(d.until("MainWnd", lambda c: page(c) == 2 and c["installPrg"]["state"] >= "val=74"),
-              "the setup runs")
+    sc.expect(d.until("MainWnd", lambda c: page(c) == 2 and c["installPrg"]["state"] != "val=0"), "the setup runs")
     d.ask("key Alt+F4")
     time.sleep(1)
     sc.expect(d.wait("MainWnd", 1000) and p.poll() is None, "no closing by the system during the installation")
@@ -666,7 +683,7 @@ def scenario_no_space(sc):
             os.remove(link)
         os.symlink(mount, link)
         sc.start()
-        sc.expect(custom_page(sc, "S:\apps"), "a folder on the 16 MiB drive typed")
+        sc.expect(custom_page(sc, "S:\\Programs"), "a folder on the 16 MiB drive typed")
         sc.expect(sc.driver.click("MainWnd", "customeInstallBtn"), "install clicked")
         box = sc.message("MessageBox2Wnd", "no-space", "closebtn")
         sc.expect(box and box.get("captionLbl", {}).get("text") == "Reminder", "caption Reminder")
