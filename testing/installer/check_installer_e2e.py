@@ -64,8 +64,9 @@ class Driver:
         end = time.time() + ms / 1000.0
         last = None
         while time.time() < end:
+            raised = self.ask("raise " + cls) == ["raised"]
             head, _ = self.tree(cls)
-            if head and head[4] == 1 and head[6] == 1:
+            if head and head[4] == 1 and head[6] == 1 and not raised:
                 if head[:2] == last:
                     return True
                 last = head[:2]

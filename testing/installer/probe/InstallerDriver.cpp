@@ -8,6 +8,8 @@
 //   paints CLASS         "now<TAB>ms", then the times (ms) at which the window's thread
 //                        took WM_PAINT since the last such request
 //   click X Y            a left click at a screen point, by SendInput
+//   raise CLASS          an owned window that lies below its owner put back above it
+//                        ("raised"), else "ok"
 //   key NAME             Return, Escape, Space, Tab, F4, Home, End, Delete, Back or a
 //                        letter, with "Shift+", "Ctrl+" or "Alt+" before it, by SendInput
 //   text STRING          the characters typed, by SendInput
@@ -183,6 +185,17 @@ int wmain()
             uidriver::SendMouse(desktop, MOUSEEVENTF_LEFTDOWN, x, y);
             uidriver::SendMouse(desktop, MOUSEEVENTF_LEFTUP, x, y);
             Say("ok");
+        } else if (cmd == L"raise") {
+            // Wine without a window manager may put an owner that it activates late above
+            // the window it owns, which Windows never does: put the owned one back on top.
+            HWND hwnd = ::FindWindowW(a.c_str(), nullptr);
+            HWND owner = hwnd ? ::GetWindow(hwnd, GW_OWNER) : nullptr;
+            bool below = false;
+            for (HWND w = owner ? ::GetWindow(hwnd, GW_HWNDPREV) : nullptr; w; w = ::GetWindow(w, GW_HWNDPREV))
+                below = below || w == owner;
+            if (below)
+                ::SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            Say(!hwnd ? "error no window" : below ? "raised" : "ok");
         } else if (cmd == L"key") {
             std::wstring name = a;
             WORD modifier = 0;
