@@ -69,7 +69,7 @@ void* CEntryArena::Alloc(uint32_t n) {
   CritSecLock hold(m_lock);
   void* result = nullptr;
   if (m_newest) {
-    const uint32_t at = (m_newest->used + 7u) & ~7u;
+    const uint32_t at = (m_newest->used + 3u) & ~3u;
     if (at <= kBlockLimit && n <= kBlockLimit - at) {
       m_newest->used = at + n;
       result = SpaceOf(m_newest) + at;

@@ -33,7 +33,8 @@ class CEntryArena {
   CEntryArena& operator=(const CEntryArena&) = delete;
   ~CEntryArena();
 
-  // n bytes, 8-byte aligned; null when n cannot fit a block or memory ran out.
+  // n bytes, 4-byte aligned (the arena objects are packed to 4); null when n cannot
+  // fit a block or memory ran out.
   void* Alloc(uint32_t n);
   // Drops every block; all objects placed here are gone.
   void Release();
@@ -66,6 +67,9 @@ T* ArenaNew(CEntryArena& arena, Args&&... args) {
 }
 
 class CPathEntry;
+
+// Packed as the nodes are (Lists.h): no padding before the 64-bit fields.
+#pragma pack(push, 4)
 
 class CFileEntry : public CFixedBuffer {
  public:
@@ -163,6 +167,8 @@ class CVirtualRoot : public CPathEntry {
   explicit CVirtualRoot(CEntryArena* arena = nullptr);
   void Recount(bool deleted) override;
 };
+
+#pragma pack(pop)
 
 // Entry construction in caller-given memory (from the arena): all nodes unlinked, the
 // extension view from the name's last ".", base entry null.

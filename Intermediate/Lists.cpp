@@ -154,8 +154,59 @@ bool CListGroupSortBase::IsAfter(const CList* a, const CList* b) const {
   return false;
 }
 
+CList* CListGroupSortBase::LinearInsert(CList* element) {
+  CList* after = &header;
+  for (CList* n = header.next; n && n != &tail; n = n->next) {
+    const int c = element->Compare(*n);
+    if (c < 0 || (c == 0 && comparatorCount > 0 && IsAfter(n, element))) break;
+    after = n;
+  }
+  LinkAfter(after, element);
+  return element;
+}
+
+bool CListGroupSortBase::BuildIndex() {
+  indexHead = NewIndexNode(&header);
+  if (!indexHead) return false;
+  CNode* last[kMaxLevels];
+  last[0] = indexHead;
+  int levels = 1;
+  for (CList* n = header.next; n && n != &tail; n = n->next) {
+    CNode* below = nullptr;
+    for (int level = 0; level < kMaxLevels; ++level) {
+      if (level > 0 && std::rand() % 100 >= kLevelChance) break;
+      if (level == levels) {
+        CNode* head = NewIndexNode(nullptr);
+        if (!head) {
+          ReleaseIndex();
+          return false;
+        }
+        head->down = indexHead;
+        indexHead = head;
+        last[levels++] = head;
+      }
+      CNode* x = NewIndexNode(n);
+      if (!x) {
+        ReleaseIndex();
+        return false;
+      }
+      x->down = below;
+      last[level]->right = x;
+      last[level] = x;
+      below = x;
+    }
+  }
+  return true;
+}
+
 CList* CListGroupSortBase::Insert(CList* element) {
   if (!element || element == &header || element == &tail) return nullptr;
+  if (Unindexed()) {
+    UnlinkNode(element);
+    uint32_t count = 0;
+    for (CList* n = header.next; n && n != &tail && count < LinearLimit(); n = n->next) ++count;
+    if (count < LinearLimit() || !BuildIndex()) return LinearInsert(element);
+  }
   if (!EnsureHead()) return nullptr;
   // An element already listed here would otherwise keep its old index nodes.
   if (element->IsLinked()) Remove(element);
@@ -212,6 +263,7 @@ CList* CListGroupSortBase::Insert(CList* element) {
 }
 
 CList* CListGroupSortBase::Find(const CList& key) {
+  if (Unindexed()) return CListGroup::LowerBound(key);
   if (!EnsureHead()) return CListGroup::LowerBound(key);
   CNode* last = indexHead;
   for (CNode* p = indexHead; p;) {
@@ -231,7 +283,7 @@ CList* CListGroupSortBase::Find(const CList& key) {
 
 CList* CListGroupSortBase::Remove(CList* element) {
   if (!element || element == &header || element == &tail) return nullptr;
-  if (EnsureHead()) {
+  if (!Unindexed() && EnsureHead()) {
     bool found = false;
     for (CNode* p = indexHead; p; p = p->down) {
       while (p->right && element->Compare(*p->right->element) > 0) p = p->right;

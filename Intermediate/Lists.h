@@ -10,6 +10,10 @@ class CEntryArena;
 class CFileEntry;
 class CPathEntry;
 
+// Arena objects and their nodes are packed to 4 bytes: 32-bit x86 reads 64-bit fields
+// at any 4-byte boundary, and 8-byte alignment cost every entry its padding.
+#pragma pack(push, 4)
+
 // Base of every object placed in the entry arena. The arena drops its blocks whole,
 // so the destructor frees nothing.
 class CFixedBuffer {
@@ -127,6 +131,9 @@ class CListGroupSortBase : public CListGroup {
   bool IsAfter(const CList* a, const CList* b) const override;
   virtual CNode* NewIndexNode(CList* element) = 0;
   virtual void FreeIndexNode(CNode* node) = 0;
+  // Lists that stay short keep no index while they hold fewer elements than this
+  // (0: always indexed); the index is built once they reach it.
+  virtual uint32_t LinearLimit() const { return 0; }
 
   // Returns the element, or null when no index node could be allocated (the element
   // is then left where it was).
@@ -144,6 +151,10 @@ class CListGroupSortBase : public CListGroup {
  private:
   bool EnsureHead();
   void RemoveByIdentity(CList* element);
+  bool Unindexed() const { return !indexHead && LinearLimit() != 0; }
+  CList* LinearInsert(CList* element);
+  // Builds the index over the elements already listed; false (no index) when memory ran out.
+  bool BuildIndex();
 };
 
 class CListGroupSort : public CListGroupSortBase {
@@ -166,6 +177,8 @@ class CDataList : public CListGroupSortBase, public CFixedBuffer {
   ~CDataList() override;
   CNode* NewIndexNode(CList* element) override;
   void FreeIndexNode(CNode* node) override;
+  // Most files have one or two runs: an index would cost more than the runs themselves.
+  uint32_t LinearLimit() const override { return 8; }
 
   CEntryArena* arena;
 };
@@ -184,6 +197,8 @@ class CDataEntry : public CFixedBuffer {
   uint64_t recordNumber = 0;  // MFT record that holds the attribute
   uint64_t size = 0;          // byte size of the extent
 };
+
+#pragma pack(pop)
 
 // Scanner id -> entry: a skip list of pages of 4096 cells, then a direct index.
 class CIdMap {

@@ -341,26 +341,42 @@ TEST(SortList, OutOfIndexMemory) {
   CheckIndex(list);
 }
 
-TEST(SortList, ArenaVariantTakesIndexNodesFromArena) {
+TEST(SortList, ArenaVariantIndexesOnlyFromEightRunsAndFromTheArena) {
   CEntryArena arena;
   CDataList runs(&arena);
   std::vector<std::unique_ptr<CDataEntry>> extents;
-  const uint64_t vcns[] = {64, 0, 512, 128, 0};
+  const uint64_t vcns[] = {64, 0, 512, 128, 0, 7, 900, 3, 64, 1};
+  std::vector<uint64_t> expected;
   for (uint64_t v : vcns) {
     extents.push_back(std::make_unique<CDataEntry>(v, 30 + v, v * 4096));
     ASSERT_NE(runs.Insert(&extents.back()->node), nullptr);
+    expected.push_back(v);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Values(runs), expected);
+    // A short run list costs no index at all; the eighth run builds one in the arena.
+    EXPECT_EQ(runs.indexHead != nullptr, expected.size() > 8) << expected.size();
+    EXPECT_EQ(arena.NewestUsed() > 0, expected.size() > 8);
   }
-  EXPECT_EQ(Values(runs), (std::vector<uint64_t>{0, 0, 64, 128, 512}));
   EXPECT_EQ(CDataEntry::FromNode(runs.First()), extents[1].get());
-  EXPECT_GT(arena.NewestUsed(), 0u);
+  EXPECT_EQ(CDataEntry::FromNode(runs.First()->next), extents[4].get());  // equal keys keep their order
   CheckIndex(runs);
   runs.Clear();
   EXPECT_TRUE(runs.IsEmpty());
 
-  CDataList orphan(nullptr);  // no arena: no index, nothing linked
-  CDataEntry e(0, 0, 0);
-  EXPECT_EQ(orphan.Insert(&e.node), nullptr);
-  EXPECT_FALSE(e.node.IsLinked());
+  CDataList orphan(nullptr);  // no arena: the list stays linear past the limit
+  std::vector<std::unique_ptr<CDataEntry>> loose;
+  for (uint64_t v = 12; v > 0; --v) {
+    loose.push_back(std::make_unique<CDataEntry>(v, 0, 0));
+    ASSERT_NE(orphan.Insert(&loose.back()->node), nullptr);
+  }
+  EXPECT_EQ(orphan.indexHead, nullptr);
+  EXPECT_EQ(Values(orphan).front(), 1u);
+  EXPECT_EQ(Values(orphan).size(), 12u);
+  EXPECT_EQ(CDataEntry::FromNode(orphan.Find(CListData<uint64_t>(5))), loose[7].get());
+  orphan.Remove(&loose[7]->node);
+  EXPECT_FALSE(loose[7]->node.IsLinked());
+  EXPECT_EQ(Values(orphan).size(), 11u);
+  orphan.Clear();
 }
 
 TEST(IdMap, PagesAndCellsAcrossBoundaries) {
